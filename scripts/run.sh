@@ -1,0 +1,13 @@
+#!/bin/sh
+# Builds Tachyra and runs it: the window when a display is present, otherwise the
+# headless test server on port 10001.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh run
+cmake --preset default -G Ninja >/dev/null
+cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/default/app/tachyra ]; then
+  exec build/default/app/tachyra "$@"
+fi
+echo "No display found: starting the headless test server (Ctrl-C stops it)."
+exec build/default/cli/tachyra-cli -s "$@"

@@ -1,0 +1,21 @@
+// printf-style formatting into a new string, and one-line debug traces.
+#pragma once
+
+#include <string>
+
+#if defined(__GNUC__)
+#define TACHYRA_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define TACHYRA_PRINTF(fmt, args)
+#endif
+
+// Formats exactly as vsnprintf does; the result is as long as the formatted text.
+// A null format is a programming error and throws std::invalid_argument.
+std::string FormatString(const char* pszFormat, ...) TACHYRA_PRINTF(1, 2);
+
+// Formats a line and sends it to the debug output (the debugger on Windows, standard
+// error elsewhere). An empty text sends nothing; a text not ending in "\n" gets "\r\n".
+void TraceDebug(const char* pszFormat, ...) TACHYRA_PRINTF(1, 2);
+
+// The line TraceDebug would send for an already formatted text ("" means nothing).
+std::string MakeTraceLine(const std::string& strText);

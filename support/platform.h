@@ -1,0 +1,25 @@
+// Small facts about the running process and system that differ per platform.
+// Implemented once in platform_posix.cpp and once in platform_win32.cpp.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The calling thread's last error (errno on POSIX, GetLastError on Windows).
+int GetThreadLastError();
+void SetThreadLastError(int nError);
+
+// The system's text for an error code, as it comes (may end with a line break).
+std::string GetSystemErrorMessage(int nCode);
+
+// Where TraceDebug lines go.
+void WriteDebugOutput(const std::string& strLine);
+
+// The calling thread's id.
+uint32_t CurrentThreadId();
+
+// Full path of the running executable, in the program's 8-bit code page; empty if unknown.
+std::string GetProcessImagePath();
+
+// The platform's path separator for the executable's path.
+char PathSeparator();

@@ -1,0 +1,64 @@
+// The one socket shim: every other file reaches sockets through these names, so
+// Winsock and BSD sockets differ in exactly one header and two source files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#if defined(_WIN32)
+#include <winsock2.h>
+// SOCKET and INVALID_SOCKET come from winsock2.h.
+#else
+typedef int SOCKET;
+#ifndef INVALID_SOCKET
+#define INVALID_SOCKET (-1)
+#endif
+#endif
+
+// Starts the socket library (Winsock 2.2 on Windows; on POSIX it makes sure a send to a
+// closed peer cannot raise SIGPIPE). Returns false with the last error set on failure.
+bool InitSocketLibrary();
+
+// The calling thread's last socket error, and setting it again.
+int GetLastSocketError();
+void SetLastSocketError(int nError);
+
+// socket(AF_INET, SOCK_STREAM, 0).
+SOCKET OpenTcpSocket();
+
+// Lets a listening socket take a port that a previous run left in TIME_WAIT. Only POSIX
+// needs this; on Windows the option would let other programs steal the port.
+void AllowPortReuse(SOCKET s);
+
+// Binds to an IPv4 address ("" or "0.0.0.0" for every interface) and a port in host order.
+bool BindIPv4(SOCKET s, const std::string& strAddr, int nPort);
+bool ListenSocket(SOCKET s, int nBacklog);
+// The port a bound socket actually holds (useful after binding port 0); 0 on failure.
+int GetBoundPort(SOCKET s);
+SOCKET AcceptSocket(SOCKET sListen);
+
+// Resolves strHost as a dotted IPv4 address or, failing that, a name (thread-safe
+// resolver, IPv4 only) and connects. A failed lookup leaves its own code as the last
+// error (negative on POSIX, see GetErrorText) and does not touch the socket.
+bool ConnectIPv4(SOCKET s, const std::string& strHost, int nPort);
+
+// One send or receive call; the result as the system returns it (bytes, 0, or -1).
+// Interrupted calls (EINTR) are repeated. Sends never raise SIGPIPE.
+int SendOnce(SOCKET s, const void* pData, size_t nLen);
+int RecvOnce(SOCKET s, void* pData, size_t nLen);
+
+// Sends everything, continuing short sends, until done or the socket fails.
+bool SendAll(SOCKET s, const void* pData, size_t nLen);
+
+// Readability without waiting: 1 when data, a close or an error is pending, 0 when
+// nothing is, -1 when the poll itself fails. poll() on POSIX: select() cannot take
+// descriptors above 1023 there.
+int PollReadableNow(SOCKET s);
+
+// Wakes every call blocked on the socket (shutdown of both directions, and on Windows
+// cancelling pending I/O) without closing it: the owner still closes its handle.
+void InterruptSocket(SOCKET s);
+
+// shutdown(both) + close, once. Does not touch the last error bookkeeping.
+void ShutdownAndClose(SOCKET s);
