@@ -107,11 +107,14 @@ bool CKestrunEngine::RunServer(int nListenPort) {
     CloseSocket(sListen);
 
     // Cut every session. Their owners close the sockets: a descriptor closed here could
-    // be handed out again while its session still uses the number.
+    // be handed out again while its session still uses the number. The close becomes a
+    // reset, so that a peer still uploading is not left waiting on a dead connection.
     {
         std::lock_guard<std::mutex> lock(m_csServerSockets);
-        for (const auto& entry : m_mapServerSockets)
+        for (const auto& entry : m_mapServerSockets) {
+            SetAbortiveClose(entry.second);
             InterruptSocket(entry.second);
+        }
     }
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -60,5 +60,10 @@ int PollReadableNow(SOCKET s);
 // cancelling pending I/O) without closing it: the owner still closes its handle.
 void InterruptSocket(SOCKET s);
 
+// Makes the socket's eventual close a reset instead of an orderly close, so that a peer
+// blocked sending into it learns at once that the connection is gone (an orderly close
+// of a socket that no longer reads can leave such a peer waiting for a minute).
+void SetAbortiveClose(SOCKET s);
+
 // shutdown(both) + close, once. Does not touch the last error bookkeeping.
 void ShutdownAndClose(SOCKET s);

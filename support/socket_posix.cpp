@@ -155,6 +155,11 @@ void InterruptSocket(SOCKET s) {
     ::shutdown(s, SHUT_RDWR);
 }
 
+void SetAbortiveClose(SOCKET s) {
+    linger lg{1, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
+}
+
 void ShutdownAndClose(SOCKET s) {
     ::shutdown(s, SHUT_RDWR);
     ::close(s);

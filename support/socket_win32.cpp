@@ -124,6 +124,11 @@ void InterruptSocket(SOCKET s) {
     ::CancelIoEx(reinterpret_cast<HANDLE>(s), nullptr);
 }
 
+void SetAbortiveClose(SOCKET s) {
+    linger lg{1, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&lg), sizeof(lg));
+}
+
 void ShutdownAndClose(SOCKET s) {
     ::shutdown(s, SD_BOTH);
     ::closesocket(s);

@@ -1,0 +1,160 @@
+// tachyra-cli as users and scripts meet it: exit statuses, signals, text and JSON output.
+#include "cli/report.h"
+#include "testkit/child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+size_t CountOf(const std::string& strText, const std::string& strNeedle) {
+    size_t n = 0;
+    for (size_t nPos = strText.find(strNeedle); nPos != std::string::npos;
+         nPos = strText.find(strNeedle, nPos + 1))
+        ++n;
+    return n;
+}
+
+TEST(CliReport, JsonQuotingEscapesWhatJsonRequires) {
+    EXPECT_EQ(JsonQuote("plain"), "\"plain\"");
+    EXPECT_EQ(JsonQuote("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(JsonQuote("x\r\ny\t\x01"), "\"x\\r\\ny\\t\\u0001\"");
+    EXPECT_EQ(JsonQuote("(111)\xEF\xBC\x9A"), "\"(111)\xEF\xBC\x9A\""); // UTF-8 passes through
+}
+
+TEST(CliReport, MeanRatesUseMebibytesAndTheRealDuration) {
+    CClientReport report;
+    report.intervals.push_back({0.0, 1.0, 1048576, 0});
+    report.intervals.push_back({1.0, 2.0, 3 * 1048576, 524288});
+    report.dElapsed = 2.0;
+    EXPECT_EQ(report.TotalRecv(), 4u * 1048576);
+    EXPECT_DOUBLE_EQ(MeanMegabytesPerSecond(report.TotalRecv(), report.dElapsed), 2.0);
+    EXPECT_DOUBLE_EQ(MeanMegabytesPerSecond(report.TotalSend(), report.dElapsed), 0.25);
+    EXPECT_DOUBLE_EQ(MeanMegabytesPerSecond(100, 0.0), 0.0);
+    std::string strJson = FormatJsonReport(report);
+    EXPECT_NE(strJson.find("\"recv_bytes\": 4194304"), std::string::npos) << strJson;
+    EXPECT_NE(strJson.find("\"error\": null"), std::string::npos);
+    report.strError = "(111)\xEF\xBC\x9A"
+                      "Connection refused";
+    strJson = FormatJsonReport(report);
+    EXPECT_NE(strJson.find("\"error\": \"(111)\xEF\xBC\x9A"
+                           "Connection refused\""),
+              std::string::npos);
+}
+
+TEST(CliProcess, ServerStopsCleanlyOnSigintAndSigterm) {
+    for (int nSignal : {SIGINT, SIGTERM}) {
+        CChildProcess server;
+        ASSERT_NE(StartCliServer(server), 0);
+        ASSERT_FALSE(server.WaitForLine("recv 0.00MB/s  send 0.00MB/s").empty());
+        server.Signal(nSignal);
+        EXPECT_EQ(server.Wait(), 0) << nSignal;
+        EXPECT_EQ(server.Stderr(), "");
+    }
+}
+
+TEST(CliProcess, APortInUseGivesOneLineAndAFailingStatus) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)), 0);
+    ASSERT_EQ(::listen(fd, 1), 0);
+    socklen_t nLen = sizeof(sa);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &nLen);
+    CChildProcess server;
+    ASSERT_TRUE(server.Start(
+        {CliPath(), "-s", "-B", "127.0.0.1", "-p", std::to_string(ntohs(sa.sin_port))}));
+    EXPECT_EQ(server.Wait(), 1);
+    std::string strErr = server.Stderr();
+    EXPECT_EQ(CountOf(strErr, "\n"), 1u) << strErr;
+    EXPECT_NE(strErr.find("(" + std::to_string(EADDRINUSE) + ")\xEF\xBC\x9A"), std::string::npos)
+        << strErr;
+    ::close(fd);
+}
+
+TEST(CliProcess, ClientJsonIsTheOnlyOutputAndCountsWhatMoved) {
+    CChildProcess server;
+    int nPort = StartCliServer(server);
+    ASSERT_NE(nPort, 0);
+    CChildProcess client;
+    ASSERT_TRUE(client.Start(
+        {CliPath(), "-c", "127.0.0.1", "-p", std::to_string(nPort), "-t", "2", "-P", "3", "-J"}));
+    ASSERT_EQ(client.Wait(60s), 0) << client.Stderr();
+    std::string strOut = client.Stdout();
+    ASSERT_FALSE(strOut.empty());
+    EXPECT_EQ(strOut.front(), '{');
+    EXPECT_EQ(strOut.substr(strOut.size() - 2), "}\n");
+    EXPECT_EQ(CountOf(strOut, "\"version\""), 1u);
+    EXPECT_NE(strOut.find("\"direction\": \"download\""), std::string::npos);
+    EXPECT_NE(strOut.find("\"connections\": 3"), std::string::npos);
+    EXPECT_NE(strOut.find("\"error\": null"), std::string::npos);
+    EXPECT_GE(CountOf(strOut, "\"start\""), 2u) << strOut;
+    EXPECT_EQ(strOut.find("\"recv_bytes\": 0, \"send_bytes\": 0, \"recv_MBps\": 0.0000, "
+                          "\"send_MBps\": 0.0000},\n"),
+              std::string::npos)
+        << "totals must not be empty: " << strOut;
+    EXPECT_EQ(client.Stderr(), "");
+    server.Signal(SIGINT);
+    EXPECT_EQ(server.Wait(), 0);
+}
+
+TEST(CliProcess, ARefusedClientPrintsTheErrorOnce) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)), 0);
+    socklen_t nLen = sizeof(sa);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &nLen);
+    ::close(fd);
+    for (bool bJson : {false, true}) {
+        CChildProcess client;
+        std::vector<std::string> args = {
+            CliPath(), "-c", "127.0.0.1", "-p", std::to_string(ntohs(sa.sin_port)), "-t", "5"};
+        if (bJson)
+            args.push_back("-J");
+        ASSERT_TRUE(client.Start(args));
+        EXPECT_EQ(client.Wait(60s), 1);
+        std::string strErr = client.Stderr();
+        EXPECT_EQ(CountOf(strErr, "(" + std::to_string(ECONNREFUSED) + ")"), 1u) << strErr;
+        if (bJson) {
+            EXPECT_NE(client.Stdout().find("\"error\": \"(" + std::to_string(ECONNREFUSED)),
+                      std::string::npos);
+        }
+    }
+}
+
+TEST(CliProcess, HelpVersionAndUsageErrors) {
+    CChildProcess version;
+    ASSERT_TRUE(version.Start({CliPath(), "--version"}));
+    EXPECT_EQ(version.Wait(), 0);
+    EXPECT_NE(version.Stdout().find("v18.0701"), std::string::npos);
+
+    CChildProcess help;
+    ASSERT_TRUE(help.Start({CliPath(), "--help"}));
+    EXPECT_EQ(help.Wait(), 0);
+    EXPECT_NE(help.Stdout().find("--upload"), std::string::npos);
+
+    CChildProcess neither;
+    ASSERT_TRUE(neither.Start({CliPath()}));
+    EXPECT_NE(neither.Wait(), 0);
+    EXPECT_FALSE(neither.Stderr().empty());
+
+    CChildProcess both;
+    ASSERT_TRUE(both.Start({CliPath(), "-s", "-c", "127.0.0.1"}));
+    EXPECT_NE(both.Wait(), 0);
+
+    CChildProcess badPort;
+    ASSERT_TRUE(badPort.Start({CliPath(), "-c", "127.0.0.1", "-p", "70000"}));
+    EXPECT_NE(badPort.Wait(), 0);
+}
+
+} // namespace

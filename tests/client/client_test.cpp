@@ -1,0 +1,194 @@
+// The client test against a server in a second process, and against peers that refuse,
+// close or reset.
+#include "server/engine.h"
+#include "testkit/child_process.h"
+#include "testkit/raw_socket.h"
+#include "testkit/recording_events.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kColon = "\xEF\xBC\x9A";
+
+class ClientTest : public testing::Test {
+protected:
+    void StartAgainst(int nPort, const std::string& strType, int nSessions = 10) {
+        m_engine.m_strServerAddr = "127.0.0.1";
+        m_engine.m_nServerPort = nPort;
+        m_engine.m_strType = strType;
+        ASSERT_TRUE(m_engine.StartClientTest(nSessions));
+    }
+    bool WaitEnded(std::chrono::milliseconds timeout = 30s) {
+        return m_events.WaitFor([&] { return !m_events.m_clientEnds.empty(); }, timeout);
+    }
+    // Waits until traffic in the given direction is seen; returns the bytes taken.
+    uint64_t WaitTraffic(bool bRecv, uint64_t& nOther) {
+        uint64_t nTotal = 0;
+        nOther = 0;
+        for (int i = 0; i < 2000 && nTotal < (1u << 20); ++i) {
+            uint64_t r = 0, s = 0;
+            m_engine.TakeCounters(r, s);
+            nTotal += bRecv ? r : s;
+            nOther += bRecv ? s : r;
+            std::this_thread::sleep_for(5ms);
+        }
+        return nTotal;
+    }
+    void TearDown() override {
+        m_engine.StopClientTest();
+        m_engine.WaitForWorkers();
+    }
+
+    CRecordingEvents m_events;
+    CKestrunEngine m_engine{&m_events};
+};
+
+TEST_F(ClientTest, DownloadAndUploadAgainstASecondProcess) {
+    CChildProcess server;
+    int nPort = StartCliServer(server);
+    ASSERT_NE(nPort, 0) << server.Stderr();
+    struct {
+        const char* pszType;
+        bool bRecv;
+    } cases[] = {{"下载", true}, {"上传", false}, {"", false}, {"other", false}};
+    for (const auto& c : cases) {
+        uint64_t nLeftRecv = 0, nLeftSend = 0;
+        m_engine.TakeCounters(nLeftRecv, nLeftSend); // what the previous case left behind
+        StartAgainst(nPort, c.pszType);
+        EXPECT_FALSE(m_engine.StartClientTest()) << "a second test must not start";
+        uint64_t nOther = 0;
+        EXPECT_GE(WaitTraffic(c.bRecv, nOther), 1u << 20) << c.pszType;
+        EXPECT_EQ(nOther, 0u) << c.pszType;
+        m_engine.StopClientTest();
+        ASSERT_TRUE(WaitEnded()) << c.pszType;
+        auto ends = m_events.Get(m_events.m_clientEnds);
+        ASSERT_EQ(ends.size(), 1u);
+        EXPECT_EQ(ends[0], "") << "a stopped test reports no error";
+        EXPECT_EQ(m_engine.ActiveClientCount(), 0);
+        m_engine.WaitForWorkers();
+        EXPECT_EQ(m_events.Get(m_events.m_nSessionsStarted), 10);
+        m_events.WaitFor([&] {
+            m_events.m_clientEnds.clear();
+            m_events.m_nSessionsStarted = 0;
+            return true;
+        });
+    }
+    server.Signal(SIGINT);
+    EXPECT_EQ(server.Wait(), 0);
+}
+
+TEST_F(ClientTest, ARefusedConnectionIsReportedOnce) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)), 0);
+    socklen_t nLen = sizeof(sa);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &nLen);
+    ::close(fd); // the port is now closed
+    StartAgainst(ntohs(sa.sin_port), "下载");
+    ASSERT_TRUE(WaitEnded());
+    m_engine.WaitForWorkers();
+    auto ends = m_events.Get(m_events.m_clientEnds);
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].rfind("(" + std::to_string(ECONNREFUSED) + ")" + kColon, 0), 0u) << ends[0];
+    EXPECT_NE(ends[0].find("refused"), std::string::npos) << ends[0];
+}
+
+TEST_F(ClientTest, AnUnknownHostIsReportedOnceWithTheLookupError) {
+    m_engine.m_strServerAddr = "no-such-host.invalid";
+    m_engine.m_nServerPort = 10001;
+    m_engine.m_strType = "下载";
+    ASSERT_TRUE(m_engine.StartClientTest());
+    ASSERT_TRUE(WaitEnded(120s));
+    m_engine.WaitForWorkers();
+    auto ends = m_events.Get(m_events.m_clientEnds);
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].rfind("(0x", 0), 0u) << ends[0];
+    EXPECT_NE(ends[0].find(kColon), std::string::npos);
+}
+
+TEST_F(ClientTest, AServerThatStopsEndsTheTestWithoutAnError) {
+    CChildProcess server;
+    int nPort = StartCliServer(server);
+    ASSERT_NE(nPort, 0);
+    StartAgainst(nPort, "下载");
+    uint64_t nOther = 0;
+    ASSERT_GT(WaitTraffic(true, nOther), 0u);
+    server.Signal(SIGINT); // the server's stop cuts every connection
+    ASSERT_TRUE(WaitEnded());
+    EXPECT_EQ(m_events.Get(m_events.m_clientEnds)[0], "");
+    EXPECT_EQ(server.Wait(), 0);
+}
+
+TEST_F(ClientTest, PeersThatResetMidStreamEndTheTestCleanly) {
+    // A hand-made peer: accepts every session, lets a little data flow, then resets.
+    int fdListen = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fdListen, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)), 0);
+    ASSERT_EQ(::listen(fdListen, 16), 0);
+    socklen_t nLen = sizeof(sa);
+    ::getsockname(fdListen, reinterpret_cast<sockaddr*>(&sa), &nLen);
+    for (const char* pszType : {"上传", "下载"}) {
+        m_events.WaitFor([&] {
+            m_events.m_clientEnds.clear();
+            return true;
+        });
+        StartAgainst(ntohs(sa.sin_port), pszType, 4);
+        std::vector<int> peers;
+        char szBuf[8192] = {0};
+        for (int i = 0; i < 4; ++i) {
+            int fd = ::accept(fdListen, nullptr, nullptr);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::recv(fd, szBuf, 4, MSG_WAITALL), 4);
+            EXPECT_EQ(std::string(szBuf, 3), "EST");
+            EXPECT_EQ(szBuf[3], pszType == std::string("下载") ? 1 : 0);
+            if (szBuf[3] == 1)
+                ::send(fd, szBuf, sizeof(szBuf), MSG_NOSIGNAL);
+            peers.push_back(fd);
+        }
+        for (int fd : peers) {
+            linger lg{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
+            ::close(fd);
+        }
+        ASSERT_TRUE(WaitEnded()) << pszType;
+        EXPECT_EQ(m_events.Get(m_events.m_clientEnds)[0], "") << pszType;
+        m_engine.WaitForWorkers();
+    }
+    ::close(fdListen);
+}
+
+TEST_F(ClientTest, SessionsThatConnectAfterAStopAreStoppedToo) {
+    CChildProcess server;
+    int nPort = StartCliServer(server);
+    ASSERT_NE(nPort, 0);
+    for (int i = 0; i < 5; ++i) {
+        m_events.WaitFor([&] {
+            m_events.m_clientEnds.clear();
+            return true;
+        });
+        StartAgainst(nPort, "下载");
+        // The sessions are still sleeping or connecting: none is registered yet.
+        m_engine.StopClientTest();
+        ASSERT_TRUE(WaitEnded()) << "a late session kept streaming";
+        EXPECT_EQ(m_events.Get(m_events.m_clientEnds)[0], "");
+        m_engine.WaitForWorkers();
+    }
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(), 0);
+}
+
+} // namespace

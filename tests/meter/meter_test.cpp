@@ -1,0 +1,88 @@
+#include "meter/meter.h"
+#include "server/engine.h"
+#include "testkit/recording_events.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(MeterArithmetic, TwoDecimalsOfMebibytes) {
+    EXPECT_EQ(FormatRate(1048576), "1.00MB/s");
+    EXPECT_EQ(FormatRate(5242), "0.00MB/s");
+    EXPECT_EQ(FormatRate(5243), "0.01MB/s");
+    EXPECT_EQ(FormatRate(0), "0.00MB/s");
+    EXPECT_EQ(FormatRate(10485760), "10.00MB/s");
+    // Above 4 GiB in one second: a 32-bit counter would have wrapped to 1 MiB here.
+    EXPECT_EQ(FormatRate(4294967296ull + 1048576), "4097.00MB/s");
+}
+
+TEST(MeterCounters, TakeReturnsEverythingOnceAndResets) {
+    CKestrunEngine engine;
+    engine.AddRecvBytes(4294967296ull);
+    engine.AddRecvBytes(5);
+    engine.AddSendBytes(7);
+    uint64_t nRecv = 0, nSend = 0;
+    engine.TakeCounters(nRecv, nSend);
+    EXPECT_EQ(nRecv, 4294967301ull);
+    EXPECT_EQ(nSend, 7u);
+    engine.TakeCounters(nRecv, nSend);
+    EXPECT_EQ(nRecv, 0u);
+    EXPECT_EQ(nSend, 0u);
+}
+
+TEST(MeterCounters, NoByteIsLostWhileProducersRun) {
+    // Producers add while another thread keeps taking: the takes must sum to the adds.
+    CKestrunEngine engine;
+    const int kThreads = 4, kAdds = 100000;
+    std::atomic<bool> bDone{false};
+    uint64_t nTakenRecv = 0, nTakenSend = 0;
+    std::thread taker([&] {
+        while (!bDone.load()) {
+            uint64_t r = 0, s = 0;
+            engine.TakeCounters(r, s);
+            nTakenRecv += r;
+            nTakenSend += s;
+        }
+    });
+    std::vector<std::thread> producers;
+    for (int t = 0; t < kThreads; ++t) {
+        producers.emplace_back([&] {
+            for (int i = 0; i < kAdds; ++i) {
+                engine.AddRecvBytes(8192);
+                engine.AddSendBytes(3);
+            }
+        });
+    }
+    for (auto& p : producers)
+        p.join();
+    bDone.store(true);
+    taker.join();
+    uint64_t r = 0, s = 0;
+    engine.TakeCounters(r, s);
+    EXPECT_EQ(nTakenRecv + r, uint64_t{8192} * kThreads * kAdds);
+    EXPECT_EQ(nTakenSend + s, uint64_t{3} * kThreads * kAdds);
+}
+
+TEST(MeterThread, ReportsEachSecondAndStops) {
+    CRecordingEvents events;
+    CKestrunEngine engine(&events);
+    engine.AddRecvBytes(1048576);
+    engine.StartMeter();
+    ASSERT_TRUE(events.WaitFor([&] { return events.m_samples.size() >= 2; }));
+    engine.StopMeter();
+    auto samples = events.Get(events.m_samples);
+    EXPECT_EQ(samples[0].nRecv, 1048576u);
+    EXPECT_EQ(samples[0].nSend, 0u);
+    EXPECT_EQ(samples[1].nRecv, 0u);
+    auto texts = events.Get(events.m_lastTexts);
+    EXPECT_EQ(texts.first, "0.00MB/s");
+    EXPECT_EQ(texts.second, "0.00MB/s");
+    size_t nAfterStop = events.Get(events.m_samples).size();
+    EXPECT_FALSE(events.WaitFor([&] { return events.m_samples.size() > nAfterStop; },
+                                std::chrono::milliseconds(1500)));
+}
+
+} // namespace
