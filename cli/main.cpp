@@ -36,6 +36,11 @@ public:
         std::lock_guard<std::mutex> lock(m_cs);
         m_bFailed = true;
     }
+    void OnServerAcceptFailed(const std::string& strErrorText) override {
+        PrintLine(stderr, "tachyra-cli: the server stopped accepting connections: " + strErrorText);
+        std::lock_guard<std::mutex> lock(m_cs);
+        m_bFailed = true;
+    }
     void OnServerStopped() override {
         std::lock_guard<std::mutex> lock(m_cs);
         m_bEnded = true;

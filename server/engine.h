@@ -25,6 +25,8 @@ public:
     virtual void OnServerListening(int nPort) { (void)nPort; }
     // Server thread: the port could not be opened. May block (a message box).
     virtual void OnServerError(const std::string& strErrorText) { (void)strErrorText; }
+    // Server thread: accepting failed for a reason other than a stop; the run ends.
+    virtual void OnServerAcceptFailed(const std::string& strErrorText) { (void)strErrorText; }
     // Server thread, after every connection of the run has gone.
     virtual void OnServerStopped() {}
     // Client session thread, as each session starts (all ten report it).

@@ -100,10 +100,13 @@ bool CKestrunEngine::RunServer(int nListenPort) {
     }
     // Whatever ended the loop (a stop or a failing accept), the run owns the listening
     // socket and closes it; the stopper only ever interrupts it under m_csListen.
+    bool bAcceptFailed;
     {
         std::lock_guard<std::mutex> lock(m_csListen);
+        bAcceptFailed = !bStopped && m_sockListen == sListen; // nobody asked for this stop
         m_sockListen = INVALID_SOCKET;
     }
+    std::string strAcceptError = bAcceptFailed ? GetErrorText(0) : std::string();
     CloseSocket(sListen);
 
     // Cut every session. Their owners close the sockets: a descriptor closed here could
@@ -121,5 +124,7 @@ bool CKestrunEngine::RunServer(int nListenPort) {
         if (ServerSessionCount() == 0)
             break;
     }
+    if (bAcceptFailed)
+        m_pEvents->OnServerAcceptFailed(strAcceptError);
     return true;
 }

@@ -35,6 +35,8 @@ bool CChildProcess::Start(const std::vector<std::string>& args) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    // Nothing the test runner left open leaks into the child.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     // The test runner may block signals; the child must see SIGINT and SIGTERM.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);

@@ -21,6 +21,9 @@ public:
     void OnServerError(const std::string& strText) override {
         Note([&] { m_serverErrors.push_back(strText); });
     }
+    void OnServerAcceptFailed(const std::string& strText) override {
+        Note([&] { m_acceptErrors.push_back(strText); });
+    }
     void OnServerStopped() override {
         Note([this] { ++m_nServerStopped; });
     }
@@ -52,6 +55,7 @@ public:
     int m_nServerStarted = 0;
     int m_nListenPort = 0;
     std::vector<std::string> m_serverErrors;
+    std::vector<std::string> m_acceptErrors;
     int m_nServerStopped = 0;
     int m_nSessionsStarted = 0;
     std::vector<std::string> m_clientEnds;
