@@ -12,7 +12,11 @@ cd "$(dirname "$0")/.."
 command -v iperf3 >/dev/null || { echo "iperf3 is missing (apt-get install iperf3)" >&2; exit 1; }
 
 TMP=$(mktemp -d)
-cleanup() { kill "$SRV" "$IPERF" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$TMP"; }
+cleanup() {
+  for p in $SRV $IPERF; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$TMP"
+}
 SRV=; IPERF=
 trap cleanup EXIT INT TERM
 
@@ -30,7 +34,10 @@ kill -INT "$SRV"; wait "$SRV" || true; SRV=
 IPORT=$(free_port)
 iperf3 -s -B 127.0.0.1 -p "$IPORT" >/dev/null 2>&1 &
 IPERF=$!
-for _ in $(seq 50); do iperf3 -c 127.0.0.1 -p "$IPORT" -t 1 -n 1 >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 50); do
+  python3 -c 'import socket,sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' "$IPORT" 2>/dev/null && break
+  sleep 0.1
+done
 iperf3 -c 127.0.0.1 -p "$IPORT" -P 10 -l 8K -R -t "$SECONDS_PER_RUN" -J >"$TMP/iperf8k.json"
 iperf3 -c 127.0.0.1 -p "$IPORT" -P 10 -R -t "$SECONDS_PER_RUN" -J >"$TMP/iperfdef.json"
 
