@@ -3,6 +3,9 @@
 #include "server/engine.h"
 
 #include "support/error_text.h"
+#include "support/platform.h"
+
+#include <cerrno>
 
 #include <system_error>
 #include <thread>
@@ -17,9 +20,18 @@ CKestrunEngine::~CKestrunEngine() {
     WaitForWorkers();
 }
 
+void CKestrunEngine::SetWorkerLimit(int nLimit) {
+    std::lock_guard<std::mutex> lock(m_csWorkers);
+    m_nWorkerLimit = nLimit;
+}
+
 bool CKestrunEngine::StartWorker(std::function<void()> fnBody) {
     {
         std::lock_guard<std::mutex> lock(m_csWorkers);
+        if (m_nWorkerLimit > 0 && m_nWorkers >= m_nWorkerLimit) {
+            SetThreadLastError(EAGAIN);
+            return false;
+        }
         ++m_nWorkers;
     }
     try {
@@ -28,8 +40,9 @@ bool CKestrunEngine::StartWorker(std::function<void()> fnBody) {
             WorkerEnded();
         }).detach();
         return true;
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& e) {
         WorkerEnded();
+        SetThreadLastError(e.code().value());
         return false;
     }
 }

@@ -111,6 +111,9 @@ public:
 
     // Blocks until every worker thread started by this engine has left.
     void WaitForWorkers();
+    // Caps the worker threads alive at once (0, the default, means no cap). A start
+    // beyond the cap fails as a thread the system refuses would.
+    void SetWorkerLimit(int nLimit);
 
 private:
     friend class CWorkerScope;
@@ -158,6 +161,7 @@ private:
     std::mutex m_csWorkers;
     std::condition_variable m_cvWorkers;
     int m_nWorkers = 0;
+    int m_nWorkerLimit = 0;
 };
 
 // Socket helpers. CreateTcpSocket stores the new socket in s at once; port 0 without

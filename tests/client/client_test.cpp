@@ -171,6 +171,26 @@ TEST_F(ClientTest, PeersThatResetMidStreamEndTheTestCleanly) {
     ::close(fdListen);
 }
 
+TEST_F(ClientTest, SessionsWithoutAThreadStillEndTheTest) {
+    CChildProcess server;
+    int nPort = StartCliServer(server);
+    ASSERT_NE(nPort, 0);
+    m_engine.SetWorkerLimit(3);
+    StartAgainst(nPort, "下载");
+    uint64_t nOther = 0;
+    EXPECT_GT(WaitTraffic(true, nOther), 0u);
+    EXPECT_EQ(m_engine.ActiveClientCount(), 3);
+    m_engine.StopClientTest();
+    ASSERT_TRUE(WaitEnded());
+    m_engine.WaitForWorkers();
+    EXPECT_EQ(m_events.Get(m_events.m_clientEnds).size(), 1u);
+    EXPECT_EQ(m_events.Get(m_events.m_nSessionsStarted), 3);
+    EXPECT_EQ(m_engine.ActiveClientCount(), 0);
+    m_engine.SetWorkerLimit(0);
+    server.Signal(SIGINT);
+    EXPECT_EQ(server.Wait(), 0);
+}
+
 TEST_F(ClientTest, SessionsThatConnectAfterAStopAreStoppedToo) {
     CChildProcess server;
     int nPort = StartCliServer(server);

@@ -210,6 +210,23 @@ TEST_F(ServerTest, ManyShortConnectionsLeaveTheRegistryEmpty) {
     ASSERT_TRUE(WaitSessions(0));
 }
 
+TEST_F(ServerTest, AConnectionWithoutAThreadIsClosedAndLeavesTheRegistry) {
+    m_engine.SetWorkerLimit(2); // the server thread and one session
+    CRawSocket first, second;
+    ASSERT_TRUE(first.Connect(m_nPort));
+    ASSERT_TRUE(first.Send(std::string("EST") + '\x01'));
+    bool bClosed = false;
+    ASSERT_GT(first.Drain(8192, 20s, bClosed), 0u);
+    ASSERT_TRUE(second.Connect(m_nPort));
+    second.Send(std::string("EST") + '\x01');
+    std::string strGot = second.Recv(1, 20s, bClosed);
+    EXPECT_TRUE(bClosed) << "the connection without a session must be closed";
+    EXPECT_EQ(strGot, "");
+    EXPECT_TRUE(WaitSessions(1)); // only the served one is registered
+    m_engine.SetWorkerLimit(0);
+    // The stop still ends: nothing is left behind in the registry.
+}
+
 TEST_F(ServerTest, ASecondRunCannotStartWhileOneExists) {
     EXPECT_TRUE(m_engine.IsServerRunActive());
     EXPECT_FALSE(m_engine.StartServer());
