@@ -17,9 +17,12 @@ ALLOWED = set(string.digits + string.ascii_lowercase)
 
 async def stream_and_close(port):
     # A close timeout far beyond the test's own limit: close() can only return early
-    # because the server ended the connection after reading our close frame.
+    # because the server ended the connection after reading our close frame. The
+    # unbounded queue keeps the client reading while it waits, so it sees that end
+    # (a full queue would pause reading and hide it).
     async with websockets.connect("ws://127.0.0.1:%d/" % port, max_size=None,
-                                  close_timeout=3600, ping_interval=None) as ws:
+                                  max_queue=None, close_timeout=3600,
+                                  ping_interval=None) as ws:
         for i in range(FRAMES):
             message = await ws.recv()
             assert isinstance(message, str), "frame %d is not a text frame" % i
