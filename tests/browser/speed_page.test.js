@@ -133,6 +133,14 @@ test('the speed page measures the WebSocket stream in Chromium', async (t) => {
   assert.strictEqual(gauge.value, 0);
   assert.ok(gauge.fallbackGone, 'the fallback text is still shown');
 
+  // The address rule behind the other two maxima (100 on a LAN, 10 elsewhere).
+  const lan = await page.evaluate(() =>
+    ['127.0.0.1', '10.1.2.3', '192.168.0.10', '172.16.0.1', '172.31.255.255', '172.32.0.1',
+      '192.169.0.1', '8.8.8.8', 'example.org', 'a.b.c.d', '1.2.3', ''].map((ip) => IsLAN(ip)),
+  );
+  assert.deepStrictEqual(lan, [true, true, true, true, true, false, false, false, false, false,
+    false, false]);
+
   const button = page.locator('#butStart');
   assert.strictEqual((await button.textContent()).trim(), '开始测试');
   // The stylesheet came from the server and styles the button.
@@ -165,6 +173,23 @@ test('the speed page measures the WebSocket stream in Chromium', async (t) => {
   assert.strictEqual(await button.isEnabled(), true);
   // The server's session ended: nothing more is sent.
   await waitSendIdle(server, 15000);
+
+  // Opened on a phone-sized screen, the gauge fits the width and both buttons show.
+  const phonePage = await context.newPage();
+  phonePage.on('pageerror', (err) => pageErrors.push(String(err)));
+  await phonePage.setViewportSize({ width: 360, height: 740 });
+  await phonePage.goto(`http://127.0.0.1:${server.port}/`, { waitUntil: 'load' });
+  await phonePage.waitForFunction(() => document.querySelector('#container canvas'));
+  const phone = await phonePage.evaluate(() => {
+    const canvas = document.querySelector('#container canvas').getBoundingClientRect();
+    const start = document.getElementById('butStart').getBoundingClientRect();
+    const link = document.querySelector('a.button').getBoundingClientRect();
+    return { left: canvas.left, right: canvas.right, startTop: start.top, linkBottom: link.bottom };
+  });
+  assert.ok(phone.left >= 0 && phone.right <= 360, `gauge ${JSON.stringify(phone)}`);
+  assert.ok(phone.startTop >= 0 && phone.linkBottom <= 740, `buttons ${JSON.stringify(phone)}`);
+  await phonePage.screenshot({ path: path.join(artifactDir, 'speed-page-phone.png') });
+  await phonePage.close();
 
   assert.deepStrictEqual(pageErrors, []);
   assert.deepStrictEqual(failedRequests, []);
