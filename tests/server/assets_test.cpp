@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace {
@@ -21,9 +22,9 @@ std::string ReadSourceFile(const std::string& strRelative) {
 class TempFile {
 public:
     explicit TempFile(const std::string& strBytes) {
+        std::random_device random;
         m_dir = std::filesystem::temp_directory_path() /
-                ("tachyra-assets-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" +
-                 std::to_string(std::rand()));
+                ("tachyra-assets-" + std::to_string(random()) + std::to_string(random()));
         std::filesystem::create_directories(m_dir);
         m_path = (m_dir / "websocket.html").string();
         std::ofstream out(m_path, std::ios::binary);
