@@ -1,6 +1,7 @@
 // tachyra-cli: the test server or a bounded client test, without a window.
 #include "cli/report.h"
 #include "cli/stop_signal.h"
+#include "server/assets.h"
 #include "server/engine.h"
 #include "support/version.h"
 
@@ -66,6 +67,8 @@ int RunServerMode(const std::string& strBind, int nPort) {
     CKestrunEngine engine(&printer);
     engine.m_strListenAddr = strBind;
     engine.m_nListenPort = nPort;
+    // The page texts are read once, before the server can answer a browser.
+    LoadPageTexts(engine.m_strPageHtml, engine.m_strButtonsCss, engine.m_strEchartsJs);
     engine.StartMeter();
     engine.StartServer();
     bool bFailed = false;

@@ -7,11 +7,14 @@ MODE=${1:-test}
 PKGS="cmake ninja-build g++ libcli11-dev libgtest-dev libgtk-3-dev pkg-config"
 if [ "$MODE" = test ]; then
   PKGS="$PKGS clang-format iperf3 g++-mingw-w64-x86-64-posix wine64 xvfb xauth locales \
-fonts-wqy-microhei imagemagick chromium nodejs npm xdotool"
+fonts-wqy-microhei imagemagick chromium nodejs npm xdotool python3-websockets clang \
+libclang-rt-14-dev"
 fi
 
 missing=""
 for p in $PKGS; do
+  # Some Node.js packages bring their own npm and conflict with Debian's.
+  [ "$p" = npm ] && command -v npm >/dev/null 2>&1 && continue
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
 [ -z "$missing" ] && exit 0

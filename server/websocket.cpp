@@ -1,10 +1,121 @@
-// Placeholder until the WebSocket stream lands: no connection is ever upgraded, so no
-// frame is sent.
+// Upgrade test, handshake and frames of the WebSocket stream.
 #include "server/websocket.h"
 
-const char* const g_szFramePayload = "";
-const int g_nFramePayloadLen = 65127;
+#include "server/base64.h"
+#include "server/http.h"
+#include "server/sha1.h"
 
-bool SendWebSocketFrame(int, SOCKET) {
-    return false;
+namespace {
+
+const int kPayloadLen = 65127;
+
+// The payload lives in read-only storage, filled at compile time with the 36-character
+// run "0-9a-z" repeated; the last run is cut short.
+struct CFramePayload {
+    char sz[kPayloadLen + 1];
+    constexpr CFramePayload() : sz() {
+        const char kRun[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+        for (int i = 0; i < kPayloadLen; ++i)
+            sz[i] = kRun[i % 36];
+        sz[kPayloadLen] = 0;
+    }
+};
+
+constexpr CFramePayload kFramePayload;
+
+bool EqualsNoCase(const std::string& strA, const char* pszB) {
+    size_t i = 0;
+    for (; i < strA.size() && pszB[i] != 0; ++i) {
+        char a = strA[i], b = pszB[i];
+        if (a >= 'A' && a <= 'Z')
+            a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z')
+            b = static_cast<char>(b - 'A' + 'a');
+        if (a != b)
+            return false;
+    }
+    return i == strA.size() && pszB[i] == 0;
+}
+
+} // namespace
+
+const char* const g_szFramePayload = kFramePayload.sz;
+const int g_nFramePayloadLen = kPayloadLen;
+const char* const kWebSocketGuid = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+
+bool IsWebSocketUpgrade(const std::string& strRequest) {
+    return EqualsNoCase(GetHeaderValue(strRequest, "Upgrade"), "websocket") &&
+           !GetHeaderValue(strRequest, "Sec-WebSocket-Key").empty() &&
+           !GetHeaderValue(strRequest, "Connection").empty();
+}
+
+std::string MakeWebSocketAccept(const std::string& strKey) {
+    const std::string strKeyText = strKey + kWebSocketGuid;
+    unsigned char digest[kSha1DigestSize];
+    Sha1Digest(strKeyText.c_str(), digest);
+    return Base64Encode20(digest);
+}
+
+std::string BuildWebSocketHandshake(const std::string& strRequest) {
+    if (!IsWebSocketUpgrade(strRequest))
+        return std::string();
+    return "HTTP/1.1 101 Switching Protocols\r\n"
+           "Upgrade: websocket\r\n"
+           "Connection: Upgrade\r\n"
+           "Sec-WebSocket-Accept: " +
+           MakeWebSocketAccept(GetHeaderValue(strRequest, "Sec-WebSocket-Key")) + "\r\n\r\n";
+}
+
+bool SendWebSocketHandshake(const std::string& strRequest, SOCKET s) {
+    const std::string strAnswer = BuildWebSocketHandshake(strRequest);
+    if (strAnswer.empty())
+        return false;
+    return SendAll(s, strAnswer.data(), strAnswer.size());
+}
+
+bool BuildWebSocketFrameHeader(uint32_t nPayloadLen, MzByte& header) {
+    unsigned char* p = header.SetSize(2, false);
+    if (p == nullptr)
+        return false;
+    p[0] = 0x81;
+    if (nPayloadLen <= 125) {
+        p[1] = static_cast<unsigned char>(nPayloadLen);
+    } else if (nPayloadLen <= 65535) {
+        p[1] = 126;
+        p = header.SetSize(4, false);
+        if (p == nullptr)
+            return false;
+        p[2] = static_cast<unsigned char>(nPayloadLen >> 8);
+        p[3] = static_cast<unsigned char>(nPayloadLen);
+    } else {
+        p[1] = 127;
+        p = header.SetSize(6, false);
+        if (p == nullptr)
+            return false;
+        p[2] = p[3] = p[4] = p[5] = 0;
+        p = header.SetSize(10, false);
+        if (p == nullptr)
+            return false;
+        p[6] = static_cast<unsigned char>(nPayloadLen >> 24);
+        p[7] = static_cast<unsigned char>(nPayloadLen >> 16);
+        p[8] = static_cast<unsigned char>(nPayloadLen >> 8);
+        p[9] = static_cast<unsigned char>(nPayloadLen);
+    }
+    return true;
+}
+
+bool SendWebSocketFrame(int nPayloadLen, SOCKET s) {
+    // Only the payload text exists to be sent; a longer frame would read past it.
+    if (nPayloadLen < 0 || nPayloadLen > g_nFramePayloadLen)
+        return false;
+    MzByte header;
+    if (!BuildWebSocketFrameHeader(static_cast<uint32_t>(nPayloadLen), header))
+        return false;
+    // Each part is continued until it is all on the wire: a short send must never leave
+    // a torn frame behind.
+    if (!SendAll(s, header.m_pData, static_cast<size_t>(header.m_nSize)))
+        return false;
+    if (nPayloadLen == 0)
+        return true;
+    return SendAll(s, g_szFramePayload, static_cast<size_t>(nPayloadLen));
 }

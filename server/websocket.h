@@ -1,10 +1,38 @@
-// WebSocket frames the server streams to the speed page.
+// The WebSocket side of the speed page: the upgrade test, the 101 handshake and the
+// unmasked text frames the server streams.
 #pragma once
 
+#include "server/mzbyte.h"
 #include "support/socket.h"
 
+#include <cstdint>
+#include <string>
+
+// The frame payload: g_nFramePayloadLen (65127) ASCII digits and lower-case letters.
 extern const char* const g_szFramePayload;
 extern const int g_nFramePayloadLen;
 
-// Sends one unmasked text frame carrying the first nPayloadLen bytes of g_szFramePayload.
+// The GUID RFC 6455 appends to the client's key.
+extern const char* const kWebSocketGuid;
+
+// Upgrade is "websocket" (any case), Sec-WebSocket-Key and Connection are not empty.
+bool IsWebSocketUpgrade(const std::string& strRequest);
+
+// Base64 of the SHA-1 of the key followed by the GUID: 28 characters.
+std::string MakeWebSocketAccept(const std::string& strKey);
+
+// The complete 101 answer (129 bytes) for an upgrade request; empty when it is not one.
+std::string BuildWebSocketHandshake(const std::string& strRequest);
+
+// Sends the 101 answer in full. False when the request is not an upgrade (nothing sent)
+// or the socket fails.
+bool SendWebSocketHandshake(const std::string& strRequest, SOCKET s);
+
+// Builds the server frame header for nPayloadLen into header: FIN, text opcode, no mask,
+// and the 7-bit, 16-bit or 64-bit length form. Returns false when memory runs out.
+bool BuildWebSocketFrameHeader(uint32_t nPayloadLen, MzByte& header);
+
+// Sends one unmasked text frame carrying the first nPayloadLen bytes of g_szFramePayload,
+// header and payload each in full. A length outside 0..g_nFramePayloadLen sends nothing
+// and fails.
 bool SendWebSocketFrame(int nPayloadLen, SOCKET s);

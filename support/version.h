@@ -6,3 +6,7 @@
 
 inline const char* const kProductName = TACHYRA_PRODUCT_NAME;
 inline const char* const kProductVersion = TACHYRA_PRODUCT_VERSION;
+
+// The maker's web site: the speed page's link button and the window's system menu.
+#define TACHYRA_MAKER_WEB_SITE "https://tachyra.example.org/"
+inline const char* const kMakerWebSite = TACHYRA_MAKER_WEB_SITE;

@@ -1,0 +1,49 @@
+// libFuzzer target: request reading, header lookup, the upgrade test and handshake, the
+// routing table and replacement-file decoding, all from memory.
+//
+// Input: the first byte picks the chunk size the request is fed in (1..255, as the
+// socket loop receives at most 255 bytes per call); the rest is the request.
+#include "server/assets.h"
+#include "server/http.h"
+#include "server/websocket.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    if (nSize == 0)
+        return 0;
+    const size_t nChunk = 1 + pData[0] % CHttpRequestReader::kChunkSize;
+    const char* p = reinterpret_cast<const char*>(pData + 1);
+    const size_t nLen = nSize - 1;
+
+    CHttpRequestReader reader;
+    CHttpRequestReader::EState state = CHttpRequestReader::kNeedMore;
+    for (size_t i = 0; i < nLen && state == CHttpRequestReader::kNeedMore; i += nChunk) {
+        size_t n = nLen - i < nChunk ? nLen - i : nChunk;
+        state = reader.AddChunk(p + i, static_cast<int>(n));
+    }
+    const std::string strRequest = "GET" + reader.Text();
+    if (reader.Text().size() > nLen)
+        std::abort(); // the text only ever holds received bytes
+
+    for (const char* pszName : {"path", "PATH", "Upgrade", "Connection", "Sec-WebSocket-Key",
+                                "Content-Length", "Host", "", ":"}) {
+        const std::string strValue = GetHeaderValue(strRequest, pszName);
+        if (strValue.size() > strRequest.size())
+            std::abort();
+    }
+    FindHttpRoute(GetHeaderValue(strRequest, "path"));
+    const std::string strAnswer = BuildWebSocketHandshake(strRequest);
+    if (IsWebSocketUpgrade(strRequest) != !strAnswer.empty())
+        std::abort();
+    if (!strAnswer.empty() && strAnswer.size() != 129)
+        std::abort();
+
+    const std::string strRaw(p, nLen);
+    DecodeTextFileBytes(strRaw);
+    CombinePath(strRaw.substr(0, nLen / 2), strRaw.substr(nLen / 2), '\\');
+    return 0;
+}

@@ -1,0 +1,182 @@
+// Request reading, header lookup and the 200 answer. Nothing here knows the session; the
+// socket is only touched through the shim's receive and send-all calls.
+#include "server/http.h"
+
+#include "support/format.h"
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+bool IsSpace(char ch) {
+    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\v' || ch == '\f';
+}
+
+char ToLowerAscii(char ch) {
+    return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
+}
+
+bool EqualsNoCase(const std::string& strA, const char* pszB) {
+    size_t nLen = std::strlen(pszB);
+    if (strA.size() != nLen)
+        return false;
+    for (size_t i = 0; i < nLen; ++i) {
+        if (ToLowerAscii(strA[i]) != ToLowerAscii(pszB[i]))
+            return false;
+    }
+    return true;
+}
+
+// Leading white space, an optional sign and decimal digits, like atoi; no digits give 0.
+// Values beyond the int range are clamped instead of overflowing.
+long long ParseDecimal(const std::string& strText) {
+    size_t i = 0;
+    while (i < strText.size() && IsSpace(strText[i]))
+        ++i;
+    bool bNegative = false;
+    if (i < strText.size() && (strText[i] == '+' || strText[i] == '-')) {
+        bNegative = strText[i] == '-';
+        ++i;
+    }
+    long long nValue = 0;
+    for (; i < strText.size() && strText[i] >= '0' && strText[i] <= '9'; ++i) {
+        nValue = nValue * 10 + (strText[i] - '0');
+        if (nValue > INT_MAX)
+            nValue = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (bNegative)
+        nValue = -nValue;
+    if (nValue > INT_MAX)
+        nValue = INT_MAX;
+    if (nValue < INT_MIN)
+        nValue = INT_MIN;
+    return nValue;
+}
+
+void ReplaceAll(std::string& strText, const std::string& strFrom, const std::string& strTo) {
+    size_t nPos = 0;
+    while ((nPos = strText.find(strFrom, nPos)) != std::string::npos) {
+        strText.replace(nPos, strFrom.size(), strTo);
+        nPos += strTo.size();
+    }
+}
+
+const char kResponseTemplate[] = "HTTP/1.1 200 OK\r\n"
+                                 "Content-Type: [Content-Type]; charset=[charset]\r\n"
+                                 "Content-Length: [Content-Length]\r\n"
+                                 "Connection: keep-alive\r\n\r\n";
+
+const HTTP_ROUTE kRoutes[] = {
+    {"", EHttpBody::kPageHtml, "websocket.html", "text/html", "utf-8"},
+    {"favicon.ico", EHttpBody::kEmpty, nullptr, "text/html", "gb2312"},
+    {"buttons.css", EHttpBody::kButtonsCss, "buttons.css", "text/css", "utf-8"},
+    {"echarts.min.js", EHttpBody::kEchartsJs, "echarts.min.js", "text/javascript", "utf-8"},
+};
+
+} // namespace
+
+CHttpRequestReader::EState CHttpRequestReader::AddChunk(const char* pData, int nLen) {
+    if (nLen > 0) {
+        m_nReceived += nLen;
+        const void* pNul = std::memchr(pData, 0, static_cast<size_t>(nLen));
+        size_t nKeep = pNul != nullptr ? static_cast<size_t>(static_cast<const char*>(pNul) - pData)
+                                       : static_cast<size_t>(nLen);
+        m_strText.append(pData, nKeep);
+    }
+    if (!m_bHaveExpected) {
+        size_t nBlank = m_strText.find("\r\n\r\n");
+        if (nBlank != std::string::npos) {
+            std::string strLength = GetHeaderValue(m_strText, "Content-Length");
+            if (strLength.empty())
+                return kComplete;
+            long long nExpected = static_cast<long long>(nBlank) + 4 + ParseDecimal(strLength);
+            m_nExpected = nExpected < 0 ? 0 : static_cast<size_t>(nExpected);
+            m_bHaveExpected = true;
+        }
+    }
+    if (m_bHaveExpected && m_strText.size() >= m_nExpected)
+        return kComplete;
+    return m_nReceived >= kMaxRequestBytes ? kRefused : kNeedMore;
+}
+
+bool RecvHttpRequest(std::string& strText, SOCKET s) {
+    strText.clear();
+    CHttpRequestReader reader;
+    char szBuf[CHttpRequestReader::kChunkSize + 1];
+    for (;;) {
+        std::memset(szBuf, 0, sizeof(szBuf));
+        int n = RecvOnce(s, szBuf, CHttpRequestReader::kChunkSize);
+        if (n <= 0)
+            return false;
+        CHttpRequestReader::EState state = reader.AddChunk(szBuf, n);
+        if (state == CHttpRequestReader::kComplete) {
+            strText = reader.Text();
+            return true;
+        }
+        if (state == CHttpRequestReader::kRefused)
+            return false;
+    }
+}
+
+std::string GetHeaderValue(const std::string& strRequest, const char* pszName) {
+    const std::string strName = pszName != nullptr ? pszName : "";
+    if (EqualsNoCase(strName, "path")) {
+        size_t nSlash = strRequest.find('/');
+        if (nSlash == std::string::npos)
+            return std::string();
+        size_t nSpace = strRequest.find(' ', nSlash);
+        if (nSpace == std::string::npos)
+            return std::string();
+        return strRequest.substr(nSlash + 1, nSpace - nSlash - 1);
+    }
+    if (strName.empty())
+        return std::string();
+    size_t nField = strRequest.find(strName + ":");
+    if (nField == std::string::npos)
+        return std::string();
+    // Whatever follows the colon is skipped, normally the single space.
+    size_t nStart = nField + strName.size() + 2;
+    if (nStart >= strRequest.size())
+        return std::string();
+    size_t nEnd = strRequest.find("\r\n", nStart);
+    if (nEnd == std::string::npos || nEnd == nStart)
+        return std::string();
+    size_t nFirst = nStart, nLast = nEnd;
+    while (nFirst < nLast && IsSpace(strRequest[nFirst]))
+        ++nFirst;
+    while (nLast > nFirst && IsSpace(strRequest[nLast - 1]))
+        --nLast;
+    return strRequest.substr(nFirst, nLast - nFirst);
+}
+
+std::string BuildHttpResponseHead(const char* pszContentType, const char* pszCharset,
+                                  int nBodyLen) {
+    std::string strHead = kResponseTemplate;
+    ReplaceAll(strHead, "[Content-Type]", pszContentType);
+    ReplaceAll(strHead, "[charset]", pszCharset);
+    ReplaceAll(strHead, "keep-alive", "close");
+    ReplaceAll(strHead, "[Content-Length]", FormatString("%d", nBodyLen));
+    return strHead;
+}
+
+bool SendHttpResponse(SOCKET s, const char* pBody, int nBodyLen, const char* pszCharset,
+                      const char* pszContentType) {
+    const std::string strHead = BuildHttpResponseHead(pszContentType, pszCharset, nBodyLen);
+    // Short sends are continued: a partly sent head or body would leave a torn answer.
+    if (!SendAll(s, strHead.data(), strHead.size()))
+        return false;
+    size_t nSend =
+        nBodyLen > 0 ? static_cast<size_t>(nBodyLen) : (pBody != nullptr ? std::strlen(pBody) : 0);
+    if (nSend == 0)
+        return false;
+    return SendAll(s, pBody, nSend);
+}
+
+const HTTP_ROUTE* FindHttpRoute(const std::string& strPath) {
+    for (const HTTP_ROUTE& route : kRoutes) {
+        if (EqualsNoCase(strPath, route.pszPath))
+            return &route;
+    }
+    return nullptr;
+}
