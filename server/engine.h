@@ -33,6 +33,8 @@ public:
     virtual void OnClientSessionStarted() {}
     // The last client session thread of a test, as it ends. An empty text means no
     // error; otherwise the front end shows it (and may block until it is dismissed).
+    // When no session thread could be started at all, this runs on the thread that
+    // called StartClientTest.
     virtual void OnClientTestEnded(const std::string& strErrorText) { (void)strErrorText; }
     // Meter thread, once a second: bytes of the last interval and their display texts.
     virtual void OnMeterSample(uint64_t nRecvBytes, uint64_t nSendBytes,
