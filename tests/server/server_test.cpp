@@ -307,16 +307,13 @@ TEST(ServerStart, AServerWithoutDescriptorsToAcceptStopsAndSaysWhy) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizer runtimes need more descriptors than the limit leaves";
 #endif
-    // Four descriptors: the standard three and the listening socket; accept has none left.
+    // Four descriptors: the standard three and the listening socket. Linux takes the
+    // descriptor for a new connection before accept waits, so accept fails at once.
     CChildProcess server;
     ASSERT_TRUE(server.Start(
         {"/usr/bin/prlimit", "--nofile=4", CliPath(), "-s", "-B", "127.0.0.1", "-p", "0"}));
-    std::string strLine = server.WaitForLine("listening on port");
-    ASSERT_FALSE(strLine.empty()) << server.Stderr();
-    int nPort = std::atoi(strLine.substr(strLine.rfind(' ') + 1).c_str());
-    CRawSocket peer;
-    ASSERT_TRUE(peer.Connect(nPort));
     EXPECT_EQ(server.Wait(), 1);
+    EXPECT_NE(server.Stdout().find("listening on port"), std::string::npos) << server.Stdout();
     EXPECT_NE(server.Stderr().find("(" + std::to_string(EMFILE) + ")"), std::string::npos)
         << server.Stderr();
 }
