@@ -99,7 +99,7 @@ bool CIniSettingsStore::Load(CIniDocument& doc) const {
 }
 
 int CIniSettingsStore::GetProfileInt(const std::string& strSection, const std::string& strName,
-                                     int nDefault) const {
+                                     int nDefault) {
     CIniDocument doc;
     std::string strValue;
     bool bQuoted = false;
@@ -112,7 +112,7 @@ int CIniSettingsStore::GetProfileInt(const std::string& strSection, const std::s
 
 std::string CIniSettingsStore::GetProfileString(const std::string& strSection,
                                                 const std::string& strName,
-                                                const std::string& strDefault) const {
+                                                const std::string& strDefault) {
     CIniDocument doc;
     std::string strValue;
     if (Load(doc) && doc.GetValue(strSection, strName, strValue))

@@ -3,10 +3,12 @@
 // dir is $XDG_CONFIG_HOME or, when that is unset or relative, ~/.config.
 #pragma once
 
+#include "app/settings_store.h"
+
 #include <string>
 #include <utility>
 
-class CIniSettingsStore {
+class CIniSettingsStore : public CSettingsStore {
 public:
     explicit CIniSettingsStore(std::string strPath) : m_strPath(std::move(strPath)) {}
 
@@ -18,17 +20,18 @@ public:
     // The stored value, or nDefault / strDefault when the file is missing or damaged, the
     // value is absent, or (for integers) it is not a decimal number in the range of int.
     int GetProfileInt(const std::string& strSection, const std::string& strName,
-                      int nDefault) const;
+                      int nDefault) override;
     std::string GetProfileString(const std::string& strSection, const std::string& strName,
-                                 const std::string& strDefault) const;
+                                 const std::string& strDefault) override;
 
     // Each write rewrites the file as a whole: the new text goes to a temporary file in the
     // same folder, is flushed to the disk, and then renamed over the old file, so the file
     // is always either the old one or the new one. A damaged file is replaced by a clean
     // one holding what was written. False (old file untouched) when anything fails.
-    bool WriteProfileInt(const std::string& strSection, const std::string& strName, int nValue);
+    bool WriteProfileInt(const std::string& strSection, const std::string& strName,
+                         int nValue) override;
     bool WriteProfileString(const std::string& strSection, const std::string& strName,
-                            const std::string& strValue);
+                            const std::string& strValue) override;
 
 private:
     bool Load(class CIniDocument& doc) const;
