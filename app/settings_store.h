@@ -11,8 +11,7 @@ public:
     virtual ~CSettingsStore() = default;
     virtual int GetProfileInt(const std::string& strSection, const std::string& strEntry,
                               int nDefault) = 0;
-    virtual std::string GetProfileString(const std::string& strSection,
-                                         const std::string& strEntry,
+    virtual std::string GetProfileString(const std::string& strSection, const std::string& strEntry,
                                          const std::string& strDefault) = 0;
     virtual bool WriteProfileInt(const std::string& strSection, const std::string& strEntry,
                                  int nValue) = 0;

@@ -22,13 +22,11 @@ CVXDialog::~CVXDialog() {
     m_arrStatusPanes.Clear();
 }
 
-void CVXDialog::OnCompareListItems(void*, const std::string&, std::string&, std::string&,
-                                   bool&) {}
+void CVXDialog::OnCompareListItems(void*, const std::string&, std::string&, std::string&, bool&) {}
 void CVXDialog::OnPPPoEDialComplete(int, const std::string&) {}
 void CVXDialog::OnFilesDropped(const std::string&, int) {}
 void CVXDialog::OnUserMessage(_VX_COMMAND_MSG*) {}
-void CVXDialog::OnVXCommand(const std::string&, const std::string&, const std::string&,
-                            intptr_t) {}
+void CVXDialog::OnVXCommand(const std::string&, const std::string&, const std::string&, intptr_t) {}
 void CVXDialog::OnLayoutClient(int, int, int, int) {}
 void CVXDialog::OnMenuItem(const std::string&, int) {}
 void CVXDialog::OnToolbarItem(const std::string&, int) {}

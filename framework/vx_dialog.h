@@ -29,8 +29,7 @@ public:
 
     // ---- hooks for derived dialogs, in this order ----
     virtual void OnCompareListItems(void* pListView, const std::string& strColumn,
-                                    std::string& strFirst, std::string& strSecond,
-                                    bool& bNumeric);
+                                    std::string& strFirst, std::string& strSecond, bool& bNumeric);
     // Asked before the window closes; non-zero lets it close.
     virtual int OnQueryClose() { return 1; }
     virtual void OnPPPoEDialComplete(int nValue, const std::string& strText);

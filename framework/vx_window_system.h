@@ -39,7 +39,7 @@ public:
     virtual void ComboAddItem(int nId, const std::string& strText) = 0;
     virtual int ComboGetCount(int nId) = 0;
     virtual std::string ComboGetItemText(int nId, int nIndex) = 0;
-    virtual int ComboGetCurSel(int nId) = 0; // -1 when nothing is selected
+    virtual int ComboGetCurSel(int nId) = 0;              // -1 when nothing is selected
     virtual void ComboSetCurSel(int nId, int nIndex) = 0; // -1 clears the selection
     virtual void AppendSystemMenuItem(unsigned int nCommand, const std::string& strText) = 0;
     virtual void OpenUrl(const std::string& strUrl) = 0;

@@ -267,6 +267,33 @@ std::string HandleGtkTestRequest(CGtkWindowSystem* pWs, const std::string& strLi
         gtk_editable_get_selection_bounds(GTK_EDITABLE(pControl), &nStart, &nEnd);
         return Ok(std::to_string(nStart) + " " + std::to_string(nEnd));
     }
+    if (strCmd == "watch") {
+        // From now on every change of the control's caption or enabled state is noted,
+        // so that short-lived states can be checked after the fact.
+        auto* pHistory = new std::vector<std::string>();
+        g_object_set_data_full(
+            G_OBJECT(pControl), "tachyra-test-history", pHistory,
+            +[](gpointer p) { delete static_cast<std::vector<std::string>*>(p); });
+        g_signal_connect(
+            pControl, "notify", G_CALLBACK(+[](GObject* pObj, GParamSpec* pSpec, gpointer pData) {
+                auto* pVec = static_cast<std::vector<std::string>*>(pData);
+                const std::string strProp = g_param_spec_get_name(pSpec);
+                if (strProp == "label" && GTK_IS_BUTTON(pObj))
+                    pVec->push_back(gtk_button_get_label(GTK_BUTTON(pObj)));
+                else if (strProp == "sensitive")
+                    pVec->push_back(gtk_widget_get_sensitive(GTK_WIDGET(pObj)) ? "enabled"
+                                                                               : "disabled");
+            }),
+            pHistory);
+        return Ok();
+    }
+    if (strCmd == "history") {
+        auto* pHistory = static_cast<std::vector<std::string>*>(
+            g_object_get_data(G_OBJECT(pControl), "tachyra-test-history"));
+        if (pHistory == nullptr)
+            return "err not watched";
+        return Ok(Join(*pHistory, "\t"));
+    }
     if (strCmd == "grabfocus") {
         gtk_widget_grab_focus(pControl);
         return Ok();

@@ -162,6 +162,40 @@ TEST_F(GtkWindow, ServerStartsAndStops) {
     EXPECT_EQ("", ReadWholeFile(App().SettingsPath()));
 }
 
+TEST_F(GtkWindow, StoppingWhileAPeerStreamsShowsStoppingFirst) {
+    Launch();
+    const int nPort = FreeLoopbackPort();
+    StartServerOn(nPort);
+    // A second process downloads from the server until the server cuts it.
+    pid_t pidClient = fork();
+    if (pidClient == 0) {
+        std::string strPort = std::to_string(nPort);
+        int fdNull = open("/dev/null", O_RDWR);
+        dup2(fdNull, 1);
+        dup2(fdNull, 2);
+        execl(TACHYRA_CLI_PATH, TACHYRA_CLI_PATH, "-c", "127.0.0.1", "-p", strPort.c_str(), "-t",
+              "0", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pidClient, 0);
+    EXPECT_TRUE(CWindowDriver::WaitUntil([&] { return PaneRate(App().Ask("pane 1")) > 0; }, 15))
+        << App().Ask("pane 1");
+    ASSERT_EQ("", App().Ask("watch 1000"));
+    ASSERT_EQ("clicked", App().Ask("click 1000"));
+    EXPECT_TRUE(App().WaitFor("text 1000", kServerStart));
+    EXPECT_TRUE(App().WaitFor("enabled 1000", "1"));
+    EXPECT_EQ("disabled\t正在停止\t启动服务\tenabled", App().Ask("history 1000"));
+    // The peer has been cut and ends by itself.
+    int nStatus = 0;
+    bool bEnded = CWindowDriver::WaitUntil(
+        [&] { return waitpid(pidClient, &nStatus, WNOHANG) == pidClient; }, 10);
+    if (!bEnded) {
+        kill(pidClient, SIGKILL);
+        waitpid(pidClient, &nStatus, 0);
+    }
+    EXPECT_TRUE(bEnded);
+}
+
 TEST_F(GtkWindow, RealMouseClickStartsTheServer) {
     Launch();
     const int nPort = FreeLoopbackPort();
