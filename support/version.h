@@ -6,3 +6,6 @@
 
 inline const char* const kProductName = TACHYRA_PRODUCT_NAME;
 inline const char* const kProductVersion = TACHYRA_PRODUCT_VERSION;
+
+// The maker's web site, opened from the system menu.
+inline const char* const kMakerWebSite = "https://tachyra.example.org/";
