@@ -284,8 +284,6 @@ void CGtkWindowSystem::RunModal() {
     if (m_pDlg->OnInitDialog() && !m_vecTabOrder.empty())
         gtk_widget_grab_focus(Control(m_vecTabOrder.front()));
     gtk_widget_show_all(m_pWindow);
-    if (m_fnOnShown)
-        m_fnOnShown();
     if (!m_bDestroyed)
         gtk_main();
 }

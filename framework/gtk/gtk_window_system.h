@@ -28,8 +28,6 @@ public:
 
     // Window icons in several sizes (most wanted first); set before RunModal.
     void SetIcons(std::vector<GdkPixbuf*> vecIcons);
-    // Called once the dialog's initialisation has run and the window is visible.
-    void SetOnShown(std::function<void()> fnOnShown) { m_fnOnShown = std::move(fnOnShown); }
 
     // Creates the window, runs the dialog's initialisation, shows the window and runs the
     // main loop until the window is destroyed.
@@ -126,7 +124,6 @@ private:
     std::vector<int> m_vecTabOrder;
     std::vector<GtkWidget*> m_vecBoxes;
     std::vector<GdkPixbuf*> m_vecIcons;
-    std::function<void()> m_fnOnShown;
     GtkCssProvider* m_pCss = nullptr;
     int m_nBaseX = 7;
     int m_nBaseY = 15;
