@@ -98,8 +98,8 @@ bool CIniSettingsStore::Load(CIniDocument& doc) const {
     return doc.Parse(strText);
 }
 
-int CIniSettingsStore::GetProfileInt(const std::string& strSection, const std::string& strName,
-                                     int nDefault) {
+int CIniSettingsStore::ReadInt(const std::string& strSection, const std::string& strName,
+                               int nDefault) {
     CIniDocument doc;
     std::string strValue;
     bool bQuoted = false;
@@ -110,9 +110,8 @@ int CIniSettingsStore::GetProfileInt(const std::string& strSection, const std::s
     return nDefault;
 }
 
-std::string CIniSettingsStore::GetProfileString(const std::string& strSection,
-                                                const std::string& strName,
-                                                const std::string& strDefault) {
+std::string CIniSettingsStore::ReadString(const std::string& strSection, const std::string& strName,
+                                          const std::string& strDefault) {
     CIniDocument doc;
     std::string strValue;
     if (Load(doc) && doc.GetValue(strSection, strName, strValue))
@@ -128,8 +127,8 @@ bool CIniSettingsStore::Store(const CIniDocument& doc) {
     return WriteFileAtomically(m_strPath, doc.Serialize());
 }
 
-bool CIniSettingsStore::WriteProfileInt(const std::string& strSection, const std::string& strName,
-                                        int nValue) {
+bool CIniSettingsStore::WriteInt(const std::string& strSection, const std::string& strName,
+                                 int nValue) {
     CIniDocument doc;
     if (!Load(doc))
         doc = CIniDocument(); // missing or damaged: start a clean file
@@ -137,9 +136,8 @@ bool CIniSettingsStore::WriteProfileInt(const std::string& strSection, const std
     return Store(doc);
 }
 
-bool CIniSettingsStore::WriteProfileString(const std::string& strSection,
-                                           const std::string& strName,
-                                           const std::string& strValue) {
+bool CIniSettingsStore::WriteString(const std::string& strSection, const std::string& strName,
+                                    const std::string& strValue) {
     CIniDocument doc;
     if (!Load(doc))
         doc = CIniDocument();

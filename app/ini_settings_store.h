@@ -19,19 +19,17 @@ public:
 
     // The stored value, or nDefault / strDefault when the file is missing or damaged, the
     // value is absent, or (for integers) it is not a decimal number in the range of int.
-    int GetProfileInt(const std::string& strSection, const std::string& strName,
-                      int nDefault) override;
-    std::string GetProfileString(const std::string& strSection, const std::string& strName,
-                                 const std::string& strDefault) override;
+    int ReadInt(const std::string& strSection, const std::string& strName, int nDefault) override;
+    std::string ReadString(const std::string& strSection, const std::string& strName,
+                           const std::string& strDefault) override;
 
     // Each write rewrites the file as a whole: the new text goes to a temporary file in the
     // same folder, is flushed to the disk, and then renamed over the old file, so the file
     // is always either the old one or the new one. A damaged file is replaced by a clean
     // one holding what was written. False (old file untouched) when anything fails.
-    bool WriteProfileInt(const std::string& strSection, const std::string& strName,
-                         int nValue) override;
-    bool WriteProfileString(const std::string& strSection, const std::string& strName,
-                            const std::string& strValue) override;
+    bool WriteInt(const std::string& strSection, const std::string& strName, int nValue) override;
+    bool WriteString(const std::string& strSection, const std::string& strName,
+                     const std::string& strValue) override;
 
 private:
     bool Load(class CIniDocument& doc) const;

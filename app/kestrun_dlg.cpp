@@ -77,11 +77,10 @@ bool CKestrunDlg::OnInitDialog() {
 void CKestrunDlg::LoadSettings() {
     if (m_pSettings == nullptr)
         return;
-    m_engine.m_nListenPort = m_pSettings->GetProfileInt(kSection, "m_nListenPort", 10001);
-    m_engine.m_nServerPort = m_pSettings->GetProfileInt(kSection, "m_nServerPort", 10001);
-    m_engine.m_strServerAddr =
-        m_pSettings->GetProfileString(kSection, "m_strServerAddr", "127.0.0.1");
-    m_engine.m_strType = m_pSettings->GetProfileString(kSection, "m_strType", kDownload);
+    m_engine.m_nListenPort = m_pSettings->ReadInt(kSection, "m_nListenPort", 10001);
+    m_engine.m_nServerPort = m_pSettings->ReadInt(kSection, "m_nServerPort", 10001);
+    m_engine.m_strServerAddr = m_pSettings->ReadString(kSection, "m_strServerAddr", "127.0.0.1");
+    m_engine.m_strType = m_pSettings->ReadString(kSection, "m_strType", kDownload);
     if (m_engine.m_strType.empty())
         m_engine.m_strType = kDownload;
 }
@@ -89,10 +88,10 @@ void CKestrunDlg::LoadSettings() {
 void CKestrunDlg::SaveSettings() {
     if (m_pSettings == nullptr)
         return;
-    m_pSettings->WriteProfileInt(kSection, "m_nListenPort", m_engine.m_nListenPort);
-    m_pSettings->WriteProfileInt(kSection, "m_nServerPort", m_engine.m_nServerPort);
-    m_pSettings->WriteProfileString(kSection, "m_strServerAddr", m_engine.m_strServerAddr);
-    m_pSettings->WriteProfileString(kSection, "m_strType", m_engine.m_strType);
+    m_pSettings->WriteInt(kSection, "m_nListenPort", m_engine.m_nListenPort);
+    m_pSettings->WriteInt(kSection, "m_nServerPort", m_engine.m_nServerPort);
+    m_pSettings->WriteString(kSection, "m_strServerAddr", m_engine.m_strServerAddr);
+    m_pSettings->WriteString(kSection, "m_strType", m_engine.m_strType);
 }
 
 bool CKestrunDlg::ReadPort(int nControlId, int& nMember) {

@@ -9,37 +9,35 @@
 class CSettingsStore {
 public:
     virtual ~CSettingsStore() = default;
-    virtual int GetProfileInt(const std::string& strSection, const std::string& strEntry,
-                              int nDefault) = 0;
-    virtual std::string GetProfileString(const std::string& strSection, const std::string& strEntry,
-                                         const std::string& strDefault) = 0;
-    virtual bool WriteProfileInt(const std::string& strSection, const std::string& strEntry,
-                                 int nValue) = 0;
-    virtual bool WriteProfileString(const std::string& strSection, const std::string& strEntry,
-                                    const std::string& strValue) = 0;
+    virtual int ReadInt(const std::string& strSection, const std::string& strEntry,
+                        int nDefault) = 0;
+    virtual std::string ReadString(const std::string& strSection, const std::string& strEntry,
+                                   const std::string& strDefault) = 0;
+    virtual bool WriteInt(const std::string& strSection, const std::string& strEntry,
+                          int nValue) = 0;
+    virtual bool WriteString(const std::string& strSection, const std::string& strEntry,
+                             const std::string& strValue) = 0;
 };
 
 // Keeps the values in memory; records every write in order.
 class CMemorySettingsStore : public CSettingsStore {
 public:
-    int GetProfileInt(const std::string& strSection, const std::string& strEntry,
-                      int nDefault) override {
+    int ReadInt(const std::string& strSection, const std::string& strEntry, int nDefault) override {
         auto it = m_mapInts.find(Key(strSection, strEntry));
         return it == m_mapInts.end() ? nDefault : it->second;
     }
-    std::string GetProfileString(const std::string& strSection, const std::string& strEntry,
-                                 const std::string& strDefault) override {
+    std::string ReadString(const std::string& strSection, const std::string& strEntry,
+                           const std::string& strDefault) override {
         auto it = m_mapStrings.find(Key(strSection, strEntry));
         return it == m_mapStrings.end() ? strDefault : it->second;
     }
-    bool WriteProfileInt(const std::string& strSection, const std::string& strEntry,
-                         int nValue) override {
+    bool WriteInt(const std::string& strSection, const std::string& strEntry, int nValue) override {
         m_mapInts[Key(strSection, strEntry)] = nValue;
         m_strWriteOrder += strEntry + ";";
         return true;
     }
-    bool WriteProfileString(const std::string& strSection, const std::string& strEntry,
-                            const std::string& strValue) override {
+    bool WriteString(const std::string& strSection, const std::string& strEntry,
+                     const std::string& strValue) override {
         m_mapStrings[Key(strSection, strEntry)] = strValue;
         m_strWriteOrder += strEntry + ";";
         return true;

@@ -133,6 +133,15 @@ std::string HandleGtkTestRequest(CGtkWindowSystem* pWs, const std::string& strLi
             return "err not an X11 window";
         return Ok(std::to_string(GDK_WINDOW_XID(pGdk)));
     }
+    if (strCmd == "icons") {
+        // The sizes of the window's icons.
+        std::vector<std::string> vec;
+        GList* pList = gtk_window_get_icon_list(GTK_WINDOW(pWindow));
+        for (GList* p = pList; p != nullptr; p = p->next)
+            vec.push_back(std::to_string(gdk_pixbuf_get_width(GDK_PIXBUF(p->data))));
+        g_list_free(pList);
+        return Ok(Join(vec, " "));
+    }
     if (strCmd == "active")
         return Ok(gtk_window_is_active(GTK_WINDOW(pWindow)) ? "1" : "0");
     if (strCmd == "mapped")

@@ -60,24 +60,24 @@ protected:
 
 TEST_F(IniSettingsStore, MissingFileGivesDefaults) {
     CIniSettingsStore store(m_strPath);
-    EXPECT_EQ(10001, store.GetProfileInt("Kestrun", "m_nListenPort", 10001));
-    EXPECT_EQ("127.0.0.1", store.GetProfileString("Kestrun", "m_strServerAddr", "127.0.0.1"));
+    EXPECT_EQ(10001, store.ReadInt("Kestrun", "m_nListenPort", 10001));
+    EXPECT_EQ("127.0.0.1", store.ReadString("Kestrun", "m_strServerAddr", "127.0.0.1"));
 }
 
 TEST_F(IniSettingsStore, WritesCreateTheFolderAndReadBack) {
     CIniSettingsStore store(m_strPath);
-    ASSERT_TRUE(store.WriteProfileInt("Kestrun", "m_nListenPort", 12345));
-    ASSERT_TRUE(store.WriteProfileInt("Kestrun", "m_nServerPort", 70000));
-    ASSERT_TRUE(store.WriteProfileString("Kestrun", "m_strServerAddr", "localhost"));
-    ASSERT_TRUE(store.WriteProfileString("Kestrun", "m_strType", "上传"));
+    ASSERT_TRUE(store.WriteInt("Kestrun", "m_nListenPort", 12345));
+    ASSERT_TRUE(store.WriteInt("Kestrun", "m_nServerPort", 70000));
+    ASSERT_TRUE(store.WriteString("Kestrun", "m_strServerAddr", "localhost"));
+    ASSERT_TRUE(store.WriteString("Kestrun", "m_strType", "上传"));
     EXPECT_EQ("[Kestrun]\nm_nListenPort=12345\nm_nServerPort=70000\n"
               "m_strServerAddr=\"localhost\"\nm_strType=\"上传\"\n",
               ReadFile(m_strPath));
     CIniSettingsStore again(m_strPath);
-    EXPECT_EQ(12345, again.GetProfileInt("Kestrun", "m_nListenPort", 1));
-    EXPECT_EQ(70000, again.GetProfileInt("Kestrun", "m_nServerPort", 1));
-    EXPECT_EQ("localhost", again.GetProfileString("Kestrun", "m_strServerAddr", ""));
-    EXPECT_EQ("上传", again.GetProfileString("Kestrun", "m_strType", ""));
+    EXPECT_EQ(12345, again.ReadInt("Kestrun", "m_nListenPort", 1));
+    EXPECT_EQ(70000, again.ReadInt("Kestrun", "m_nServerPort", 1));
+    EXPECT_EQ("localhost", again.ReadString("Kestrun", "m_strServerAddr", ""));
+    EXPECT_EQ("上传", again.ReadString("Kestrun", "m_strType", ""));
     // Only the settings file is left behind: no temporary file.
     EXPECT_EQ(1, CountEntries(m_strDir));
     struct stat st;
@@ -89,10 +89,10 @@ TEST_F(IniSettingsStore, ValuesOfTheWrongKindGiveTheirDefaults) {
     ASSERT_EQ(0, mkdir(m_strDir.c_str(), 0700));
     WriteFile(m_strPath, "[Kestrun]\nm_nListenPort=abc\nm_nServerPort=\"7\"\nm_strType=\n");
     CIniSettingsStore store(m_strPath);
-    EXPECT_EQ(10001, store.GetProfileInt("Kestrun", "m_nListenPort", 10001));
-    EXPECT_EQ(10001, store.GetProfileInt("Kestrun", "m_nServerPort", 10001));
+    EXPECT_EQ(10001, store.ReadInt("Kestrun", "m_nListenPort", 10001));
+    EXPECT_EQ(10001, store.ReadInt("Kestrun", "m_nServerPort", 10001));
     // A present but empty string is a value, as an empty registry string would be.
-    EXPECT_EQ("", store.GetProfileString("Kestrun", "m_strType", "下载"));
+    EXPECT_EQ("", store.ReadString("Kestrun", "m_strType", "下载"));
 }
 
 TEST_F(IniSettingsStore, DamagedFileGivesDefaultsAndIsReplacedByTheNextWrite) {
@@ -101,9 +101,9 @@ TEST_F(IniSettingsStore, DamagedFileGivesDefaultsAndIsReplacedByTheNextWrite) {
                                      "ELF\x02\x01\x00\x00 [Kestrun]\nm_nListenPort=5\n",
                                      30));
     CIniSettingsStore store(m_strPath);
-    EXPECT_EQ(10001, store.GetProfileInt("Kestrun", "m_nListenPort", 10001));
-    EXPECT_EQ("下载", store.GetProfileString("Kestrun", "m_strType", "下载"));
-    ASSERT_TRUE(store.WriteProfileInt("Kestrun", "m_nListenPort", 10001));
+    EXPECT_EQ(10001, store.ReadInt("Kestrun", "m_nListenPort", 10001));
+    EXPECT_EQ("下载", store.ReadString("Kestrun", "m_strType", "下载"));
+    ASSERT_TRUE(store.WriteInt("Kestrun", "m_nListenPort", 10001));
     EXPECT_EQ("[Kestrun]\nm_nListenPort=10001\n", ReadFile(m_strPath));
 }
 
@@ -111,7 +111,7 @@ TEST_F(IniSettingsStore, OtherSectionsSurviveAWrite) {
     ASSERT_EQ(0, mkdir(m_strDir.c_str(), 0700));
     WriteFile(m_strPath, "[Window]\nx=3\n[Kestrun]\nm_nListenPort=5\n");
     CIniSettingsStore store(m_strPath);
-    ASSERT_TRUE(store.WriteProfileInt("Kestrun", "m_nListenPort", 6));
+    ASSERT_TRUE(store.WriteInt("Kestrun", "m_nListenPort", 6));
     EXPECT_EQ("[Window]\nx=3\n\n[Kestrun]\nm_nListenPort=6\n", ReadFile(m_strPath));
 }
 
@@ -129,20 +129,20 @@ TEST_F(IniSettingsStore, AFailedWriteLeavesTheOldFileWhole) {
     struct rlimit tight = old;
     tight.rlim_cur = 8;
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &tight));
-    bool bWritten = store.WriteProfileInt("Kestrun", "m_nListenPort", 1);
+    bool bWritten = store.WriteInt("Kestrun", "m_nListenPort", 1);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, pfnOld);
 
     EXPECT_FALSE(bWritten);
     EXPECT_EQ(strOld, ReadFile(m_strPath));
     EXPECT_EQ(1, CountEntries(m_strDir)); // the temporary file is gone
-    EXPECT_EQ(4242, store.GetProfileInt("Kestrun", "m_nListenPort", 10001));
+    EXPECT_EQ(4242, store.ReadInt("Kestrun", "m_nListenPort", 10001));
 }
 
 TEST_F(IniSettingsStore, AFolderThatCannotBeMadeFailsTheWrite) {
     WriteFile(m_strDir, "a file where the folder should be");
     CIniSettingsStore store(m_strPath);
-    EXPECT_FALSE(store.WriteProfileInt("Kestrun", "m_nListenPort", 1));
+    EXPECT_FALSE(store.WriteInt("Kestrun", "m_nListenPort", 1));
     EXPECT_EQ("a file where the folder should be", ReadFile(m_strDir));
 }
 

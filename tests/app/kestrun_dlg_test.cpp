@@ -60,13 +60,13 @@ TEST_F(MainWindow, FirstRunShowsTheDefaults) {
 }
 
 TEST_F(MainWindow, StoredTypePrefixSelectsAndUnmatchedSelectsNothing) {
-    store.WriteProfileString("Kestrun", "m_strType", "下");
+    store.WriteString("Kestrun", "m_strType", "下");
     Open();
     EXPECT_EQ(ws.ComboGetItemText(IDC_TYPE, ws.ComboGetCurSel(IDC_TYPE)), "下载");
     pDlg->AttachWindowSystem(nullptr);
     pDlg.reset();
 
-    store.WriteProfileString("Kestrun", "m_strType", "sideways");
+    store.WriteString("Kestrun", "m_strType", "sideways");
     CFakeWindowSystem ws2(AllControls());
     CKestrunDlg dlg(&store, nullptr);
     ws2.SetDialog(&dlg);
@@ -79,7 +79,7 @@ TEST_F(MainWindow, StoredTypePrefixSelectsAndUnmatchedSelectsNothing) {
 }
 
 TEST_F(MainWindow, EmptyStoredTypeMeansDownload) {
-    store.WriteProfileString("Kestrun", "m_strType", "");
+    store.WriteString("Kestrun", "m_strType", "");
     Open();
     EXPECT_EQ(pDlg->Engine().m_strType, "下载");
 }
@@ -137,8 +137,8 @@ TEST_F(MainWindow, CloseSavesInOrderAndEndsWithOne) {
     EXPECT_EQ(pDlg->OnQueryClose(), 0);
     EXPECT_EQ(nExitCode, 1);
     EXPECT_EQ(store.m_strWriteOrder, "m_nListenPort;m_nServerPort;m_strServerAddr;m_strType;");
-    EXPECT_EQ(store.GetProfileInt("Kestrun", "m_nListenPort", 0), 70000);
-    EXPECT_EQ(store.GetProfileString("Kestrun", "m_strType", ""), "下载");
+    EXPECT_EQ(store.ReadInt("Kestrun", "m_nListenPort", 0), 70000);
+    EXPECT_EQ(store.ReadString("Kestrun", "m_strType", ""), "下载");
     EXPECT_EQ(ws.Boxes().size(), 1u); // the range message, then the close went on
 }
 
@@ -151,7 +151,7 @@ TEST_F(MainWindow, SystemMenuItemOpensTheMakersSite) {
 }
 
 TEST_F(MainWindow, WebTestOpensTheListenPort) {
-    store.WriteProfileInt("Kestrun", "m_nListenPort", 12345);
+    store.WriteInt("Kestrun", "m_nListenPort", 12345);
     Open();
     pDlg->OnCommand(IDC_WEBTEST_BUTTON);
     ASSERT_EQ(ws.m_vecUrls.size(), 1u);

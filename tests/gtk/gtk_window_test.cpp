@@ -135,6 +135,8 @@ TEST_F(GtkWindow, FirstRunShowsTheDefaults) {
     EXPECT_EQ("访问官网...", App().Ask("menu"));
     EXPECT_EQ("最小化\t关闭\t-\t访问官网...", App().Ask("contextmenu"));
     EXPECT_EQ("0", App().Ask("dialogs"));
+    // The window icon, drawn from the same SVG as the Windows icon.
+    EXPECT_EQ("16 32 48 64 128", App().Ask("icons"));
     // The half-second status timer runs.
     EXPECT_TRUE(CWindowDriver::WaitUntil([&] { return std::stoi(App().Ask("timer")) >= 2; }));
     // Starting and stopping nothing writes no settings.
