@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -527,4 +529,58 @@ TEST_F(GtkWindow, WebTestButtonAndMenuOpenTheirAddresses) {
     })) << ReadWholeFile(strOpened);
     EXPECT_EQ("0", App().Ask("dialogs"));
     EXPECT_TRUE(App().Running());
+}
+
+TEST(HeadlessFallback, WithoutADisplayItSaysSoAndRunsTheServer) {
+    // The fallback listens on port 10001 of every interface, so it runs in a network
+    // namespace of its own, where no interface but its own loopback exists.
+    int aPipe[2];
+    ASSERT_EQ(0, pipe(aPipe));
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(aPipe[0]);
+        if (unshare(CLONE_NEWNET) != 0)
+            _exit(77);
+        dup2(aPipe[1], 1);
+        int fdNull = open("/dev/null", O_RDWR);
+        dup2(fdNull, 0);
+        dup2(fdNull, 2);
+        char szPath[] = "PATH=/usr/bin:/bin";
+        char szLang[] = "LANG=C.UTF-8";
+        char* envp[] = {szPath, szLang, nullptr};
+        char* argv[] = {const_cast<char*>(TACHYRA_GTK_APP_PATH), nullptr};
+        execve(TACHYRA_GTK_APP_PATH, argv, envp);
+        _exit(127);
+    }
+    close(aPipe[1]);
+    ASSERT_GT(pid, 0);
+    std::string strOut;
+    bool bListening = CWindowDriver::WaitUntil([&] {
+        struct pollfd pfd = {aPipe[0], POLLIN, 0};
+        if (poll(&pfd, 1, 0) > 0) {
+            char szBuf[512];
+            ssize_t n = read(aPipe[0], szBuf, sizeof(szBuf));
+            if (n > 0)
+                strOut.append(szBuf, static_cast<size_t>(n));
+        }
+        return strOut.find("listening on port 10001\n") != std::string::npos;
+    });
+    int nStatus = 0;
+    if (!bListening && waitpid(pid, &nStatus, WNOHANG) == pid && WIFEXITED(nStatus) &&
+        WEXITSTATUS(nStatus) == 77) {
+        close(aPipe[0]);
+        GTEST_SKIP() << "no network namespace can be made here";
+    }
+    kill(pid, SIGINT);
+    bool bEnded =
+        CWindowDriver::WaitUntil([&] { return waitpid(pid, &nStatus, WNOHANG) == pid; }, 10);
+    if (!bEnded) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &nStatus, 0);
+    }
+    close(aPipe[0]);
+    EXPECT_TRUE(bListening) << strOut;
+    EXPECT_EQ(0u, strOut.find("No display found: starting the headless test server")) << strOut;
+    EXPECT_TRUE(bEnded);
+    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << nStatus;
 }
