@@ -2,6 +2,8 @@
 // bar, the keyboard rules, the close path, message boxes and the cross-thread channel.
 #include "framework/gtk/gtk_window_system.h"
 
+#include "support/format.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -573,11 +575,12 @@ void CGtkWindowSystem::AppendSystemMenuItem(unsigned int nCommand, const std::st
 }
 
 void CGtkWindowSystem::OpenUrl(const std::string& strUrl) {
-    // The desktop's default handler; as with the shell on Windows, a failure is not shown.
+    // The desktop's default handler; as with the shell on Windows, a failure is not shown
+    // to the user, only traced.
     GError* pError = nullptr;
     if (!gtk_show_uri_on_window(GTK_WINDOW(m_pWindow), strUrl.c_str(), GDK_CURRENT_TIME, &pError)) {
-        std::fprintf(stderr, "tachyra: cannot open %s: %s\n", strUrl.c_str(),
-                     pError != nullptr ? pError->message : "unknown error");
+        TraceDebug("cannot open %s: %s", strUrl.c_str(),
+                   pError != nullptr ? pError->message : "unknown error");
         g_clear_error(&pError);
     }
 }
