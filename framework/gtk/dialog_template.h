@@ -7,7 +7,7 @@
 
 enum class EGtkControlKind { PushButton, Edit, GroupBox, Label, DropDownList };
 
-struct CGtkControlSpec {
+struct CGtkControlDef {
     int nId; // -1 for controls without an id (labels, group boxes)
     EGtkControlKind kind;
     std::string strText;
@@ -22,7 +22,7 @@ struct CGtkDialogTemplate {
     int cx, cy; // dialog units
     double dFontPoints;
     // In template order, which is also the tab order of the tab stops.
-    std::vector<CGtkControlSpec> controls;
+    std::vector<CGtkControlDef> controls;
 };
 
 // Dialog units to pixels, as Windows converts them: x * baseX / 4 and y * baseY / 8,

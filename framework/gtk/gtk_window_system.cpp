@@ -148,25 +148,25 @@ void CGtkWindowSystem::ComputeBaseUnits() {
         m_nBaseY = nFontHeight;
 }
 
-GtkWidget* CGtkWindowSystem::MakeControl(const CGtkControlSpec& spec) {
+GtkWidget* CGtkWindowSystem::MakeControl(const CGtkControlDef& def) {
     GtkWidget* pWidget = nullptr;
-    int cy = spec.cy;
-    switch (spec.kind) {
+    int cy = def.cy;
+    switch (def.kind) {
     case EGtkControlKind::PushButton:
-        pWidget = gtk_button_new_with_label(spec.strText.c_str());
+        pWidget = gtk_button_new_with_label(def.strText.c_str());
         g_signal_connect(pWidget, "clicked", G_CALLBACK(OnButtonClicked), this);
         break;
     case EGtkControlKind::Edit:
         pWidget = gtk_entry_new();
         gtk_entry_set_width_chars(GTK_ENTRY(pWidget), 1);
         gtk_entry_set_alignment(GTK_ENTRY(pWidget), 0.5f);
-        gtk_entry_set_text(GTK_ENTRY(pWidget), spec.strText.c_str());
+        gtk_entry_set_text(GTK_ENTRY(pWidget), def.strText.c_str());
         break;
     case EGtkControlKind::GroupBox:
-        pWidget = gtk_frame_new(spec.strText.c_str());
+        pWidget = gtk_frame_new(def.strText.c_str());
         break;
     case EGtkControlKind::Label:
-        pWidget = gtk_label_new(spec.strText.c_str());
+        pWidget = gtk_label_new(def.strText.c_str());
         gtk_label_set_xalign(GTK_LABEL(pWidget), 0.0f);
         gtk_label_set_yalign(GTK_LABEL(pWidget), 0.5f);
         break;
@@ -177,16 +177,16 @@ GtkWidget* CGtkWindowSystem::MakeControl(const CGtkControlSpec& spec) {
         cy = std::min(cy, 14);
         break;
     }
-    gtk_widget_set_can_focus(pWidget, spec.bTabStop);
-    if (spec.kind == EGtkControlKind::DropDownList)
+    gtk_widget_set_can_focus(pWidget, def.bTabStop);
+    if (def.kind == EGtkControlKind::DropDownList)
         gtk_widget_set_focus_on_click(pWidget, TRUE);
-    gtk_widget_set_sensitive(pWidget, !spec.bDisabled);
-    gtk_widget_set_size_request(pWidget, DluToPixelsX(spec.cx, m_nBaseX),
+    gtk_widget_set_sensitive(pWidget, !def.bDisabled);
+    gtk_widget_set_size_request(pWidget, DluToPixelsX(def.cx, m_nBaseX),
                                 DluToPixelsY(cy, m_nBaseY));
-    if (spec.nId >= 0)
-        g_object_set_data(G_OBJECT(pWidget), kIdKey, GINT_TO_POINTER(spec.nId));
-    gtk_fixed_put(GTK_FIXED(m_pFixed), pWidget, DluToPixelsX(spec.x, m_nBaseX),
-                  DluToPixelsY(spec.y, m_nBaseY));
+    if (def.nId >= 0)
+        g_object_set_data(G_OBJECT(pWidget), kIdKey, GINT_TO_POINTER(def.nId));
+    gtk_fixed_put(GTK_FIXED(m_pFixed), pWidget, DluToPixelsX(def.x, m_nBaseX),
+                  DluToPixelsY(def.y, m_nBaseY));
     return pWidget;
 }
 
@@ -250,13 +250,13 @@ void CGtkWindowSystem::Build() {
     gtk_container_add(GTK_CONTAINER(m_pWindow), m_pOverlay);
 
     GList* pChain = nullptr;
-    for (const CGtkControlSpec& spec : m_tmpl.controls) {
-        GtkWidget* pWidget = MakeControl(spec);
-        if (spec.nId >= 0)
-            m_mapControls[spec.nId] = pWidget;
-        if (spec.bTabStop) {
+    for (const CGtkControlDef& def : m_tmpl.controls) {
+        GtkWidget* pWidget = MakeControl(def);
+        if (def.nId >= 0)
+            m_mapControls[def.nId] = pWidget;
+        if (def.bTabStop) {
             pChain = g_list_append(pChain, pWidget);
-            m_vecTabOrder.push_back(spec.nId);
+            m_vecTabOrder.push_back(def.nId);
         }
     }
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
@@ -516,9 +516,9 @@ void CGtkWindowSystem::ComboAddItem(int nId, const std::string& strText) {
     if (p == nullptr || !GTK_IS_COMBO_BOX_TEXT(p))
         return;
     bool bSorted = false;
-    for (const CGtkControlSpec& spec : m_tmpl.controls) {
-        if (spec.nId == nId)
-            bSorted = spec.bSorted;
+    for (const CGtkControlDef& def : m_tmpl.controls) {
+        if (def.nId == nId)
+            bSorted = def.bSorted;
     }
     int nPos = ComboGetCount(nId);
     if (bSorted) {

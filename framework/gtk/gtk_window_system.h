@@ -94,7 +94,7 @@ private:
     void RunOnMainLoop(const std::function<void()>& fn);
     void Build();
     void ComputeBaseUnits();
-    GtkWidget* MakeControl(const CGtkControlSpec& spec);
+    GtkWidget* MakeControl(const CGtkControlDef& def);
     void AddMenuItem(GtkWidget* pMenu, const std::string& strText, std::function<void()> fn);
     GtkWidget* CreateMessageBox(const std::string& strText, const std::string& strCaption,
                                 EVXBoxIcon icon);
