@@ -16,7 +16,8 @@
 //   seen-text:ID:TEXT:MS    until the control has shown TEXT (caption changes recorded)
 //   wait-enabled:ID:0|1:MS  until the control's enabled state is as given
 //   wait-pane-rate:N:MS     until pane N shows more than 0.00MB/s
-//   box:MS                  wait for a message box of the program, print and dismiss it
+//   box:MS                  wait for a message box of the program (of any program before
+//                           wait-window), print and dismiss it
 //   boxes:MS                dismiss every box that shows up within MS; "boxes <count>"
 //   close                   system menu Close
 //   gone:MS                 until the main window has gone
@@ -129,7 +130,8 @@ struct BoxSearch {
 BOOL CALLBACK FindBoxProc(HWND hWnd, LPARAM lParam) {
     DWORD dwPid = 0;
     GetWindowThreadProcessId(hWnd, &dwPid);
-    if (dwPid != g_dwPid || hWnd == g_hMain || !IsWindowVisible(hWnd))
+    // Without a main window (the fatal stop comes before it), any process's box counts.
+    if ((g_hMain != nullptr && dwPid != g_dwPid) || hWnd == g_hMain || !IsWindowVisible(hWnd))
         return TRUE;
     wchar_t szClass[64] = {0};
     GetClassNameW(hWnd, szClass, 64);
@@ -145,9 +147,21 @@ HWND FindBox() {
     return search.hBox;
 }
 
-// Prints "box <caption> | <text>" and presses its OK button.
+bool HasIcon(HWND hBox) {
+    for (int nId : {0x14, 0x440}) {
+        HWND hIcon = GetDlgItem(hBox, nId);
+        if (hIcon != nullptr && IsWindowVisible(hIcon) &&
+            SendMessageW(hIcon, STM_GETICON, 0, 0) != 0)
+            return true;
+    }
+    return false;
+}
+
+// Prints "box <caption> | <text> | icon|plain" and presses its OK button. A box with an
+// icon has a static icon control: id 0x14 on Windows, 0x440 under Wine.
 void DismissBox(HWND hBox) {
-    Out("box " + Utf8(TextOf(hBox)) + " | " + Utf8(TextOf(GetDlgItem(hBox, 0xFFFF))));
+    Out("box " + Utf8(TextOf(hBox)) + " | " + Utf8(TextOf(GetDlgItem(hBox, 0xFFFF))) + " | " +
+        (HasIcon(hBox) ? "icon" : "plain"));
     HWND hOk = GetDlgItem(hBox, IDOK);
     if (hOk == nullptr)
         hOk = GetDlgItem(hBox, IDCANCEL);
@@ -236,6 +250,16 @@ bool Step(const std::string& step) {
         RegCloseKey(hKey);
         return ok;
     }
+    if (op == "box") {
+        HWND hBox = nullptr;
+        bool ok = WaitUntil(num(1), [&] { return (hBox = FindBox()) != nullptr; });
+        if (!ok) {
+            Out("box none");
+            return false;
+        }
+        DismissBox(hBox);
+        return true;
+    }
     if (g_hMain == nullptr) {
         Out("no window for " + op);
         return false;
@@ -313,16 +337,6 @@ bool Step(const std::string& step) {
         });
         Out("pane-rate " + arg(1) + " " + (ok ? "ok " : "timeout ") + Utf8(last));
         return ok;
-    }
-    if (op == "box") {
-        HWND hBox = nullptr;
-        bool ok = WaitUntil(num(1), [&] { return (hBox = FindBox()) != nullptr; });
-        if (!ok) {
-            Out("box none");
-            return false;
-        }
-        DismissBox(hBox);
-        return true;
     }
     if (op == "boxes") {
         int nCount = 0;
