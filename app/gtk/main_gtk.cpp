@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
     gtk_window_set_default_icon_name("tachyra");
 
     CIniSettingsStore settings(CIniSettingsStore::DefaultPath(strAppName));
+    // No built-in copies of the served files are linked into this build yet, so the
+    // page texts start empty (replacement files beside the executable still serve).
     CKestrunDlg dlg(&settings, [](int) { return std::string(); });
     CGtkWindowSystem ws(&dlg, KestrunDialogTemplate());
     ws.SetIcons(LoadWindowIcons());
