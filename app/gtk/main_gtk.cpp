@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
 
     CIniSettingsStore settings(CIniSettingsStore::DefaultPath(strAppName));
     // No built-in copies of the served files are linked into this build yet, so the
-    // page texts start empty (replacement files beside the executable still serve).
+    // page texts start empty.
     CKestrunDlg dlg(&settings, [](int) { return std::string(); });
     CGtkWindowSystem ws(&dlg, KestrunDialogTemplate());
     ws.SetIcons(LoadWindowIcons());
