@@ -170,9 +170,11 @@ void CKestrunDlg::OnServerButton() {
     if (!m_engine.IsServerRunActive()) {
         if (!UpdateData(true))
             return;
+        m_bServerStopClicked.store(false);
         m_engine.StartServer();
         return;
     }
+    m_bServerStopClicked.store(true);
     pWs->EnableControl(IDC_SERVER_BUTTON, false);
     pWs->SetControlText(IDC_SERVER_BUTTON, kServerStopping);
     m_engine.StopServer();
@@ -207,7 +209,14 @@ int CKestrunDlg::OnQueryClose() {
 
 void CKestrunDlg::OnServerStarted() {
     if (CVXWindowSystem* pWs = WindowSystem()) {
-        pWs->SetControlText(IDC_SERVER_BUTTON, kServerStop);
+        // A stop clicked before this thread got here has already shown "正在停止" and
+        // must keep it. The flag is set before that caption, so looking again after ours
+        // puts it back when the click came in between.
+        if (!m_bServerStopClicked.load()) {
+            pWs->SetControlText(IDC_SERVER_BUTTON, kServerStop);
+            if (m_bServerStopClicked.load())
+                pWs->SetControlText(IDC_SERVER_BUTTON, kServerStopping);
+        }
         pWs->EnableControl(IDC_LISTEN_PORT, false);
         pWs->EnableControl(IDC_WEBTEST_BUTTON, true);
     }

@@ -6,6 +6,7 @@
 #include "framework/vx_dialog.h"
 #include "server/engine.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -57,6 +58,8 @@ private:
     void SaveSettings();
 
     CSettingsStore* m_pSettings;
+    // Set by a stop click; keeps a run that starts late from showing "停止" again.
+    std::atomic<bool> m_bServerStopClicked{false};
     PFN_LoadTextResource m_fnLoadText;
     CKestrunEngine m_engine;
 };

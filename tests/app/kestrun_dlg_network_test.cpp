@@ -78,6 +78,11 @@ TEST_F(MainWindowNet, SecondClickBeforeTheSocketExistsStartsNoSecondRun) {
     // Had a second run started, it would hold the port or have reported an error.
     EXPECT_TRUE(ws.Boxes().empty());
     EXPECT_FALSE(dlg.Engine().IsServerListening());
+    // Whenever the run's thread began, the stopping caption stays until the end.
+    std::vector<std::string> history = ws.History(IDC_SERVER_BUTTON);
+    ASSERT_GE(history.size(), 3u);
+    EXPECT_EQ(history[history.size() - 2], "正在停止");
+    EXPECT_EQ(history.back(), "启动服务");
 }
 
 TEST_F(MainWindowNet, PortInUseShowsTheErrorAndReturnsToStopped) {

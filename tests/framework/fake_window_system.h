@@ -21,6 +21,7 @@ public:
         bool bEnabled = true;
         std::vector<std::string> vecItems; // combo box, kept sorted
         int nCurSel = -1;
+        std::vector<std::string> vecHistory; // every text set, in order
     };
     struct CBox {
         std::string strText;
@@ -39,6 +40,7 @@ public:
     void SetControlText(int nId, const std::string& strText) override {
         std::lock_guard<std::mutex> lock(m_cs);
         m_mapControls[nId].strText = strText;
+        m_mapControls[nId].vecHistory.push_back(strText);
         m_cv.notify_all();
     }
     void EnableControl(int nId, bool bEnable) override {
@@ -178,6 +180,10 @@ public:
     std::string Text(int nId) {
         std::lock_guard<std::mutex> lock(m_cs);
         return m_mapControls[nId].strText;
+    }
+    std::vector<std::string> History(int nId) {
+        std::lock_guard<std::mutex> lock(m_cs);
+        return m_mapControls[nId].vecHistory;
     }
     bool Enabled(int nId) {
         std::lock_guard<std::mutex> lock(m_cs);

@@ -185,6 +185,24 @@ TEST_F(WineTachyra, ServerAndClientAgainstItsOwnPort) {
     EXPECT_EQ(CloseApp(), 1);
 }
 
+TEST_F(WineTachyra, SecondServerClickBeforeTheSocketExistsStartsNoSecondRun) {
+    ASSERT_EQ(Drive({"reg-clear"}).nExitCode, 0);
+    StartApp();
+    // Two clicks queued back to back: the second reaches the window before the run has
+    // its socket. It stops that run; a second run would fail to bind and say so.
+    CProcessResult r = Drive({"wait-window:5000", "set:1001:" + strPort, "click:1000", "click:1000",
+                              "wait-text:1000:启动服务:15000", "wait-enabled:1000:1:10000",
+                              "boxes:1500", "enabled:1001"});
+    ASSERT_EQ(r.nExitCode, 0) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "boxes 0")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "enabled 1001 1")) << r.strOutput;
+    // The port is free again: a new start listens.
+    r = Drive({"wait-window:5000", "click:1000", "wait-text:1000:停止:10000", "boxes:1000"});
+    EXPECT_EQ(r.nExitCode, 0) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "boxes 0")) << r.strOutput;
+    EXPECT_EQ(CloseApp(), 1);
+}
+
 TEST_F(WineTachyra, StoppingTheServerWhileAnotherProcessStreamsShowsStopping) {
     ASSERT_EQ(Drive({"reg-clear"}).nExitCode, 0);
     StartApp();
