@@ -1,0 +1,58 @@
+// Integer parsing, the range message and the combo box's prefix search.
+#include "app/data_exchange.h"
+
+#include "framework/status_panes.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+const char* const kEnterIntegerText = "请输入一个整数。";
+
+bool ParseDialogInt(const std::string& strText, int& nValue) {
+    size_t nBegin = 0;
+    size_t nEnd = strText.size();
+    while (nBegin < nEnd && (strText[nBegin] == ' ' || strText[nBegin] == '\t'))
+        ++nBegin;
+    while (nEnd > nBegin && (strText[nEnd - 1] == ' ' || strText[nEnd - 1] == '\t'))
+        --nEnd;
+    if (nBegin == nEnd)
+        return false;
+    size_t i = nBegin;
+    if (strText[i] == '+' || strText[i] == '-')
+        ++i;
+    if (i == nEnd)
+        return false;
+    for (size_t j = i; j < nEnd; ++j) {
+        if (strText[j] < '0' || strText[j] > '9')
+            return false;
+    }
+    std::string strNumber = strText.substr(nBegin, nEnd - nBegin);
+    errno = 0;
+    long long nParsed = std::strtoll(strNumber.c_str(), nullptr, 10);
+    if (errno == ERANGE || nParsed < INT_MIN || nParsed > INT_MAX)
+        return false;
+    nValue = static_cast<int>(nParsed);
+    return true;
+}
+
+std::string RangeMessage(int nMin, int nMax) {
+    std::string strMessage = "请输入一个在 %1 和 %2 之间的整数。";
+    const std::string strFirst = std::to_string(nMin);
+    const std::string strSecond = std::to_string(nMax);
+    size_t nPos = strMessage.find("%1");
+    if (nPos != std::string::npos)
+        strMessage.replace(nPos, 2, strFirst);
+    nPos = strMessage.find("%2");
+    if (nPos != std::string::npos)
+        strMessage.replace(nPos, 2, strSecond);
+    return strMessage;
+}
+
+int FindPrefixItem(const std::vector<std::string>& vecItems, const std::string& strPrefix) {
+    for (size_t i = 0; i < vecItems.size(); ++i) {
+        if (StartsWithIgnoreAsciiCase(vecItems[i], strPrefix))
+            return static_cast<int>(i);
+    }
+    return -1;
+}

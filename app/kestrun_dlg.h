@@ -1,0 +1,65 @@
+// CKestrunDlg: the main window's behaviour (settings, data exchange, the four handlers,
+// the server and client states), shared by every window system.
+#pragma once
+
+#include "app/settings_store.h"
+#include "framework/vx_dialog.h"
+#include "server/engine.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+// Loads a "TEXT" resource (or the build's embedded copy): the bytes up to the first
+// zero; empty when it does not exist.
+using PFN_LoadTextResource = std::function<std::string(int nId)>;
+
+class CKestrunDlg : public CVXDialog, public CEngineEvents {
+public:
+    static const char* const kSection;   // "Kestrun"
+    static const char* const kRecvPane;  // "    接收"
+    static const char* const kSendPane;  // "发送"
+    static const char* const kDownload;  // "下载"
+    static const char* const kUpload;    // "上传"
+    static const char* const kMakerSite; // the maker's web site
+
+    CKestrunDlg(CSettingsStore* pSettings, PFN_LoadTextResource fnLoadText);
+    ~CKestrunDlg() override;
+
+    bool OnInitDialog() override;
+    int OnQueryClose() override;
+    void OnCommand(int nControlId) override;
+    bool OnSysCommand(unsigned int nCommand) override;
+
+    void OnServerButton();
+    void OnClientButton();
+    void OnWebTestButton();
+
+    // Controls to members (bSaveAndValidate) or members to controls. Reading stops at
+    // the first invalid entry, shows its message, focuses that control and returns false.
+    bool UpdateData(bool bSaveAndValidate);
+
+    CKestrunEngine& Engine() { return m_engine; }
+    // Where closing would end the process; tests replace it.
+    std::function<void(int)> m_fnEndProcess;
+
+    // ---- engine events, on worker threads ----
+    void OnServerStarted() override;
+    void OnServerError(const std::string& strErrorText) override;
+    void OnServerStopped() override;
+    void OnClientSessionStarted() override;
+    void OnClientTestEnded(const std::string& strErrorText) override;
+    void OnMeterSample(uint64_t nRecvBytes, uint64_t nSendBytes, const std::string& strRecvText,
+                       const std::string& strSendText) override;
+
+private:
+    bool ReadPort(int nControlId, int& nMember);
+    void LoadSettings();
+    void SaveSettings();
+
+    CSettingsStore* m_pSettings;
+    // Set by a stop click; keeps a run that starts late from showing "停止" again.
+    std::atomic<bool> m_bServerStopClicked{false};
+    PFN_LoadTextResource m_fnLoadText;
+    CKestrunEngine m_engine;
+};

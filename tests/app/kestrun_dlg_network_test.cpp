@@ -1,0 +1,140 @@
+// The main window's server and client states with the engine running for real on
+// loopback, behind the in-memory window system.
+#include "app/kestrun_dlg.h"
+#include "app/resource.h"
+#include "server/engine.h"
+#include "support/socket.h"
+
+#include "fake_window_system.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<int> AllControls() {
+    return {IDC_SERVER_BUTTON, IDC_LISTEN_PORT, IDC_CLIENT_BUTTON, IDC_SERVER_ADDR,
+            IDC_SERVER_PORT,   IDC_TYPE,        IDC_WEBTEST_BUTTON};
+}
+
+// A port that was free a moment ago, found by binding port 0 on loopback.
+int FreeLoopbackPort() {
+    SOCKET s = INVALID_SOCKET;
+    if (!CreateTcpSocket(s, "127.0.0.1", 0, true))
+        return 0;
+    int nPort = GetBoundPort(s);
+    CloseSocket(s);
+    return nPort;
+}
+
+struct MainWindowNet : ::testing::Test {
+    MainWindowNet() : ws(AllControls()), dlg(&store, nullptr) {
+        InitSocketLibrary();
+        dlg.Engine().m_strListenAddr = "127.0.0.1";
+        ws.SetDialog(&dlg);
+        dlg.AttachWindowSystem(&ws);
+        ws.SetControlText(IDC_SERVER_BUTTON, "启动服务");
+        ws.SetControlText(IDC_CLIENT_BUTTON, "开始连接测试");
+        ws.EnableControl(IDC_WEBTEST_BUTTON, false);
+        dlg.OnInitDialog();
+    }
+    // The dialog's destructor stops the engine's workers and waits for them.
+    bool WaitFor(std::function<bool()> pred) { return ws.PumpUntil(pred, 15000); }
+
+    CMemorySettingsStore store;
+    CFakeWindowSystem ws;
+    CKestrunDlg dlg;
+};
+
+} // namespace
+
+TEST_F(MainWindowNet, ServerRunsAndStopsWithItsCaptions) {
+    int nPort = FreeLoopbackPort();
+    ASSERT_NE(nPort, 0);
+    ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
+    dlg.OnServerButton();
+    ASSERT_TRUE(WaitFor([&] { return dlg.Engine().IsServerListening(); }));
+    EXPECT_EQ(ws.Text(IDC_SERVER_BUTTON), "停止");
+    EXPECT_FALSE(ws.Enabled(IDC_LISTEN_PORT));
+    EXPECT_TRUE(ws.Enabled(IDC_WEBTEST_BUTTON));
+    dlg.OnServerButton();
+    ASSERT_TRUE(WaitFor(
+        [&] { return ws.Text(IDC_SERVER_BUTTON) == "启动服务" && ws.Enabled(IDC_SERVER_BUTTON); }));
+    // The button is enabled last, after the other two controls.
+    EXPECT_TRUE(ws.Enabled(IDC_LISTEN_PORT));
+    EXPECT_FALSE(ws.Enabled(IDC_WEBTEST_BUTTON));
+    EXPECT_TRUE(ws.Boxes().empty());
+}
+
+TEST_F(MainWindowNet, SecondClickBeforeTheSocketExistsStartsNoSecondRun) {
+    int nPort = FreeLoopbackPort();
+    ASSERT_NE(nPort, 0);
+    ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
+    dlg.OnServerButton();
+    dlg.OnServerButton(); // at once: the run exists even if it does not listen yet
+    ASSERT_TRUE(WaitFor([&] {
+        return !dlg.Engine().IsServerRunActive() && ws.Text(IDC_SERVER_BUTTON) == "启动服务" &&
+               ws.Enabled(IDC_SERVER_BUTTON);
+    }));
+    // Had a second run started, it would hold the port or have reported an error.
+    EXPECT_TRUE(ws.Boxes().empty());
+    EXPECT_FALSE(dlg.Engine().IsServerListening());
+    // Whenever the run's thread began, the stopping caption stays until the end.
+    std::vector<std::string> history = ws.History(IDC_SERVER_BUTTON);
+    ASSERT_GE(history.size(), 3u);
+    EXPECT_EQ(history[history.size() - 2], "正在停止");
+    EXPECT_EQ(history.back(), "启动服务");
+}
+
+TEST_F(MainWindowNet, PortInUseShowsTheErrorAndReturnsToStopped) {
+    SOCKET sHolder = INVALID_SOCKET;
+    ASSERT_TRUE(CreateTcpSocket(sHolder, "127.0.0.1", 0, true));
+    int nPort = GetBoundPort(sHolder);
+    ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
+    dlg.OnServerButton();
+    ASSERT_TRUE(WaitFor([&] {
+        return !dlg.Engine().IsServerRunActive() && ws.Enabled(IDC_SERVER_BUTTON) &&
+               ws.Text(IDC_SERVER_BUTTON) == "启动服务";
+    }));
+    auto boxes = ws.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].strText.substr(0, 1), "(");
+    EXPECT_NE(boxes[0].strText.find("："), std::string::npos);
+    CloseSocket(sHolder);
+}
+
+TEST_F(MainWindowNet, ClientAgainstOwnServerRunsAndStopsWithoutABox) {
+    int nPort = FreeLoopbackPort();
+    ASSERT_NE(nPort, 0);
+    ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
+    ws.SetControlText(IDC_SERVER_PORT, std::to_string(nPort));
+    dlg.OnServerButton();
+    ASSERT_TRUE(WaitFor([&] { return dlg.Engine().IsServerListening(); }));
+    dlg.OnClientButton();
+    ASSERT_TRUE(WaitFor([&] { return dlg.Engine().ServerSessionCount() == 10; }));
+    EXPECT_EQ(ws.Text(IDC_CLIENT_BUTTON), "停止测试");
+    EXPECT_FALSE(ws.Enabled(IDC_SERVER_ADDR));
+    EXPECT_FALSE(ws.Enabled(IDC_SERVER_PORT));
+    EXPECT_FALSE(ws.Enabled(IDC_TYPE));
+    // Reading the controls while the sessions run: the sessions keep their copy.
+    ws.SetControlText(IDC_SERVER_ADDR, "changed.invalid");
+    EXPECT_TRUE(dlg.UpdateData(true));
+    dlg.OnClientButton();
+    ASSERT_TRUE(WaitFor([&] {
+        return ws.Text(IDC_CLIENT_BUTTON) == "开始连接测试" && ws.Enabled(IDC_CLIENT_BUTTON) &&
+               ws.Enabled(IDC_SERVER_ADDR) && ws.Enabled(IDC_SERVER_PORT) && ws.Enabled(IDC_TYPE);
+    }));
+    EXPECT_TRUE(ws.Boxes().empty());
+}
+
+TEST_F(MainWindowNet, ClosedPortGivesExactlyOneErrorBox) {
+    int nPort = FreeLoopbackPort();
+    ASSERT_NE(nPort, 0);
+    ws.SetControlText(IDC_SERVER_PORT, std::to_string(nPort));
+    dlg.OnClientButton();
+    ASSERT_TRUE(WaitFor(
+        [&] { return dlg.Engine().ActiveClientCount() == 0 && ws.Enabled(IDC_SERVER_PORT); }));
+    auto boxes = ws.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].icon, EVXBoxIcon::Error);
+    EXPECT_EQ(ws.Text(IDC_CLIENT_BUTTON), "开始连接测试");
+}

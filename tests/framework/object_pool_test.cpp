@@ -1,0 +1,77 @@
+#include "framework/object_pool.h"
+#include "framework/vx_types.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+#include <vector>
+
+TEST(ObjectPool, StartsWithInitialRecordsAndGrowsByTwo) {
+    CObjectPool<_VX_COMMAND_MSG> pool(2, 8, "trace");
+    EXPECT_EQ(pool.FreeCount(), 8u);
+    std::vector<_VX_COMMAND_MSG*> taken;
+    for (int i = 0; i < 8; ++i)
+        taken.push_back(pool.AllocObject());
+    EXPECT_EQ(pool.TotalCount(), 8u);
+    EXPECT_EQ(pool.FreeCount(), 0u);
+    taken.push_back(pool.AllocObject()); // ninth: grows by two
+    EXPECT_EQ(pool.TotalCount(), 10u);
+    EXPECT_EQ(pool.FreeCount(), 1u);
+    EXPECT_EQ(std::set<_VX_COMMAND_MSG*>(taken.begin(), taken.end()).size(), 9u);
+    for (auto* p : taken)
+        pool.FreeObject(p);
+    EXPECT_EQ(pool.FreeCount(), 10u);
+    EXPECT_EQ(pool.InUseCount(), 0u);
+}
+
+TEST(ObjectPool, NoGrowthGivesNull) {
+    CObjectPool<_VX_COMMAND_MSG> pool(0, 1, "trace");
+    auto* p = pool.AllocObject();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(pool.AllocObject(), nullptr);
+    pool.FreeObject(p);
+    EXPECT_EQ(pool.AllocObject(), p);
+}
+
+TEST(ObjectPool, NewRecordsAreZeroAndReturnedRecordsKeepTheirFields) {
+    CObjectPool<_VX_COMMAND_MSG> pool(2, 1, "trace");
+    auto* p = pool.AllocObject();
+    EXPECT_EQ(p->nKind, 0);
+    EXPECT_TRUE(p->strName.empty());
+    EXPECT_EQ(p->nValue, 0);
+    p->strText = "kept";
+    pool.FreeObject(p);
+    auto* q = pool.AllocObject();
+    ASSERT_EQ(q, p);
+    EXPECT_EQ(q->strText, "kept");
+}
+
+TEST(ObjectPool, DoubleFreeKeepsOneCopyInTheFreeSet) {
+    CObjectPool<_VX_COMMAND_MSG> pool(2, 2, "trace");
+    auto* p = pool.AllocObject();
+    pool.FreeObject(p);
+    pool.FreeObject(p); // traced, joins the free set once
+    EXPECT_EQ(pool.FreeCount(), 2u);
+    EXPECT_EQ(pool.InUseCount(), 0u);
+}
+
+TEST(ObjectPool, ManyThreadsTakeAndReturnWithoutLosingRecords) {
+    CObjectPool<_VX_COMMAND_MSG> pool(2, 8, "trace");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&pool] {
+            for (int i = 0; i < 1000; ++i) {
+                auto* a = pool.AllocObject();
+                auto* b = pool.AllocObject();
+                pool.FreeObject(a);
+                pool.FreeObject(b);
+            }
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(pool.InUseCount(), 0u);
+    EXPECT_GE(pool.TotalCount(), 8u);
+    EXPECT_EQ(pool.TotalCount() % 2, 0u);
+}

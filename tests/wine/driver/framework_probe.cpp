@@ -1,0 +1,66 @@
+// Runs a framework dialog on the real window system and checks what only the real
+// message queue can show: nine pane updates queued by a worker before the window's
+// thread handles any take the pool from eight records to ten, and all arrive in order.
+// Prints one line per check; exit code 0 when all hold.
+#include "framework/vx_dialog.h"
+#include "framework/win32/vx_dialog_win32.h"
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+namespace {
+
+int g_nFailures = 0;
+
+void Check(bool bOk, const std::string& strWhat) {
+    std::printf("%s %s\n", bOk ? "ok" : "FAILED", strWhat.c_str());
+    std::fflush(stdout);
+    if (!bOk)
+        ++g_nFailures;
+}
+
+class CProbeDialog : public CVXDialog {
+public:
+    CProbeDialog() : CVXDialog(102) {}
+    bool OnInitDialog() override {
+        CVXDialog::OnInitDialog();
+        CreateStatusBar();
+        AddStatusPane("pane", 100);
+        Check(CommandPool().TotalCount() == 8, "pool starts with 8 records");
+        // The window's thread is busy here, so nothing posted can be handled yet.
+        std::thread worker([this] {
+            for (int i = 1; i <= 9; ++i)
+                SetStatusPaneText(0, std::to_string(i));
+        });
+        worker.join();
+        Check(CommandPool().TotalCount() == 10, "nine queued commands grow the pool to 10");
+        Check(CommandPool().InUseCount() == 9, "nine records in flight");
+        return true;
+    }
+    void CheckAfterDrain() {
+        Check(CommandPool().InUseCount() == 0, "every record came back");
+        Check(CommandPool().TotalCount() == 10, "pool keeps its 10 records");
+        Check(StatusPanes().GetText(0) == "9", "the last update won");
+    }
+};
+
+} // namespace
+
+int main() {
+    CProbeDialog dlg;
+    CVXDialogWin32 window(::GetModuleHandleW(nullptr), &dlg, nullptr);
+    std::thread([&window, &dlg] {
+        // Once the window exists and its queue is empty, look and close it.
+        for (int i = 0; i < 1000 && window.Handle() == nullptr; ++i)
+            ::Sleep(10);
+        DWORD_PTR r = 0;
+        ::SendMessageTimeoutW(window.Handle(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &r);
+        for (int i = 0; i < 500 && dlg.CommandPool().InUseCount() != 0; ++i)
+            ::Sleep(10);
+        dlg.CheckAfterDrain();
+        ::PostMessageW(window.Handle(), WM_COMMAND, IDCANCEL, 0);
+    }).detach();
+    window.RunModal(nullptr);
+    return g_nFailures == 0 ? 0 : 1;
+}
