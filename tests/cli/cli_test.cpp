@@ -1,6 +1,7 @@
 // tachyra-cli as users and scripts meet it: exit statuses, signals, text and JSON output.
 #include "cli/report.h"
 #include "testkit/child_process.h"
+#include "testkit/raw_socket.h"
 
 #include <gtest/gtest.h>
 
@@ -61,23 +62,16 @@ TEST(CliProcess, ServerStopsCleanlyOnSigintAndSigterm) {
 }
 
 TEST(CliProcess, APortInUseGivesOneLineAndAFailingStatus) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)), 0);
-    ASSERT_EQ(::listen(fd, 1), 0);
-    socklen_t nLen = sizeof(sa);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &nLen);
+    CLoopbackPort taken(true);
+    ASSERT_NE(taken.Port(), 0);
     CChildProcess server;
-    ASSERT_TRUE(server.Start(
-        {CliPath(), "-s", "-B", "127.0.0.1", "-p", std::to_string(ntohs(sa.sin_port))}));
+    ASSERT_TRUE(
+        server.Start({CliPath(), "-s", "-B", "127.0.0.1", "-p", std::to_string(taken.Port())}));
     EXPECT_EQ(server.Wait(), 1);
     std::string strErr = server.Stderr();
     EXPECT_EQ(CountOf(strErr, "\n"), 1u) << strErr;
     EXPECT_NE(strErr.find("(" + std::to_string(EADDRINUSE) + ")\xEF\xBC\x9A"), std::string::npos)
         << strErr;
-    ::close(fd);
 }
 
 TEST(CliProcess, ClientJsonIsTheOnlyOutputAndCountsWhatMoved) {
@@ -107,18 +101,12 @@ TEST(CliProcess, ClientJsonIsTheOnlyOutputAndCountsWhatMoved) {
 }
 
 TEST(CliProcess, ARefusedClientPrintsTheErrorOnce) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)), 0);
-    socklen_t nLen = sizeof(sa);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &nLen);
-    ::close(fd);
+    const int nClosedPort = ClosedLoopbackPort();
+    ASSERT_NE(nClosedPort, 0);
     for (bool bJson : {false, true}) {
         CChildProcess client;
         std::vector<std::string> args = {
-            CliPath(), "-c", "127.0.0.1", "-p", std::to_string(ntohs(sa.sin_port)), "-t", "5"};
+            CliPath(), "-c", "127.0.0.1", "-p", std::to_string(nClosedPort), "-t", "5"};
         if (bJson)
             args.push_back("-J");
         ASSERT_TRUE(client.Start(args));

@@ -88,15 +88,9 @@ TEST_F(ClientTest, DownloadAndUploadAgainstASecondProcess) {
 }
 
 TEST_F(ClientTest, ARefusedConnectionIsReportedOnce) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)), 0);
-    socklen_t nLen = sizeof(sa);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &nLen);
-    ::close(fd); // the port is now closed
-    StartAgainst(ntohs(sa.sin_port), "下载");
+    const int nClosedPort = ClosedLoopbackPort();
+    ASSERT_NE(nClosedPort, 0);
+    StartAgainst(nClosedPort, "下载");
     ASSERT_TRUE(WaitEnded());
     m_engine.WaitForWorkers();
     auto ends = m_events.Get(m_events.m_clientEnds);
@@ -133,24 +127,18 @@ TEST_F(ClientTest, AServerThatStopsEndsTheTestWithoutAnError) {
 
 TEST_F(ClientTest, PeersThatResetMidStreamEndTheTestCleanly) {
     // A hand-made peer: accepts every session, lets a little data flow, then resets.
-    int fdListen = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fdListen, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)), 0);
-    ASSERT_EQ(::listen(fdListen, 16), 0);
-    socklen_t nLen = sizeof(sa);
-    ::getsockname(fdListen, reinterpret_cast<sockaddr*>(&sa), &nLen);
+    CLoopbackPort listener(true);
+    ASSERT_NE(listener.Port(), 0);
     for (const char* pszType : {"上传", "下载"}) {
         m_events.WaitFor([&] {
             m_events.m_clientEnds.clear();
             return true;
         });
-        StartAgainst(ntohs(sa.sin_port), pszType, 4);
+        StartAgainst(listener.Port(), pszType, 4);
         std::vector<int> peers;
         char szBuf[8192] = {0};
         for (int i = 0; i < 4; ++i) {
-            int fd = ::accept(fdListen, nullptr, nullptr);
+            int fd = ::accept(listener.Fd(), nullptr, nullptr);
             ASSERT_GE(fd, 0);
             ASSERT_EQ(::recv(fd, szBuf, 4, MSG_WAITALL), 4);
             EXPECT_EQ(std::string(szBuf, 3), "EST");
@@ -168,7 +156,6 @@ TEST_F(ClientTest, PeersThatResetMidStreamEndTheTestCleanly) {
         EXPECT_EQ(m_events.Get(m_events.m_clientEnds)[0], "") << pszType;
         m_engine.WaitForWorkers();
     }
-    ::close(fdListen);
 }
 
 TEST_F(ClientTest, SessionsWithoutAThreadStillEndTheTest) {

@@ -319,20 +319,13 @@ TEST(ServerStart, AServerWithoutDescriptorsToAcceptStopsAndSaysWhy) {
 }
 
 TEST(ServerStart, APortInUseReportsTheBindError) {
-    CRawSocket holder;
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)), 0);
-    ASSERT_EQ(::listen(fd, 1), 0);
-    socklen_t nLen = sizeof(sa);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &nLen);
+    CLoopbackPort taken(true);
+    ASSERT_NE(taken.Port(), 0);
 
     CRecordingEvents events;
     CKestrunEngine engine(&events);
     engine.m_strListenAddr = "127.0.0.1";
-    engine.m_nListenPort = ntohs(sa.sin_port);
+    engine.m_nListenPort = taken.Port();
     ASSERT_TRUE(engine.StartServer());
     ASSERT_TRUE(events.WaitFor([&] { return events.m_nServerStopped == 1; }));
     auto errors = events.Get(events.m_serverErrors);
@@ -342,7 +335,6 @@ TEST(ServerStart, APortInUseReportsTheBindError) {
     EXPECT_EQ(events.Get(events.m_nListenPort), 0);
     EXPECT_FALSE(engine.IsServerListening());
     EXPECT_FALSE(engine.IsServerRunActive());
-    ::close(fd);
 }
 
 TEST(ServerStart, AStopBeforeTheSocketExistsStillEndsTheRun) {

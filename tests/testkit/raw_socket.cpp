@@ -95,6 +95,32 @@ void CRawSocket::Close() {
     m_fd = -1;
 }
 
+CLoopbackPort::CLoopbackPort(bool bListen, int nBacklog) {
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLen = sizeof(sa);
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0 ||
+        (bListen && ::listen(m_fd, nBacklog) != 0) ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&sa), &nLen) != 0) {
+        Close();
+        return;
+    }
+    m_nPort = ntohs(sa.sin_port);
+}
+
+void CLoopbackPort::Close() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+int ClosedLoopbackPort() {
+    CLoopbackPort port(false);
+    return port.Port();
+}
+
 int CountOpenDescriptors() {
     int nCount = 0;
     DIR* pDir = ::opendir("/proc/self/fd");

@@ -28,5 +28,24 @@ private:
     int m_fd = -1;
 };
 
+// A socket bound to a free loopback port, listening when asked; closed on destruction.
+class CLoopbackPort {
+public:
+    explicit CLoopbackPort(bool bListen, int nBacklog = 16);
+    ~CLoopbackPort() { Close(); }
+    CLoopbackPort(const CLoopbackPort&) = delete;
+    CLoopbackPort& operator=(const CLoopbackPort&) = delete;
+    int Port() const { return m_nPort; }
+    int Fd() const { return m_fd; }
+    void Close();
+
+private:
+    int m_fd = -1;
+    int m_nPort = 0;
+};
+
+// A loopback port that nobody listens on: bound once, then released.
+int ClosedLoopbackPort();
+
 // Number of descriptors open in this process (leak checks).
 int CountOpenDescriptors();
