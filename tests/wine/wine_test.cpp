@@ -330,12 +330,14 @@ TEST_F(WineTachyra, EscapeAndEnterDoNotCloseTheWindow) {
     EXPECT_EQ(CloseApp(), 1);
 }
 
-TEST_F(WineTachyra, NineQueuedCommandsGrowThePoolToTen) {
+TEST_F(WineTachyra, QueuedCommandsGrowThePoolAndCtrlASelectsAll) {
     CProcessResult r = g_pWine->Run(kFrameworkProbe, {}, kChinese, 60000);
     EXPECT_EQ(r.nExitCode, 0) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "ok nine queued commands grow the pool to 10")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "ok every record came back")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "ok the last update won")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok Ctrl+Shift+A leaves the selection alone")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok Ctrl+A selects the whole edit text")) << r.strOutput;
 }
 
 TEST_F(WineTachyra, FatalStopShowsItsBoxAndEndsWithExitCodeZero) {
