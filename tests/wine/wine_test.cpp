@@ -294,6 +294,23 @@ TEST_F(WineTachyra, CloseWhileServerAndTenSessionsRunSavesAndExitsWithOne) {
     EXPECT_TRUE(Has(r.strOutput, "reg m_strType sz 下载")) << r.strOutput;
 }
 
+TEST_F(WineTachyra, ClosingWithAnOutOfRangePortWarnsSavesItAndShowsItAgain) {
+    ASSERT_EQ(Drive({"reg-clear"}).nExitCode, 0);
+    StartApp();
+    CProcessResult r =
+        Drive({"wait-window:5000", "set:1001:70000", "close", "box:10000", "gone:10000"});
+    ASSERT_EQ(r.nExitCode, 0) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "box Tachyra | 请输入一个在 1 和 65535 之间的整数。 | icon"))
+        << r.strOutput;
+    EXPECT_EQ(app.Wait(15000), 1);
+    r = Drive({"reg-get:m_nListenPort"});
+    EXPECT_TRUE(Has(r.strOutput, "reg m_nListenPort dword 70000")) << r.strOutput;
+    StartApp();
+    r = Drive({"wait-window:5000", "text:1001", "set:1001:10001"});
+    EXPECT_TRUE(Has(r.strOutput, "text 1001 70000")) << r.strOutput;
+    EXPECT_EQ(CloseApp(), 1);
+}
+
 TEST_F(WineTachyra, StoredTypePrefixSelectsDownloadAndUnmatchedRunsAsUpload) {
     ASSERT_EQ(Drive({"reg-clear", "reg-set-sz:m_strType:下"}).nExitCode, 0);
     StartApp();
@@ -338,6 +355,8 @@ TEST_F(WineTachyra, QueuedCommandsGrowThePoolAndCtrlASelectsAll) {
     EXPECT_TRUE(Has(r.strOutput, "ok the last update won")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "ok Ctrl+Shift+A leaves the selection alone")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "ok Ctrl+A selects the whole edit text")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok queued updates went back to the pool")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok queued updates had no effect")) << r.strOutput;
 }
 
 TEST_F(WineTachyra, FatalStopShowsItsBoxAndEndsWithExitCodeZero) {

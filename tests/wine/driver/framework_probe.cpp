@@ -3,7 +3,8 @@
 // thread handles any take the pool from eight records to ten, and all arrive in order;
 // Ctrl+A typed into an edit box selects its whole text through the dialog's own message
 // loop, while Ctrl+Shift+A is passed on. Prints one line per check; exit code 0 when all
-// hold.
+// hold. Closing with updates still queued: the window's destruction drains them back to
+// the pool without acting on them.
 #include "framework/vx_dialog.h"
 #include "framework/win32/vx_dialog_win32.h"
 
@@ -41,6 +42,24 @@ public:
         Check(CommandPool().TotalCount() == 10, "nine queued commands grow the pool to 10");
         Check(CommandPool().InUseCount() == 9, "nine records in flight");
         return true;
+    }
+    // Closes while three updates wait behind the close in the queue.
+    void OnVXCommand(const std::string& strName, const std::string&, const std::string&,
+                     intptr_t) override {
+        if (strName != "CLOSE_WITH_QUEUE")
+            return;
+        HWND hDlg = static_cast<CVXDialogWin32*>(WindowSystem())->Handle();
+        ::PostMessageW(hDlg, WM_COMMAND, IDCANCEL, 0);
+        std::thread worker([this] {
+            for (int i = 0; i < 3; ++i)
+                SetStatusPaneText(0, "late");
+        });
+        worker.join();
+    }
+    void CheckAfterClose() {
+        Check(IsClosing(), "closing began with the window's destruction");
+        Check(CommandPool().InUseCount() == 0, "queued updates went back to the pool");
+        Check(StatusPanes().GetText(0) == "9", "queued updates had no effect");
     }
     void CheckAfterDrain() {
         Check(CommandPool().InUseCount() == 0, "every record came back");
@@ -113,8 +132,11 @@ int main() {
             ::Sleep(10);
         dlg.CheckAfterDrain();
         CheckCtrlA(window.Handle());
-        ::PostMessageW(window.Handle(), WM_COMMAND, IDCANCEL, 0);
+        _VX_COMMAND_MSG* pRecord = dlg.CommandPool().AllocObject();
+        pRecord->strName = "CLOSE_WITH_QUEUE";
+        window.PostVXMessage(WM_VX_COMMAND, pRecord);
     }).detach();
     window.RunModal(nullptr);
+    dlg.CheckAfterClose();
     return g_nFailures == 0 ? 0 : 1;
 }
