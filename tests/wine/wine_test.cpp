@@ -357,6 +357,8 @@ TEST_F(WineTachyra, QueuedCommandsGrowThePoolAndCtrlASelectsAll) {
     EXPECT_TRUE(Has(r.strOutput, "ok Ctrl+A selects the whole edit text")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "ok queued updates went back to the pool")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "ok queued updates had no effect")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok a TEXT resource is cut at its first zero")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok a missing TEXT resource is empty")) << r.strOutput;
 }
 
 TEST_F(WineTachyra, FatalStopShowsItsBoxAndEndsWithExitCodeZero) {

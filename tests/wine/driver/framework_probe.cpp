@@ -4,7 +4,9 @@
 // Ctrl+A typed into an edit box selects its whole text through the dialog's own message
 // loop, while Ctrl+Shift+A is passed on. Prints one line per check; exit code 0 when all
 // hold. Closing with updates still queued: the window's destruction drains them back to
-// the pool without acting on them.
+// the pool without acting on them. The loader of the served files' "TEXT" resources
+// reads the probe's own.
+#include "app/text_resource.h"
 #include "framework/vx_dialog.h"
 #include "framework/win32/vx_dialog_win32.h"
 
@@ -120,6 +122,8 @@ void CheckCtrlA(HWND hDlg) {
 } // namespace
 
 int main() {
+    Check(LoadTextResource(129) == "probe text", "a TEXT resource is cut at its first zero");
+    Check(LoadTextResource(130).empty(), "a missing TEXT resource is empty");
     CProbeDialog dlg;
     CVXDialogWin32 window(::GetModuleHandleW(nullptr), &dlg, nullptr);
     std::thread([&window, &dlg] {
