@@ -59,6 +59,16 @@ CChildProcess::~CChildProcess() {
 
 bool CChildProcess::Start(const std::vector<std::string>& argv,
                           const std::map<std::string, std::string>& env, bool bCapture) {
+    // A child object may run several processes one after the other.
+    if (m_pid > 0 && !m_bEnded)
+        Wait(0);
+    if (m_fdOut >= 0)
+        close(m_fdOut);
+    m_fdOut = -1;
+    m_pid = -1;
+    m_nExitCode = -1;
+    m_bEnded = false;
+    m_strOutput.clear();
     int fds[2] = {-1, -1};
     if (bCapture && pipe(fds) != 0)
         return false;

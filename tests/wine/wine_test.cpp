@@ -157,18 +157,16 @@ TEST_F(WineTachyra, TextsReadCorrectlyUnderAnEnglishLocale) {
 TEST_F(WineTachyra, ServerAndClientAgainstItsOwnPort) {
     ASSERT_EQ(Drive({"reg-clear"}).nExitCode, 0);
     StartApp();
-    CProcessResult r =
-        Drive({"wait-window:5000", "set:1001:" + strPort, "set:1004:" + strPort, "click:1000",
-               "wait-text:1000:停止:10000", "enabled:1001", "enabled:1008", "click:1002",
-               "wait-text:1002:停止测试:10000", "wait-pane-rate:0:15000", "wait-pane-rate:1:15000",
-               "enabled:1003", "enabled:1004", "enabled:1007", "enabled:1002"});
+    // The worker threads change the controls one after another: wait for each.
+    CProcessResult r = Drive(
+        {"wait-window:5000", "set:1001:" + strPort, "set:1004:" + strPort, "click:1000",
+         "wait-text:1000:停止:10000", "wait-enabled:1001:0:10000", "wait-enabled:1008:1:10000",
+         "click:1002", "wait-text:1002:停止测试:10000", "wait-enabled:1003:0:10000",
+         "wait-enabled:1004:0:10000", "wait-enabled:1007:0:10000", "wait-pane-rate:0:15000",
+         "wait-pane-rate:1:15000", "enabled:1002", "enabled:1000"});
     ASSERT_EQ(r.nExitCode, 0) << r.strOutput;
-    EXPECT_TRUE(Has(r.strOutput, "enabled 1001 0")) << r.strOutput;
-    EXPECT_TRUE(Has(r.strOutput, "enabled 1008 1")) << r.strOutput;
-    EXPECT_TRUE(Has(r.strOutput, "enabled 1003 0")) << r.strOutput;
-    EXPECT_TRUE(Has(r.strOutput, "enabled 1004 0")) << r.strOutput;
-    EXPECT_TRUE(Has(r.strOutput, "enabled 1007 0")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "enabled 1002 1")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "enabled 1000 1")) << r.strOutput;
 
     const char* pszArtifacts = std::getenv("TACHYRA_ARTIFACTS_DIR");
     std::string strDir =
@@ -263,17 +261,17 @@ TEST_F(WineTachyra, InvalidPortsShowTheExactMessagesAndStartNothing) {
 
 TEST_F(WineTachyra, ListenPortInUseShowsTheBindError) {
     ASSERT_EQ(Drive({"reg-clear"}).nExitCode, 0);
-    // A native peer holds the port on every interface.
+    // A native peer listens on 127.0.0.1, which a bind to every interface collides with.
     CChildProcess holder;
     ASSERT_TRUE(holder.Start({TACHYRA_CLI_PATH, "-s", "-p", strPort, "-B", "127.0.0.1"}, {}, true));
     StartApp();
     CProcessResult r = Drive({"wait-window:5000", "set:1001:" + strPort, "click:1000", "box:20000",
-                              "wait-text:1000:启动服务:10000", "wait-enabled:1000:1:10000",
-                              "enabled:1001", "enabled:1008"});
+                              "wait-text:1000:启动服务:10000", "wait-enabled:1008:0:10000",
+                              "enabled:1001", "enabled:1000"});
     ASSERT_EQ(r.nExitCode, 0) << r.strOutput;
     EXPECT_NE(r.strOutput.find("box Tachyra | (10048)："), std::string::npos) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "enabled 1001 1")) << r.strOutput;
-    EXPECT_TRUE(Has(r.strOutput, "enabled 1008 0")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "enabled 1000 1")) << r.strOutput;
     kill(holder.Pid(), SIGINT);
     holder.Wait(10000);
     EXPECT_EQ(CloseApp(), 1);
@@ -294,6 +292,23 @@ TEST_F(WineTachyra, CloseWhileServerAndTenSessionsRunSavesAndExitsWithOne) {
     EXPECT_TRUE(Has(r.strOutput, "reg m_nServerPort dword " + strPort)) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "reg m_strServerAddr sz localhost")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "reg m_strType sz 下载")) << r.strOutput;
+}
+
+TEST_F(WineTachyra, ClosingWithAnOutOfRangePortWarnsSavesItAndShowsItAgain) {
+    ASSERT_EQ(Drive({"reg-clear"}).nExitCode, 0);
+    StartApp();
+    CProcessResult r =
+        Drive({"wait-window:5000", "set:1001:70000", "close", "box:10000", "gone:10000"});
+    ASSERT_EQ(r.nExitCode, 0) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "box Tachyra | 请输入一个在 1 和 65535 之间的整数。 | icon"))
+        << r.strOutput;
+    EXPECT_EQ(app.Wait(15000), 1);
+    r = Drive({"reg-get:m_nListenPort"});
+    EXPECT_TRUE(Has(r.strOutput, "reg m_nListenPort dword 70000")) << r.strOutput;
+    StartApp();
+    r = Drive({"wait-window:5000", "text:1001", "set:1001:10001"});
+    EXPECT_TRUE(Has(r.strOutput, "text 1001 70000")) << r.strOutput;
+    EXPECT_EQ(CloseApp(), 1);
 }
 
 TEST_F(WineTachyra, StoredTypePrefixSelectsDownloadAndUnmatchedRunsAsUpload) {
@@ -332,12 +347,18 @@ TEST_F(WineTachyra, EscapeAndEnterDoNotCloseTheWindow) {
     EXPECT_EQ(CloseApp(), 1);
 }
 
-TEST_F(WineTachyra, NineQueuedCommandsGrowThePoolToTen) {
+TEST_F(WineTachyra, QueuedCommandsGrowThePoolAndCtrlASelectsAll) {
     CProcessResult r = g_pWine->Run(kFrameworkProbe, {}, kChinese, 60000);
     EXPECT_EQ(r.nExitCode, 0) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "ok nine queued commands grow the pool to 10")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "ok every record came back")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "ok the last update won")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok Ctrl+Shift+A leaves the selection alone")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok Ctrl+A selects the whole edit text")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok queued updates went back to the pool")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok queued updates had no effect")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok a TEXT resource is cut at its first zero")) << r.strOutput;
+    EXPECT_TRUE(Has(r.strOutput, "ok a missing TEXT resource is empty")) << r.strOutput;
 }
 
 TEST_F(WineTachyra, FatalStopShowsItsBoxAndEndsWithExitCodeZero) {
