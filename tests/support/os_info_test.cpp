@@ -47,6 +47,13 @@ struct CRow {
     bool bServer, bIs64, bSupported;
 };
 
+// Shown in test names and failures instead of the row's raw bytes.
+void PrintTo(const CRow& r, std::ostream* pOut) {
+    *pOut << "kernel '" << r.pszKernel << "' reports " << r.nMajor << "." << r.nMinor << " type "
+          << r.nProductType << (r.bWow64 ? " wow64" : "") << (r.nArch == 9 ? " amd64" : "")
+          << (r.bR2 ? " r2" : "");
+}
+
 class OSInfoRows : public testing::TestWithParam<CRow> {};
 
 TEST_P(OSInfoRows, IdentifiesAndGates) {
