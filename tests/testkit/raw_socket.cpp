@@ -30,54 +30,42 @@ bool CRawSocket::Send(const std::string& strData) {
     return true;
 }
 
-std::string CRawSocket::Recv(size_t nMax, std::chrono::milliseconds timeout, bool& bClosed) {
-    bClosed = false;
-    std::string strData;
-    auto tEnd = std::chrono::steady_clock::now() + timeout;
-    char szBuf[65536];
-    while (strData.size() < nMax) {
-        auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         tEnd - std::chrono::steady_clock::now())
-                         .count();
-        if (nLeft <= 0)
-            break;
-        pollfd pfd{m_fd, POLLIN, 0};
-        if (::poll(&pfd, 1, static_cast<int>(nLeft)) <= 0)
-            break;
-        size_t nWant =
-            nMax - strData.size() < sizeof(szBuf) ? nMax - strData.size() : sizeof(szBuf);
-        ssize_t n = ::recv(m_fd, szBuf, nWant, 0);
-        if (n <= 0) {
-            bClosed = true;
-            break;
-        }
-        strData.append(szBuf, static_cast<size_t>(n));
-    }
-    return strData;
-}
-
-size_t CRawSocket::Drain(size_t nMax, std::chrono::milliseconds timeout, bool& bClosed) {
+// Receives until nMax bytes, the peer's close or the deadline, handing each chunk to fn.
+template <typename Fn>
+static size_t ReceiveUntil(int fd, size_t nMax, std::chrono::milliseconds timeout, bool& bClosed,
+                           Fn fn) {
     bClosed = false;
     size_t nTotal = 0;
     auto tEnd = std::chrono::steady_clock::now() + timeout;
-    static char szBuf[65536];
+    char szBuf[65536];
     while (nTotal < nMax) {
         auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
                          tEnd - std::chrono::steady_clock::now())
                          .count();
-        if (nLeft <= 0)
+        pollfd pfd{fd, POLLIN, 0};
+        if (nLeft <= 0 || ::poll(&pfd, 1, static_cast<int>(nLeft)) <= 0)
             break;
-        pollfd pfd{m_fd, POLLIN, 0};
-        if (::poll(&pfd, 1, static_cast<int>(nLeft)) <= 0)
-            break;
-        ssize_t n = ::recv(m_fd, szBuf, sizeof(szBuf), 0);
+        size_t nWant = nMax - nTotal < sizeof(szBuf) ? nMax - nTotal : sizeof(szBuf);
+        ssize_t n = ::recv(fd, szBuf, nWant, 0);
         if (n <= 0) {
             bClosed = true;
             break;
         }
+        fn(szBuf, static_cast<size_t>(n));
         nTotal += static_cast<size_t>(n);
     }
     return nTotal;
+}
+
+std::string CRawSocket::Recv(size_t nMax, std::chrono::milliseconds timeout, bool& bClosed) {
+    std::string strData;
+    ReceiveUntil(m_fd, nMax, timeout, bClosed,
+                 [&](const char* p, size_t n) { strData.append(p, n); });
+    return strData;
+}
+
+size_t CRawSocket::Drain(size_t nMax, std::chrono::milliseconds timeout, bool& bClosed) {
+    return ReceiveUntil(m_fd, nMax, timeout, bClosed, [](const char*, size_t) {});
 }
 
 void CRawSocket::Reset() {
