@@ -45,6 +45,11 @@ void CKestrunEngine::ClientSessionDone(const std::string& strErrorText) {
         m_pEvents->OnClientTestEnded(strErrorText);
 }
 
+size_t CKestrunEngine::ClientSessionCount() {
+    std::lock_guard<std::mutex> lock(m_csClientSockets);
+    return m_mapClientSockets.size();
+}
+
 void CKestrunEngine::StopClientTest() {
     std::lock_guard<std::mutex> lock(m_csClientSockets);
     if (m_nActiveClients.load() == 0)

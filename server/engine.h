@@ -99,6 +99,8 @@ public:
     // Cuts every session of the running test; sessions that connect later stop too.
     void StopClientTest();
     int ActiveClientCount() const { return m_nActiveClients.load(); }
+    // Client sessions connected and registered right now.
+    size_t ClientSessionCount();
     // One session on the calling thread; strErrorText is set when it fails before it
     // is connected.
     void RunClientSession(const CClientSettings& settings, std::string& strErrorText);

@@ -119,6 +119,11 @@ TEST_F(ClientTest, AServerThatStopsEndsTheTestWithoutAnError) {
     StartAgainst(nPort, "下载");
     uint64_t nOther = 0;
     ASSERT_GT(WaitTraffic(true, nOther), 0u);
+    // Every session must be connected first: one still connecting when the server goes
+    // away would rightly report the refused connection.
+    for (int i = 0; i < 4000 && m_engine.ClientSessionCount() < 10; ++i)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(m_engine.ClientSessionCount(), 10u);
     server.Signal(SIGINT); // the server's stop cuts every connection
     ASSERT_TRUE(WaitEnded());
     EXPECT_EQ(m_events.Get(m_events.m_clientEnds)[0], "");
