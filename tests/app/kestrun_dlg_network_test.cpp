@@ -1,5 +1,6 @@
 // The main window's server and client states with the engine running for real on
 // loopback, behind the in-memory window system.
+#include "testkit/raw_socket.h"
 #include "app/kestrun_dlg.h"
 #include "app/resource.h"
 #include "server/engine.h"
@@ -14,16 +15,6 @@ namespace {
 std::vector<int> AllControls() {
     return {IDC_SERVER_BUTTON, IDC_LISTEN_PORT, IDC_CLIENT_BUTTON, IDC_SERVER_ADDR,
             IDC_SERVER_PORT,   IDC_TYPE,        IDC_WEBTEST_BUTTON};
-}
-
-// A port that was free a moment ago, found by binding port 0 on loopback.
-int FreeLoopbackPort() {
-    SOCKET s = INVALID_SOCKET;
-    if (!CreateTcpSocket(s, "127.0.0.1", 0, true))
-        return 0;
-    int nPort = GetBoundPort(s);
-    CloseSocket(s);
-    return nPort;
 }
 
 struct MainWindowNet : ::testing::Test {
@@ -48,7 +39,7 @@ struct MainWindowNet : ::testing::Test {
 } // namespace
 
 TEST_F(MainWindowNet, ServerRunsAndStopsWithItsCaptions) {
-    int nPort = FreeLoopbackPort();
+    int nPort = ClosedLoopbackPort();
     ASSERT_NE(nPort, 0);
     ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
     dlg.OnServerButton();
@@ -66,7 +57,7 @@ TEST_F(MainWindowNet, ServerRunsAndStopsWithItsCaptions) {
 }
 
 TEST_F(MainWindowNet, SecondClickBeforeTheSocketExistsStartsNoSecondRun) {
-    int nPort = FreeLoopbackPort();
+    int nPort = ClosedLoopbackPort();
     ASSERT_NE(nPort, 0);
     ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
     dlg.OnServerButton();
@@ -103,7 +94,7 @@ TEST_F(MainWindowNet, PortInUseShowsTheErrorAndReturnsToStopped) {
 }
 
 TEST_F(MainWindowNet, ClientAgainstOwnServerRunsAndStopsWithoutABox) {
-    int nPort = FreeLoopbackPort();
+    int nPort = ClosedLoopbackPort();
     ASSERT_NE(nPort, 0);
     ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
     ws.SetControlText(IDC_SERVER_PORT, std::to_string(nPort));
@@ -127,7 +118,7 @@ TEST_F(MainWindowNet, ClientAgainstOwnServerRunsAndStopsWithoutABox) {
 }
 
 TEST_F(MainWindowNet, ClosedPortGivesExactlyOneErrorBox) {
-    int nPort = FreeLoopbackPort();
+    int nPort = ClosedLoopbackPort();
     ASSERT_NE(nPort, 0);
     ws.SetControlText(IDC_SERVER_PORT, std::to_string(nPort));
     dlg.OnClientButton();

@@ -1,4 +1,5 @@
 // The Linux window, run for real under Xvfb and driven as a user would drive it.
+#include "testkit/raw_socket.h"
 #include "gtk/window_driver.h"
 
 #include <gtest/gtest.h>
@@ -147,7 +148,7 @@ TEST_F(GtkWindow, FirstRunShowsTheDefaults) {
 
 TEST_F(GtkWindow, ServerStartsAndStops) {
     Launch();
-    const int nPort = FreeLoopbackPort();
+    const int nPort = ClosedLoopbackPort();
     StartServerOn(nPort);
     // The server thread sets the caption first, then the two enabled states.
     EXPECT_TRUE(App().WaitFor("enabled 1001", "0"));
@@ -168,7 +169,7 @@ TEST_F(GtkWindow, ServerStartsAndStops) {
 
 TEST_F(GtkWindow, StoppingWhileAPeerStreamsShowsStoppingFirst) {
     Launch();
-    const int nPort = FreeLoopbackPort();
+    const int nPort = ClosedLoopbackPort();
     StartServerOn(nPort);
     // A second process downloads from the server until the server cuts it.
     pid_t pidClient = fork();
@@ -202,7 +203,7 @@ TEST_F(GtkWindow, StoppingWhileAPeerStreamsShowsStoppingFirst) {
 
 TEST_F(GtkWindow, RealMouseClickStartsTheServer) {
     Launch();
-    const int nPort = FreeLoopbackPort();
+    const int nPort = ClosedLoopbackPort();
     ASSERT_EQ("", App().Ask("settext 1001 " + std::to_string(nPort)));
     std::vector<std::string> vecGeo;
     std::string strGeo = App().Ask("geometry 1000");
@@ -215,7 +216,7 @@ TEST_F(GtkWindow, RealMouseClickStartsTheServer) {
 
 TEST_F(GtkWindow, ClientTestAgainstItselfFillsBothPanes) {
     Launch();
-    const int nPort = FreeLoopbackPort();
+    const int nPort = ClosedLoopbackPort();
     StartServerOn(nPort);
     ASSERT_EQ("", App().Ask("settext 1004 " + std::to_string(nPort)));
     ASSERT_EQ("clicked", App().Ask("click 1002"));
@@ -241,7 +242,7 @@ TEST_F(GtkWindow, ClientTestAgainstItselfFillsBothPanes) {
 
 TEST_F(GtkWindow, RefusedConnectionShowsOneErrorBox) {
     Launch();
-    const int nPort = FreeLoopbackPort();
+    const int nPort = ClosedLoopbackPort();
     ASSERT_EQ("", App().Ask("settext 1004 " + std::to_string(nPort)));
     ASSERT_EQ("clicked", App().Ask("click 1002"));
     std::vector<std::string> vecBox = WaitForOneBox();
@@ -297,7 +298,7 @@ TEST_F(GtkWindow, InvalidEntriesShowTheValidationMessages) {
 
 TEST_F(GtkWindow, ListenPortInUseShowsTheBindError) {
     Launch();
-    const int nPort = FreeLoopbackPort();
+    const int nPort = ClosedLoopbackPort();
     CLoopbackListener busy(nPort);
     ASSERT_TRUE(busy.Ok());
     ASSERT_EQ("", App().Ask("settext 1001 " + std::to_string(nPort)));
@@ -314,7 +315,7 @@ TEST_F(GtkWindow, ListenPortInUseShowsTheBindError) {
 
 TEST_F(GtkWindow, CloseWhileEverythingRunsSavesAndExitsWithOne) {
     Launch();
-    const int nPort = FreeLoopbackPort();
+    const int nPort = ClosedLoopbackPort();
     StartServerOn(nPort);
     ASSERT_EQ("", App().Ask("settext 1004 " + std::to_string(nPort)));
     ASSERT_EQ("", App().Ask("settext 1003 localhost"));
@@ -364,7 +365,7 @@ TEST_F(GtkWindow, StoredTypeSelectsByPrefix) {
 
 TEST_F(GtkWindow, UnmatchedStoredTypeSelectsNothingAndTestsUpload) {
     // The peer is a second process: tachyra-cli's server on a loopback port.
-    const int nPort = FreeLoopbackPort();
+    const int nPort = ClosedLoopbackPort();
     WriteSettings("[Kestrun]\nm_nServerPort=" + std::to_string(nPort) + "\nm_strType=\"xyz\"\n");
     pid_t pidServer = fork();
     if (pidServer == 0) {
@@ -512,7 +513,7 @@ TEST_F(GtkWindow, WebTestButtonAndMenuOpenTheirAddresses) {
                    "[Default Applications]\nx-scheme-handler/http=test-opener.desktop\n"
                    "x-scheme-handler/https=test-opener.desktop\n");
     Launch();
-    const int nPort = FreeLoopbackPort();
+    const int nPort = ClosedLoopbackPort();
     StartServerOn(nPort);
     ASSERT_EQ("clicked", App().Ask("click 1008"));
     const std::string strPage = "http://127.0.0.1:" + std::to_string(nPort) + "/\n";

@@ -359,22 +359,6 @@ void RemoveTree(const std::string& strPath) {
         std::fprintf(stderr, "could not remove %s\n", strPath.c_str());
 }
 
-int FreeLoopbackPort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in addr;
-    std::memset(&addr, 0, sizeof(addr));
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t nLen = sizeof(addr);
-    int nPort = -1;
-    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &nLen) == 0)
-        nPort = ntohs(addr.sin_port);
-    close(s);
-    return nPort;
-}
-
 double PaneRate(const std::string& strPaneText) {
     const std::string strColon = "：";
     size_t nPos = strPaneText.find(strColon);

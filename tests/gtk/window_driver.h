@@ -82,8 +82,6 @@ std::string ReadWholeFile(const std::string& strPath);
 void WriteWholeFile(const std::string& strPath, const std::string& strText);
 std::string MakeTempDir();
 void RemoveTree(const std::string& strPath);
-// A loopback port that nothing listens on right now.
-int FreeLoopbackPort();
 // "12.34MB/s" at the end of a pane text as a number; -1 when it has none.
 double PaneRate(const std::string& strPaneText);
 std::vector<std::string> SplitTabs(const std::string& strText);

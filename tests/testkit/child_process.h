@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,14 @@ public:
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    // Starts argv[0] with the arguments; stdout and stderr are captured separately.
-    bool Start(const std::vector<std::string>& args);
+    // Starts argv[0] with the arguments, in a process group of its own, with the extra
+    // environment variables added (or replaced). With bCapture, stdout and stderr are
+    // kept separately; without, both go to /dev/null. An object may run several
+    // processes one after the other.
+    bool Start(const std::vector<std::string>& args,
+               const std::map<std::string, std::string>& env = {}, bool bCapture = true);
+    // True until the process has ended (and been reaped).
+    bool Running();
     // Reads stdout until a line containing strNeedle arrives; returns that line, or ""
     // when the process ends or the wait runs out.
     std::string WaitForLine(const std::string& strNeedle,
@@ -23,13 +30,15 @@ public:
     std::string Stdout();
     std::string Stderr();
     void Signal(int nSignal);
-    // Waits for the exit; returns the exit status, or -1 (then kills it) on time-out,
-    // or 128 + signal when it died by a signal.
+    // Waits for the exit; returns the exit status, or -1 (then kills its whole process
+    // group) on time-out, or 128 + signal when it died by a signal.
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     int Pid() const { return m_nPid; }
 
 private:
     void Pump(int nTimeoutMs);
+    void Reap(int nStatus);
+    void CloseOutputs();
     int m_nPid = -1;
     int m_fdOut = -1;
     int m_fdErr = -1;

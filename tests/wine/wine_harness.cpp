@@ -50,136 +50,6 @@ std::string FindProgram(const std::vector<std::string>& candidates) {
 
 } // namespace
 
-CChildProcess::~CChildProcess() {
-    if (m_pid > 0 && !m_bEnded)
-        Wait(0);
-    if (m_fdOut >= 0)
-        close(m_fdOut);
-}
-
-bool CChildProcess::Start(const std::vector<std::string>& argv,
-                          const std::map<std::string, std::string>& env, bool bCapture) {
-    // A child object may run several processes one after the other.
-    if (m_pid > 0 && !m_bEnded)
-        Wait(0);
-    if (m_fdOut >= 0)
-        close(m_fdOut);
-    m_fdOut = -1;
-    m_pid = -1;
-    m_nExitCode = -1;
-    m_bEnded = false;
-    m_strOutput.clear();
-    int fds[2] = {-1, -1};
-    if (bCapture && pipe(fds) != 0)
-        return false;
-    std::vector<std::string> envStrings;
-    for (char** p = environ; *p != nullptr; ++p) {
-        std::string entry = *p;
-        std::string name = entry.substr(0, entry.find('='));
-        if (env.count(name) == 0)
-            envStrings.push_back(entry);
-    }
-    for (const auto& kv : env)
-        envStrings.push_back(kv.first + "=" + kv.second);
-    std::vector<char*> envp;
-    for (auto& s : envStrings)
-        envp.push_back(&s[0]);
-    envp.push_back(nullptr);
-    std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (auto& s : args)
-        argp.push_back(&s[0]);
-    argp.push_back(nullptr);
-
-    m_pid = fork();
-    if (m_pid < 0)
-        return false;
-    if (m_pid == 0) {
-        setpgid(0, 0);
-        int fdNull = open("/dev/null", O_RDWR);
-        dup2(fdNull, 0);
-        dup2(bCapture ? fds[1] : fdNull, 1);
-        dup2(fdNull, 2);
-        execve(argp[0], argp.data(), envp.data());
-        _exit(127);
-    }
-    if (bCapture) {
-        close(fds[1]);
-        m_fdOut = fds[0];
-    }
-    return true;
-}
-
-void CChildProcess::Drain(int nMs) {
-    if (m_fdOut < 0)
-        return;
-    pollfd pfd{m_fdOut, POLLIN, 0};
-    if (poll(&pfd, 1, nMs) <= 0)
-        return;
-    char buf[4096];
-    ssize_t n = read(m_fdOut, buf, sizeof(buf));
-    if (n > 0)
-        m_strOutput.append(buf, static_cast<size_t>(n));
-    else if (n == 0) {
-        close(m_fdOut);
-        m_fdOut = -1;
-    }
-}
-
-bool CChildProcess::Running() {
-    if (m_pid <= 0 || m_bEnded)
-        return false;
-    int status = 0;
-    pid_t r = waitpid(m_pid, &status, WNOHANG);
-    if (r == m_pid) {
-        m_bEnded = true;
-        m_nExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return false;
-    }
-    return true;
-}
-
-int CChildProcess::Wait(int nMs) {
-    if (m_pid <= 0)
-        return -1;
-    auto tEnd = Clock::now() + std::chrono::milliseconds(nMs);
-    while (Running()) {
-        if (Clock::now() >= tEnd) {
-            kill(-m_pid, SIGKILL);
-            kill(m_pid, SIGKILL);
-            int status = 0;
-            waitpid(m_pid, &status, 0);
-            m_bEnded = true;
-            m_nExitCode = -1;
-            break;
-        }
-        if (m_fdOut >= 0)
-            Drain(20);
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    // What is left in the pipe after the end.
-    while (m_fdOut >= 0) {
-        size_t nBefore = m_strOutput.size();
-        Drain(200);
-        if (m_fdOut >= 0 && m_strOutput.size() == nBefore)
-            break;
-    }
-    return m_nExitCode;
-}
-
-std::string CChildProcess::Output() {
-    if (m_fdOut >= 0)
-        Drain(0);
-    // Windows programs end their lines with "\r\n".
-    std::string strOutput;
-    for (char c : m_strOutput) {
-        if (c != '\r')
-            strOutput += c;
-    }
-    return strOutput;
-}
-
 bool CWineHarness::SetUp(std::string& strError) {
     m_strWine = FindProgram({"/usr/lib/wine/wine64", "wine64", "wine"});
     m_strWineServer = FindProgram({"/usr/lib/wine/wineserver", "wineserver"});
@@ -235,7 +105,7 @@ bool CWineHarness::SetUp(std::string& strError) {
 
     CChildProcess boot;
     boot.Start({m_strWine, "wineboot", "-i"}, Env("zh_CN.UTF-8"), false);
-    int nBoot = boot.Wait(180000);
+    int nBoot = boot.Wait(std::chrono::milliseconds(180000));
     if (nBoot == -1) {
         strError = "wineboot did not finish";
         return false;
@@ -247,13 +117,13 @@ void CWineHarness::TearDown() {
     if (!m_strPrefix.empty()) {
         CChildProcess kill;
         kill.Start({m_strWineServer, "-k"}, Env("C.UTF-8"), false);
-        kill.Wait(30000);
+        kill.Wait(std::chrono::milliseconds(30000));
         CChildProcess wait;
         wait.Start({m_strWineServer, "-w"}, Env("C.UTF-8"), false);
-        wait.Wait(30000);
+        wait.Wait(std::chrono::milliseconds(30000));
         CChildProcess remove;
         remove.Start({"/bin/rm", "-rf", m_strPrefix}, {}, false);
-        remove.Wait(60000);
+        remove.Wait(std::chrono::milliseconds(60000));
         m_strPrefix.clear();
     }
     if (m_pidXvfb > 0) {
@@ -284,8 +154,12 @@ CProcessResult CWineHarness::Run(const std::string& strExe, const std::vector<st
     CProcessResult result;
     if (!child.Start(argv, Env(strLang), true))
         return result;
-    result.nExitCode = child.Wait(nTimeoutMs);
-    result.strOutput = child.Output();
+    result.nExitCode = child.Wait(std::chrono::milliseconds(nTimeoutMs));
+    // Windows programs end their lines with "\r\n".
+    for (char ch : child.Stdout()) {
+        if (ch != '\r')
+            result.strOutput += ch;
+    }
     return result;
 }
 
@@ -304,22 +178,5 @@ bool CWineHarness::Screenshot(const std::string& strPath) {
     shot.Start(
         {strImport, "-display", ":" + std::to_string(m_nDisplay), "-window", "root", strPath}, {},
         false);
-    return shot.Wait(30000) == 0;
-}
-
-int FreeLoopbackPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof(addr);
-    int nPort = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        nPort = ntohs(addr.sin_port);
-    close(fd);
-    return nPort;
+    return shot.Wait(std::chrono::milliseconds(30000)) == 0;
 }

@@ -2,6 +2,8 @@
 // prefix, and the native peers (tachyra-cli) next to them. Every wait is bounded.
 #pragma once
 
+#include "testkit/child_process.h"
+
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -10,32 +12,6 @@
 struct CProcessResult {
     int nExitCode = -1; // -1: did not end in time (and was killed)
     std::string strOutput;
-};
-
-class CChildProcess {
-public:
-    CChildProcess() = default;
-    ~CChildProcess();
-    CChildProcess(const CChildProcess&) = delete;
-    CChildProcess& operator=(const CChildProcess&) = delete;
-
-    // Starts argv with the extra environment; standard output is kept when bCapture.
-    bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-               bool bCapture);
-    // Waits up to nMs for the end; the exit code, or -1 after killing it on time-out.
-    int Wait(int nMs);
-    // Output read so far (all of it once Wait returned).
-    std::string Output();
-    bool Running();
-    pid_t Pid() const { return m_pid; }
-
-private:
-    void Drain(int nMs);
-    pid_t m_pid = -1;
-    int m_fdOut = -1;
-    int m_nExitCode = -1;
-    bool m_bEnded = false;
-    std::string m_strOutput;
 };
 
 class CWineHarness {
@@ -65,6 +41,3 @@ private:
     int m_nDisplay = -1;
     pid_t m_pidXvfb = -1;
 };
-
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int FreeLoopbackPort();

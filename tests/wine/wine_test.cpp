@@ -1,5 +1,6 @@
 // tachyra.exe under Wine, driven from a second Win32 program as a user would drive it.
 // One Xvfb display and one fresh Wine prefix serve the whole suite.
+#include "testkit/raw_socket.h"
 #include "wine_harness.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +63,7 @@ class WineTachyra : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(g_pWine, nullptr) << g_strSetUpError;
-        nPort = FreeLoopbackPort();
+        nPort = ClosedLoopbackPort();
         ASSERT_NE(nPort, 0);
         strPort = std::to_string(nPort);
     }
@@ -70,7 +71,7 @@ protected:
         // A test that failed half-way must not leave its window for the next one.
         if (app.Running()) {
             Drive({"wait-window:2000", "close", "gone:5000"});
-            app.Wait(10000);
+            app.Wait(std::chrono::milliseconds(10000));
         }
     }
 
@@ -88,7 +89,7 @@ protected:
     int CloseApp(const std::string& strLang = kChinese) {
         CProcessResult r = Drive({"wait-window:5000", "close", "gone:10000"}, strLang);
         EXPECT_EQ(r.nExitCode, 0) << r.strOutput;
-        return app.Wait(15000);
+        return app.Wait(std::chrono::milliseconds(15000));
     }
 
     CChildProcess app;
@@ -216,7 +217,7 @@ TEST_F(WineTachyra, StoppingTheServerWhileAnotherProcessStreamsShowsStopping) {
     EXPECT_EQ(r.nExitCode, 0) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "enabled 1001 1")) << r.strOutput;
     // The cut ends the peer's test; it must not outlive the test either way.
-    cli.Wait(15000);
+    cli.Wait(std::chrono::milliseconds(15000));
     EXPECT_EQ(CloseApp(), 1);
 }
 
@@ -273,7 +274,7 @@ TEST_F(WineTachyra, ListenPortInUseShowsTheBindError) {
     EXPECT_TRUE(Has(r.strOutput, "enabled 1001 1")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "enabled 1000 1")) << r.strOutput;
     kill(holder.Pid(), SIGINT);
-    holder.Wait(10000);
+    holder.Wait(std::chrono::milliseconds(10000));
     EXPECT_EQ(CloseApp(), 1);
 }
 
@@ -302,7 +303,7 @@ TEST_F(WineTachyra, ClosingWithAnOutOfRangePortWarnsSavesItAndShowsItAgain) {
     ASSERT_EQ(r.nExitCode, 0) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "box Tachyra | 请输入一个在 1 和 65535 之间的整数。 | icon"))
         << r.strOutput;
-    EXPECT_EQ(app.Wait(15000), 1);
+    EXPECT_EQ(app.Wait(std::chrono::milliseconds(15000)), 1);
     r = Drive({"reg-get:m_nListenPort"});
     EXPECT_TRUE(Has(r.strOutput, "reg m_nListenPort dword 70000")) << r.strOutput;
     StartApp();
@@ -331,7 +332,7 @@ TEST_F(WineTachyra, StoredTypePrefixSelectsDownloadAndUnmatchedRunsAsUpload) {
     EXPECT_TRUE(Has(r.strOutput, "text 1007 ")) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "pane 0     接收：0.00MB/s")) << r.strOutput;
     kill(server.Pid(), SIGINT);
-    server.Wait(10000);
+    server.Wait(std::chrono::milliseconds(10000));
     EXPECT_EQ(CloseApp(), 1);
 }
 
@@ -367,5 +368,5 @@ TEST_F(WineTachyra, FatalStopShowsItsBoxAndEndsWithExitCodeZero) {
     CProcessResult r = Drive({"box:30000"});
     EXPECT_EQ(r.nExitCode, 0) << r.strOutput;
     EXPECT_TRUE(Has(r.strOutput, "box (((m -_-) | 不支持该操作系统(GTC) | icon")) << r.strOutput;
-    EXPECT_EQ(probe.Wait(15000), 0);
+    EXPECT_EQ(probe.Wait(std::chrono::milliseconds(15000)), 0);
 }
