@@ -1,7 +1,7 @@
 // tachyra-cli: the test server or a bounded client test, without a window.
 #include "cli/report.h"
+#include "cli/server_mode.h"
 #include "cli/stop_signal.h"
-#include "server/assets.h"
 #include "server/engine.h"
 #include "support/version.h"
 
@@ -24,63 +24,6 @@ double SecondsSince(Clock::time_point t0) {
 void PrintLine(FILE* pOut, const std::string& strLine) {
     std::fprintf(pOut, "%s\n", strLine.c_str());
     std::fflush(pOut);
-}
-
-// Server mode: print what the engine reports.
-class CServerPrinter : public CEngineEvents {
-public:
-    void OnServerListening(int nPort) override {
-        PrintLine(stdout, "Tachyra server listening on port " + std::to_string(nPort));
-    }
-    void OnServerError(const std::string& strErrorText) override {
-        PrintLine(stderr, "tachyra-cli: cannot open the listening port: " + strErrorText);
-        std::lock_guard<std::mutex> lock(m_cs);
-        m_bFailed = true;
-    }
-    void OnServerAcceptFailed(const std::string& strErrorText) override {
-        PrintLine(stderr, "tachyra-cli: the server stopped accepting connections: " + strErrorText);
-        std::lock_guard<std::mutex> lock(m_cs);
-        m_bFailed = true;
-    }
-    void OnServerStopped() override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        m_bEnded = true;
-    }
-    void OnMeterSample(uint64_t, uint64_t, const std::string& strRecv,
-                       const std::string& strSend) override {
-        PrintLine(stdout, "recv " + strRecv + "  send " + strSend);
-    }
-    bool Ended(bool& bFailed) {
-        std::lock_guard<std::mutex> lock(m_cs);
-        bFailed = m_bFailed;
-        return m_bEnded;
-    }
-
-private:
-    std::mutex m_cs;
-    bool m_bEnded = false;
-    bool m_bFailed = false;
-};
-
-int RunServerMode(const std::string& strBind, int nPort) {
-    CServerPrinter printer;
-    CKestrunEngine engine(&printer);
-    engine.m_strListenAddr = strBind;
-    engine.m_nListenPort = nPort;
-    // The page texts are read once, before the server can answer a browser.
-    LoadPageTexts(engine.m_strPageHtml, engine.m_strButtonsCss, engine.m_strEchartsJs);
-    engine.StartMeter();
-    engine.StartServer();
-    bool bFailed = false;
-    while (!printer.Ended(bFailed)) {
-        if (WaitForStopSignal(100))
-            break;
-    }
-    engine.StopServer();
-    engine.StopMeter();
-    engine.WaitForWorkers();
-    printer.Ended(bFailed);
-    return bFailed ? 1 : 0;
 }
 
 // Client mode: collect the meter's intervals and the test's outcome.
@@ -242,6 +185,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tachyra-cli: the socket library cannot start\n");
         return 1;
     }
-    return bServer ? RunServerMode(strBind, nPort)
+    return bServer ? RunServerMode("tachyra-cli", strBind, nPort)
                    : RunClientMode(strHost, nPort, nSeconds, nConnections, bUpload, bJson);
 }

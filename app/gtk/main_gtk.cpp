@@ -1,10 +1,11 @@
 // tachyra on Linux: the main window on GTK 3, or the headless test server when there is
 // no display to open.
-#include "app/gtk/headless_server.h"
 #include "app/gtk/kestrun_template.h"
 #include "app/gtk/icon.h"
 #include "app/ini_settings_store.h"
 #include "app/kestrun_dlg.h"
+#include "cli/server_mode.h"
+#include "cli/stop_signal.h"
 #include "framework/gtk/gtk_test_hook.h"
 #include "framework/gtk/gtk_window_system.h"
 #include "server/assets.h"
@@ -20,7 +21,12 @@ int main(int argc, char** argv) {
         std::printf("No display found: starting the headless test server on port 10001 "
                     "(Ctrl-C stops it).\n");
         std::fflush(stdout);
-        return RunHeadlessServer(10001);
+        InstallStopSignal();
+        if (!InitSocketLibrary()) {
+            std::perror("tachyra: sockets");
+            return 1;
+        }
+        return RunServerMode("tachyra", std::string(), 10001);
     }
 
     const std::string strAppName = GetProcessBaseName();

@@ -1,0 +1,79 @@
+// The headless test server: the engine's run with its figures printed once a second,
+// until a stop signal or until the port cannot be opened.
+#include "cli/server_mode.h"
+
+#include "cli/stop_signal.h"
+#include "server/assets.h"
+#include "server/engine.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+void PrintLine(FILE* pOut, const std::string& strLine) {
+    std::fprintf(pOut, "%s\n", strLine.c_str());
+    std::fflush(pOut);
+}
+
+// Server mode: print what the engine reports.
+class CServerPrinter : public CEngineEvents {
+public:
+    explicit CServerPrinter(const char* pszProgram) : m_strProgram(pszProgram) {}
+    void OnServerListening(int nPort) override {
+        PrintLine(stdout, "Tachyra server listening on port " + std::to_string(nPort));
+    }
+    void OnServerError(const std::string& strErrorText) override {
+        PrintLine(stderr, m_strProgram + ": cannot open the listening port: " + strErrorText);
+        std::lock_guard<std::mutex> lock(m_cs);
+        m_bFailed = true;
+    }
+    void OnServerAcceptFailed(const std::string& strErrorText) override {
+        PrintLine(stderr,
+                  m_strProgram + ": the server stopped accepting connections: " + strErrorText);
+        std::lock_guard<std::mutex> lock(m_cs);
+        m_bFailed = true;
+    }
+    void OnServerStopped() override {
+        std::lock_guard<std::mutex> lock(m_cs);
+        m_bEnded = true;
+    }
+    void OnMeterSample(uint64_t, uint64_t, const std::string& strRecv,
+                       const std::string& strSend) override {
+        PrintLine(stdout, "recv " + strRecv + "  send " + strSend);
+    }
+    bool Ended(bool& bFailed) {
+        std::lock_guard<std::mutex> lock(m_cs);
+        bFailed = m_bFailed;
+        return m_bEnded;
+    }
+
+private:
+    const std::string m_strProgram;
+    std::mutex m_cs;
+    bool m_bEnded = false;
+    bool m_bFailed = false;
+};
+
+} // namespace
+
+int RunServerMode(const char* pszProgram, const std::string& strBind, int nPort) {
+    CServerPrinter printer(pszProgram);
+    CKestrunEngine engine(&printer);
+    engine.m_strListenAddr = strBind;
+    engine.m_nListenPort = nPort;
+    // The page texts are read once, before the server can answer a browser.
+    LoadPageTexts(engine.m_strPageHtml, engine.m_strButtonsCss, engine.m_strEchartsJs);
+    engine.StartMeter();
+    engine.StartServer();
+    bool bFailed = false;
+    while (!printer.Ended(bFailed)) {
+        if (WaitForStopSignal(100))
+            break;
+    }
+    engine.StopServer();
+    engine.StopMeter();
+    engine.WaitForWorkers();
+    printer.Ended(bFailed);
+    return bFailed ? 1 : 0;
+}
