@@ -1,11 +1,9 @@
 // Integer parsing, the range message and the combo box's prefix search.
 #include "app/data_exchange.h"
 
-#include "framework/status_panes.h"
+#include "support/ascii.h"
 
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 
 const char* const kEnterIntegerText = "请输入一个整数。";
 
@@ -18,19 +16,9 @@ bool ParseDialogInt(const std::string& strText, int& nValue) {
         --nEnd;
     if (nBegin == nEnd)
         return false;
-    size_t i = nBegin;
-    if (strText[i] == '+' || strText[i] == '-')
-        ++i;
-    if (i == nEnd)
-        return false;
-    for (size_t j = i; j < nEnd; ++j) {
-        if (strText[j] < '0' || strText[j] > '9')
-            return false;
-    }
-    std::string strNumber = strText.substr(nBegin, nEnd - nBegin);
-    errno = 0;
-    long long nParsed = std::strtoll(strNumber.c_str(), nullptr, 10);
-    if (errno == ERANGE || nParsed < INT_MIN || nParsed > INT_MAX)
+    long long nParsed = 0;
+    if (!ParseDecimal(std::string_view(strText).substr(nBegin, nEnd - nBegin), INT_MIN, INT_MAX,
+                      nParsed))
         return false;
     nValue = static_cast<int>(nParsed);
     return true;
@@ -51,7 +39,7 @@ std::string RangeMessage(int nMin, int nMax) {
 
 int FindPrefixItem(const std::vector<std::string>& vecItems, const std::string& strPrefix) {
     for (size_t i = 0; i < vecItems.size(); ++i) {
-        if (StartsWithIgnoreAsciiCase(vecItems[i], strPrefix))
+        if (StartsWithNoCaseAscii(vecItems[i], strPrefix))
             return static_cast<int>(i);
     }
     return -1;

@@ -1,8 +1,8 @@
 // Parsing and writing of the INI settings text.
 #include "app/ini_file.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include "support/ascii.h"
+
 #include <climits>
 
 namespace {
@@ -15,38 +15,16 @@ std::string Trim(const std::string& s) {
     return s.substr(nBegin, nEnd - nBegin + 1);
 }
 
+// Section and value names compare without regard to ASCII case, as the registry's do.
 bool SameName(const std::string& a, const std::string& b) {
-    // Section and value names compare without regard to ASCII case, as the registry's do.
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char ca = a[i], cb = b[i];
-        if (ca >= 'A' && ca <= 'Z')
-            ca = static_cast<char>(ca - 'A' + 'a');
-        if (cb >= 'A' && cb <= 'Z')
-            cb = static_cast<char>(cb - 'A' + 'a');
-        if (ca != cb)
-            return false;
-    }
-    return true;
+    return EqualsNoCaseAscii(a, b);
 }
 
 } // namespace
 
 bool ParseIniInt(const std::string& strText, int& nValue) {
-    if (strText.empty())
-        return false;
-    size_t i = (strText[0] == '-' || strText[0] == '+') ? 1 : 0;
-    if (i == strText.size())
-        return false;
-    for (size_t j = i; j < strText.size(); ++j) {
-        if (strText[j] < '0' || strText[j] > '9')
-            return false;
-    }
-    errno = 0;
-    char* pEnd = nullptr;
-    long long n = std::strtoll(strText.c_str(), &pEnd, 10);
-    if (errno != 0 || n < INT_MIN || n > INT_MAX)
+    long long n = 0;
+    if (!ParseDecimal(strText, INT_MIN, INT_MAX, n))
         return false;
     nValue = static_cast<int>(n);
     return true;

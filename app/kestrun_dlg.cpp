@@ -31,14 +31,13 @@ const size_t kTextMax = 65535;
 
 CKestrunDlg::CKestrunDlg(CSettingsStore* pSettings, PFN_LoadTextResource fnLoadText)
     : CVXDialog(IDD_KESTRUN_DIALOG), m_pSettings(pSettings), m_fnLoadText(std::move(fnLoadText)),
-      m_engine(this) {}
+      m_engine(this), m_meter(m_engine), m_server(m_engine), m_client(m_engine) {}
 
 CKestrunDlg::~CKestrunDlg() {
     // Workers report to this object: stop them while it is still whole.
-    m_engine.StopMeter();
-    m_engine.StopServer();
-    m_engine.StopClientTest();
-    m_engine.WaitForWorkers();
+    m_meter.StopMeter();
+    m_server.StopServer();
+    m_client.StopClientTest();
 }
 
 bool CKestrunDlg::OnInitDialog() {
@@ -57,15 +56,14 @@ bool CKestrunDlg::OnInitDialog() {
     }
 
     if (m_fnLoadText) {
-        if (m_engine.m_strPageHtml.empty())
-            m_engine.m_strPageHtml = m_fnLoadText(IDR_TEXT_PAGE_HTML);
-        if (m_engine.m_strButtonsCss.empty())
-            m_engine.m_strButtonsCss = m_fnLoadText(IDR_TEXT_BUTTONS_CSS);
-        if (m_engine.m_strEchartsJs.empty())
-            m_engine.m_strEchartsJs = m_fnLoadText(IDR_TEXT_ECHARTS_JS);
+        auto pTexts = std::make_shared<CPageTexts>();
+        pTexts->strPageHtml = m_fnLoadText(IDR_TEXT_PAGE_HTML);
+        pTexts->strButtonsCss = m_fnLoadText(IDR_TEXT_BUTTONS_CSS);
+        pTexts->strEchartsJs = m_fnLoadText(IDR_TEXT_ECHARTS_JS);
+        m_pPageTexts = pTexts;
     }
 
-    m_engine.StartMeter();
+    m_meter.StartMeter();
     UpdateData(false);
 
     CreateStatusBar();
@@ -77,21 +75,21 @@ bool CKestrunDlg::OnInitDialog() {
 void CKestrunDlg::LoadSettings() {
     if (m_pSettings == nullptr)
         return;
-    m_engine.m_nListenPort = m_pSettings->ReadInt(kSection, "m_nListenPort", 10001);
-    m_engine.m_nServerPort = m_pSettings->ReadInt(kSection, "m_nServerPort", 10001);
-    m_engine.m_strServerAddr = m_pSettings->ReadString(kSection, "m_strServerAddr", "127.0.0.1");
-    m_engine.m_strType = m_pSettings->ReadString(kSection, "m_strType", kDownload);
-    if (m_engine.m_strType.empty())
-        m_engine.m_strType = kDownload;
+    m_nListenPort = m_pSettings->ReadInt(kSection, "m_nListenPort", 10001);
+    m_nServerPort = m_pSettings->ReadInt(kSection, "m_nServerPort", 10001);
+    m_strServerAddr = m_pSettings->ReadString(kSection, "m_strServerAddr", "127.0.0.1");
+    m_strType = m_pSettings->ReadString(kSection, "m_strType", kDownload);
+    if (m_strType.empty())
+        m_strType = kDownload;
 }
 
 void CKestrunDlg::SaveSettings() {
     if (m_pSettings == nullptr)
         return;
-    m_pSettings->WriteInt(kSection, "m_nListenPort", m_engine.m_nListenPort);
-    m_pSettings->WriteInt(kSection, "m_nServerPort", m_engine.m_nServerPort);
-    m_pSettings->WriteString(kSection, "m_strServerAddr", m_engine.m_strServerAddr);
-    m_pSettings->WriteString(kSection, "m_strType", m_engine.m_strType);
+    m_pSettings->WriteInt(kSection, "m_nListenPort", m_nListenPort);
+    m_pSettings->WriteInt(kSection, "m_nServerPort", m_nServerPort);
+    m_pSettings->WriteString(kSection, "m_strServerAddr", m_strServerAddr);
+    m_pSettings->WriteString(kSection, "m_strType", m_strType);
 }
 
 bool CKestrunDlg::ReadPort(int nControlId, int& nMember) {
@@ -117,25 +115,25 @@ bool CKestrunDlg::UpdateData(bool bSaveAndValidate) {
     if (pWs == nullptr)
         return false;
     if (!bSaveAndValidate) {
-        pWs->SetControlText(IDC_LISTEN_PORT, std::to_string(m_engine.m_nListenPort));
-        pWs->SetControlText(IDC_SERVER_ADDR, m_engine.m_strServerAddr);
-        pWs->SetControlText(IDC_SERVER_PORT, std::to_string(m_engine.m_nServerPort));
+        pWs->SetControlText(IDC_LISTEN_PORT, std::to_string(m_nListenPort));
+        pWs->SetControlText(IDC_SERVER_ADDR, m_strServerAddr);
+        pWs->SetControlText(IDC_SERVER_PORT, std::to_string(m_nServerPort));
         std::vector<std::string> vecItems;
         int nCount = pWs->ComboGetCount(IDC_TYPE);
         for (int i = 0; i < nCount; ++i)
             vecItems.push_back(pWs->ComboGetItemText(IDC_TYPE, i));
-        pWs->ComboSetCurSel(IDC_TYPE, FindPrefixItem(vecItems, m_engine.m_strType));
+        pWs->ComboSetCurSel(IDC_TYPE, FindPrefixItem(vecItems, m_strType));
         return true;
     }
     // The engine copies what a run or a test needs when it starts, so rewriting the
     // members here never races with running sessions.
-    if (!ReadPort(IDC_LISTEN_PORT, m_engine.m_nListenPort))
+    if (!ReadPort(IDC_LISTEN_PORT, m_nListenPort))
         return false;
-    m_engine.m_strServerAddr = pWs->GetControlText(IDC_SERVER_ADDR, kTextMax);
-    if (!ReadPort(IDC_SERVER_PORT, m_engine.m_nServerPort))
+    m_strServerAddr = pWs->GetControlText(IDC_SERVER_ADDR, kTextMax);
+    if (!ReadPort(IDC_SERVER_PORT, m_nServerPort))
         return false;
     int nSel = pWs->ComboGetCurSel(IDC_TYPE);
-    m_engine.m_strType = nSel >= 0 ? pWs->ComboGetItemText(IDC_TYPE, nSel) : std::string();
+    m_strType = nSel >= 0 ? pWs->ComboGetItemText(IDC_TYPE, nSel) : std::string();
     return true;
 }
 
@@ -167,33 +165,42 @@ void CKestrunDlg::OnServerButton() {
     CVXWindowSystem* pWs = WindowSystem();
     // A run counts from its start on, before it has its socket, so a second click in
     // that interval stops the starting run instead of starting another one.
-    if (!m_engine.IsServerRunActive()) {
+    if (!m_server.IsServerRunActive()) {
         if (!UpdateData(true))
             return;
         m_bServerStopClicked.store(false);
-        m_engine.StartServer();
+        CServerSettings settings;
+        settings.strListenAddr = m_strListenAddr;
+        settings.nListenPort = m_nListenPort;
+        settings.pPageTexts = m_pPageTexts;
+        m_server.StartServer(settings);
         return;
     }
     m_bServerStopClicked.store(true);
     pWs->EnableControl(IDC_SERVER_BUTTON, false);
     pWs->SetControlText(IDC_SERVER_BUTTON, kServerStopping);
-    m_engine.StopServer();
+    m_server.StopServer();
 }
 
 void CKestrunDlg::OnClientButton() {
     if (!UpdateData(true))
         return;
-    if (m_engine.ActiveClientCount() == 0) {
-        m_engine.StartClientTest(CKestrunEngine::kClientSessions);
+    if (m_client.ActiveClientCount() == 0) {
+        CClientSettings settings;
+        settings.strServerAddr = m_strServerAddr;
+        settings.nServerPort = m_nServerPort;
+        settings.strType = m_strType;
+        settings.nSessions = CKestrunEngine::kClientSessions;
+        m_client.StartClientTest(settings);
         return;
     }
     WindowSystem()->EnableControl(IDC_CLIENT_BUTTON, false);
-    m_engine.StopClientTest();
+    m_client.StopClientTest();
 }
 
 void CKestrunDlg::OnWebTestButton() {
     if (WindowSystem() != nullptr)
-        WindowSystem()->OpenUrl(FormatString("http://127.0.0.1:%d/", m_engine.m_nListenPort));
+        WindowSystem()->OpenUrl(FormatString("http://127.0.0.1:%d/", m_nListenPort));
 }
 
 int CKestrunDlg::OnQueryClose() {

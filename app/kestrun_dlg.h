@@ -4,10 +4,14 @@
 
 #include "app/settings_store.h"
 #include "framework/vx_dialog.h"
-#include "server/engine.h"
+#include "client/client_test.h"
+#include "engine/engine.h"
+#include "meter/meter.h"
+#include "server/test_server.h"
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
 // Loads a "TEXT" resource (or the build's embedded copy): the bytes up to the first
@@ -39,7 +43,19 @@ public:
     // the first invalid entry, shows its message, focuses that control and returns false.
     bool UpdateData(bool bSaveAndValidate);
 
-    CKestrunEngine& Engine() { return m_engine; }
+    // The settings of the window (read and saved by LoadSettings and SaveSettings, and
+    // exchanged with the controls by UpdateData); runs and tests take copies.
+    int m_nListenPort = 10001;
+    std::string m_strServerAddr;
+    int m_nServerPort = 10001;
+    std::string m_strType;
+    // Address the server binds; empty means every IPv4 interface.
+    std::string m_strListenAddr;
+    // The page texts, loaded once at initialisation.
+    std::shared_ptr<const CPageTexts> m_pPageTexts = std::make_shared<const CPageTexts>();
+
+    CTestServer& Server() { return m_server; }
+    CClientTest& ClientTest() { return m_client; }
     // Where closing would end the process; tests replace it.
     std::function<void(int)> m_fnEndProcess;
 
@@ -61,5 +77,9 @@ private:
     // Set by a stop click; keeps a run that starts late from showing "停止" again.
     std::atomic<bool> m_bServerStopClicked{false};
     PFN_LoadTextResource m_fnLoadText;
+    // Declared in this order so that the workers go before the state they share.
     CKestrunEngine m_engine;
+    CMeter m_meter;
+    CTestServer m_server;
+    CClientTest m_client;
 };

@@ -1,8 +1,9 @@
 // tachyra-cli: the test server or a bounded client test, without a window.
 #include "cli/report.h"
-#include "cli/server_mode.h"
-#include "cli/stop_signal.h"
-#include "server/engine.h"
+#include "headless/headless_server.h"
+#include "headless/stop_signal.h"
+#include "client/client_test.h"
+#include "meter/meter.h"
 #include "support/version.h"
 
 #include <CLI/CLI.hpp>
@@ -90,9 +91,13 @@ int RunClientMode(const std::string& strHost, int nPort, int nSeconds, int nConn
                   bool bUpload, bool bJson) {
     CClientCollector collector(bJson);
     CKestrunEngine engine(&collector);
-    engine.m_strServerAddr = strHost;
-    engine.m_nServerPort = nPort;
-    engine.m_strType = bUpload ? "上传" : "下载";
+    CMeter meter(engine);
+    CClientTest test(engine);
+    CClientSettings settings;
+    settings.strServerAddr = strHost;
+    settings.nServerPort = nPort;
+    settings.strType = bUpload ? "上传" : "下载";
+    settings.nSessions = nConnections;
     if (!bJson) {
         PrintLine(stdout, "Connecting to " + strHost + " port " + std::to_string(nPort) + ": " +
                               (bUpload ? "upload" : "download") + ", " +
@@ -101,8 +106,8 @@ int RunClientMode(const std::string& strHost, int nPort, int nSeconds, int nConn
                                             : std::string("until stopped")));
     }
     collector.Begin();
-    engine.StartMeter();
-    engine.StartClientTest(nConnections);
+    meter.StartMeter();
+    test.StartClientTest(settings);
 
     const auto tDeadline = Clock::now() + std::chrono::seconds(nSeconds);
     for (;;) {
@@ -111,13 +116,12 @@ int RunClientMode(const std::string& strHost, int nPort, int nSeconds, int nConn
         if (nSeconds > 0 && Clock::now() >= tDeadline)
             break;
     }
-    engine.StopClientTest();
+    test.StopClientTest();
     collector.WaitEnded(24 * 3600 * 1000);
-    engine.StopMeter();
+    meter.StopMeter();
     uint64_t nRecv = 0, nSend = 0;
     engine.TakeCounters(nRecv, nSend);
     collector.AddRemainder(nRecv, nSend);
-    engine.WaitForWorkers();
 
     CClientReport report;
     report.strHost = strHost;

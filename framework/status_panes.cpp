@@ -1,6 +1,8 @@
 // Status pane bookkeeping and display texts.
 #include "framework/status_panes.h"
 
+#include "support/ascii.h"
+
 #include <cstring>
 
 const char* const CStatusPaneList::kInitialValue = "0.00MB/s";
@@ -14,30 +16,12 @@ void CopyField(char* pszField, const std::string& strText) {
     pszField[n] = '\0';
 }
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 } // namespace
 
 std::string ComposePaneText(const std::string& strName, const std::string& strValue) {
     if (strName.empty())
         return strValue;
     return strName + "：" + strValue;
-}
-
-bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-bool StartsWithIgnoreAsciiCase(const std::string& a, const std::string& b) {
-    return a.size() >= b.size() && EqualsIgnoreAsciiCase(a.substr(0, b.size()), b);
 }
 
 int CStatusPaneList::Add(const char* pszName, int nWidth) {
@@ -90,7 +74,7 @@ bool CStatusPaneList::SetText(int nIndex, const std::string& strText, std::strin
 int CStatusPaneList::FindByName(const std::string& strName) const {
     std::lock_guard<std::mutex> lock(m_csStatus);
     for (const auto& pPane : m_arrStatusPanes) {
-        if (EqualsIgnoreAsciiCase(pPane->szName, strName))
+        if (EqualsNoCaseAscii(pPane->szName, strName))
             return pPane->nIndex;
     }
     return -1;

@@ -12,11 +12,6 @@
 // "name：value", or the value alone when the name is empty.
 std::string ComposePaneText(const std::string& strName, const std::string& strValue);
 
-// Equal apart from the case of ASCII letters (other bytes compare exactly).
-bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b);
-// a begins with b, ignoring the case of ASCII letters.
-bool StartsWithIgnoreAsciiCase(const std::string& a, const std::string& b);
-
 // What the status bar shows, computed from the pane list in one locked pass.
 struct CStatusBarLayout {
     std::vector<int> vecRightEdges; // one per pane; the last is -1 (to the border)

@@ -15,21 +15,12 @@ fi
 [ -n "$CXX" ] || { echo "clang++ not found: run scripts/install-deps.sh test" >&2; exit 1; }
 
 mkdir -p "$OUT/corpus" "$OUT/crashes"
-# The fuzzed code never loads a built-in text: an empty table stands in for the one the
-# real build generates from resources/.
-cat > "$OUT/empty_embedded_texts.cpp" <<'CPP'
-#include "server/embedded_texts.h"
-extern const EMBEDDED_TEXT g_embeddedTexts[] = {{0, nullptr, 0}};
-extern const size_t g_nEmbeddedTexts = 0;
-CPP
-"$CXX" -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  -I"$ROOT" -o "$OUT/http_request_fuzz" \
-  "$ROOT/fuzz/http_request_fuzz.cpp" \
-  "$ROOT/server/http.cpp" "$ROOT/server/websocket.cpp" "$ROOT/server/mzbyte.cpp" \
-  "$ROOT/server/sha1.cpp" "$ROOT/server/base64.cpp" "$ROOT/server/assets.cpp" \
-  "$ROOT/server/assets_embedded.cpp" "$OUT/empty_embedded_texts.cpp" \
-  "$ROOT/support/format.cpp" "$ROOT/support/process_paths.cpp" \
-  "$ROOT/support/platform_posix.cpp" "$ROOT/support/socket_posix.cpp"
+# A build tree of its own: every library the target links is instrumented too.
+FLAGS="-g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
+cmake -S "$ROOT" -B "$OUT" -G Ninja -DCMAKE_CXX_COMPILER="$CXX" -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_FLAGS="$FLAGS" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
+  -DTACHYRA_BUILD_FUZZ=ON -DTACHYRA_BUILD_TESTS=OFF -DTACHYRA_BUILD_CLI=OFF >/dev/null
+cmake --build "$OUT" --target http_request_fuzz >/dev/null
 
 # New inputs go to the build tree's corpus; the committed seeds are only read.
 exec "$OUT/http_request_fuzz" -max_total_time="$MAX_SECONDS" -timeout=10 -rss_limit_mb=2048 \

@@ -1,7 +1,5 @@
-// Once a second the meter takes both byte counters and reports them as MB/s.
 #include "meter/meter.h"
 
-#include "server/engine.h"
 #include "support/format.h"
 
 #include <chrono>
@@ -14,17 +12,11 @@ std::string FormatRate(uint64_t nBytesPerSecond) {
     return FormatString("%.02fMB/s", BytesToMegabytes(nBytesPerSecond));
 }
 
-void CKestrunEngine::TakeCounters(uint64_t& nRecvBytes, uint64_t& nSendBytes) {
-    // One exchange each: a byte added at any moment lands in exactly one interval.
-    nRecvBytes = m_nRecvBytes.exchange(0);
-    nSendBytes = m_nSendBytes.exchange(0);
+void MeterThreadProc(CMeter* pMeter) {
+    pMeter->RunMeter();
 }
 
-void MeterThreadProc(CKestrunEngine* pEngine) {
-    pEngine->RunMeter();
-}
-
-void CKestrunEngine::RunMeter() {
+void CMeter::RunMeter() {
     using Clock = std::chrono::steady_clock;
     auto tNext = Clock::now();
     for (;;) {
@@ -35,15 +27,15 @@ void CKestrunEngine::RunMeter() {
                 break;
         }
         uint64_t nRecv = 0, nSend = 0;
-        TakeCounters(nRecv, nSend);
-        m_pEvents->OnMeterSample(nRecv, nSend, FormatRate(nRecv), FormatRate(nSend));
+        m_engine.TakeCounters(nRecv, nSend);
+        m_engine.Events().OnMeterSample(nRecv, nSend, FormatRate(nRecv), FormatRate(nSend));
     }
     std::lock_guard<std::mutex> lock(m_csMeter);
     m_bMeterRunning = false;
     m_cvMeter.notify_all();
 }
 
-void CKestrunEngine::StartMeter() {
+void CMeter::StartMeter() {
     {
         std::lock_guard<std::mutex> lock(m_csMeter);
         if (m_bMeterRunning)
@@ -51,15 +43,18 @@ void CKestrunEngine::StartMeter() {
         m_bMeterRunning = true;
         m_bMeterStop = false;
     }
-    if (!StartWorker([this] { MeterThreadProc(this); })) {
+    if (!m_workers.Start([this] { MeterThreadProc(this); })) {
         std::lock_guard<std::mutex> lock(m_csMeter);
         m_bMeterRunning = false;
     }
 }
 
-void CKestrunEngine::StopMeter() {
-    std::unique_lock<std::mutex> lock(m_csMeter);
-    m_bMeterStop = true;
-    m_cvMeter.notify_all();
-    m_cvMeter.wait(lock, [this] { return !m_bMeterRunning; });
+void CMeter::StopMeter() {
+    {
+        std::unique_lock<std::mutex> lock(m_csMeter);
+        m_bMeterStop = true;
+        m_cvMeter.notify_all();
+        m_cvMeter.wait(lock, [this] { return !m_bMeterRunning; });
+    }
+    m_workers.Wait();
 }

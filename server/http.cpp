@@ -2,6 +2,7 @@
 // socket is only touched through the shim's receive and send-all calls.
 #include "server/http.h"
 
+#include "support/ascii.h"
 #include "support/format.h"
 
 #include <climits>
@@ -9,49 +10,8 @@
 
 namespace {
 
-bool IsSpace(char ch) {
+bool IsHttpSpace(char ch) {
     return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\v' || ch == '\f';
-}
-
-char ToLowerAscii(char ch) {
-    return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
-}
-
-bool EqualsNoCase(const std::string& strA, const char* pszB) {
-    size_t nLen = std::strlen(pszB);
-    if (strA.size() != nLen)
-        return false;
-    for (size_t i = 0; i < nLen; ++i) {
-        if (ToLowerAscii(strA[i]) != ToLowerAscii(pszB[i]))
-            return false;
-    }
-    return true;
-}
-
-// Leading white space, an optional sign and decimal digits, like atoi; no digits give 0.
-// Values beyond the int range are clamped instead of overflowing.
-long long ParseDecimal(const std::string& strText) {
-    size_t i = 0;
-    while (i < strText.size() && IsSpace(strText[i]))
-        ++i;
-    bool bNegative = false;
-    if (i < strText.size() && (strText[i] == '+' || strText[i] == '-')) {
-        bNegative = strText[i] == '-';
-        ++i;
-    }
-    long long nValue = 0;
-    for (; i < strText.size() && strText[i] >= '0' && strText[i] <= '9'; ++i) {
-        nValue = nValue * 10 + (strText[i] - '0');
-        if (nValue > INT_MAX)
-            nValue = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (bNegative)
-        nValue = -nValue;
-    if (nValue > INT_MAX)
-        nValue = INT_MAX;
-    if (nValue < INT_MIN)
-        nValue = INT_MIN;
-    return nValue;
 }
 
 void ReplaceAll(std::string& strText, const std::string& strFrom, const std::string& strTo) {
@@ -90,7 +50,8 @@ CHttpRequestReader::EState CHttpRequestReader::AddChunk(const char* pData, int n
             std::string strLength = GetHeaderValue(m_strText, "Content-Length");
             if (strLength.empty())
                 return kComplete;
-            long long nExpected = static_cast<long long>(nBlank) + 4 + ParseDecimal(strLength);
+            long long nExpected = static_cast<long long>(nBlank) + 4 +
+                                  ParseLeadingDecimal(strLength, INT_MIN, INT_MAX);
             m_nExpected = nExpected < 0 ? 0 : static_cast<size_t>(nExpected);
             m_bHaveExpected = true;
         }
@@ -100,13 +61,13 @@ CHttpRequestReader::EState CHttpRequestReader::AddChunk(const char* pData, int n
     return m_nReceived >= kMaxRequestBytes ? kRefused : kNeedMore;
 }
 
-bool RecvHttpRequest(std::string& strText, SOCKET s) {
+bool RecvHttpRequest(std::string& strText, CByteStream& stream) {
     strText.clear();
     CHttpRequestReader reader;
     char szBuf[CHttpRequestReader::kChunkSize + 1];
     for (;;) {
         std::memset(szBuf, 0, sizeof(szBuf));
-        int n = RecvOnce(s, szBuf, CHttpRequestReader::kChunkSize);
+        int n = stream.Recv(szBuf, CHttpRequestReader::kChunkSize);
         if (n <= 0)
             return false;
         CHttpRequestReader::EState state = reader.AddChunk(szBuf, n);
@@ -121,7 +82,7 @@ bool RecvHttpRequest(std::string& strText, SOCKET s) {
 
 std::string GetHeaderValue(const std::string& strRequest, const char* pszName) {
     const std::string strName = pszName != nullptr ? pszName : "";
-    if (EqualsNoCase(strName, "path")) {
+    if (EqualsNoCaseAscii(strName, "path")) {
         size_t nSlash = strRequest.find('/');
         if (nSlash == std::string::npos)
             return std::string();
@@ -143,9 +104,9 @@ std::string GetHeaderValue(const std::string& strRequest, const char* pszName) {
     if (nEnd == std::string::npos || nEnd == nStart)
         return std::string();
     size_t nFirst = nStart, nLast = nEnd;
-    while (nFirst < nLast && IsSpace(strRequest[nFirst]))
+    while (nFirst < nLast && IsHttpSpace(strRequest[nFirst]))
         ++nFirst;
-    while (nLast > nFirst && IsSpace(strRequest[nLast - 1]))
+    while (nLast > nFirst && IsHttpSpace(strRequest[nLast - 1]))
         --nLast;
     return strRequest.substr(nFirst, nLast - nFirst);
 }
@@ -160,22 +121,22 @@ std::string BuildHttpResponseHead(const char* pszContentType, const char* pszCha
     return strHead;
 }
 
-bool SendHttpResponse(SOCKET s, const char* pBody, int nBodyLen, const char* pszCharset,
+bool SendHttpResponse(CByteStream& stream, const char* pBody, int nBodyLen, const char* pszCharset,
                       const char* pszContentType) {
     const std::string strHead = BuildHttpResponseHead(pszContentType, pszCharset, nBodyLen);
     // Short sends are continued: a partly sent head or body would leave a torn answer.
-    if (!SendAll(s, strHead.data(), strHead.size()))
+    if (!SendAll(stream, strHead.data(), strHead.size()))
         return false;
     size_t nSend =
         nBodyLen > 0 ? static_cast<size_t>(nBodyLen) : (pBody != nullptr ? std::strlen(pBody) : 0);
     if (nSend == 0)
         return false;
-    return SendAll(s, pBody, nSend);
+    return SendAll(stream, pBody, nSend);
 }
 
 const HTTP_ROUTE* FindHttpRoute(const std::string& strPath) {
     for (const HTTP_ROUTE& route : kRoutes) {
-        if (EqualsNoCase(strPath, route.pszPath))
+        if (EqualsNoCaseAscii(strPath, route.pszPath))
             return &route;
     }
     return nullptr;

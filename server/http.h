@@ -2,7 +2,7 @@
 // answering it from the fixed table of four paths.
 #pragma once
 
-#include "support/socket.h"
+#include "support/byte_stream.h"
 
 #include <string>
 
@@ -31,7 +31,7 @@ private:
 // Reads the rest of a request (everything after the token) into strText. True when a
 // whole request arrived; false when the peer closed, a receive failed or the limit was
 // reached first.
-bool RecvHttpRequest(std::string& strText, SOCKET s);
+bool RecvHttpRequest(std::string& strText, CByteStream& stream);
 
 // The value of the named field (exact case, first occurrence, one character after the
 // colon skipped, trimmed), or for the name "path" (any case) the request path without its
@@ -43,7 +43,7 @@ std::string BuildHttpResponseHead(const char* pszContentType, const char* pszCha
 
 // Sends the head and then the body (nBodyLen bytes, or up to its NUL when nBodyLen is 0),
 // each in full. True when both were sent; an empty body reports false.
-bool SendHttpResponse(SOCKET s, const char* pBody, int nBodyLen, const char* pszCharset,
+bool SendHttpResponse(CByteStream& stream, const char* pBody, int nBodyLen, const char* pszCharset,
                       const char* pszContentType);
 
 // Which of the served texts a path is answered with.

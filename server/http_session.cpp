@@ -6,15 +6,16 @@
 #include "server/http.h"
 #include "server/websocket.h"
 
-bool ServeHttpConnection(SOCKET s, const std::string& strToken, const CPageTexts& texts) {
+bool ServeHttpConnection(CByteStream& stream, const std::string& strToken,
+                         const CPageTexts& texts) {
     std::string strRest;
-    if (!RecvHttpRequest(strRest, s))
+    if (!RecvHttpRequest(strRest, stream))
         return false;
     const std::string strRequest = strToken + strRest;
 
     // The upgrade test comes before routing: any path can become a WebSocket.
     if (IsWebSocketUpgrade(strRequest))
-        return SendWebSocketHandshake(strRequest, s);
+        return SendWebSocketHandshake(strRequest, stream);
 
     const HTTP_ROUTE* pRoute = FindHttpRoute(GetHeaderValue(strRequest, "path"));
     if (pRoute == nullptr)
@@ -36,7 +37,7 @@ bool ServeHttpConnection(SOCKET s, const std::string& strToken, const CPageTexts
     case EHttpBody::kEmpty:
         break;
     }
-    SendHttpResponse(s, pBody->c_str(), static_cast<int>(pBody->size()), pRoute->pszCharset,
+    SendHttpResponse(stream, pBody->c_str(), static_cast<int>(pBody->size()), pRoute->pszCharset,
                      pRoute->pszContentType);
     return false;
 }

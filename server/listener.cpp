@@ -1,6 +1,6 @@
 // The test server's run: listen, accept into the registry, and on stop cut every
 // session and wait until the registry is empty.
-#include "server/engine.h"
+#include "server/test_server.h"
 
 #include "support/error_text.h"
 
@@ -9,91 +9,87 @@
 
 struct CONN_THREAD_PARAM {
     SOCKET socket;
-    CKestrunEngine* window;
+    CTestServer* pServer;
 };
 
 void ConnectionThreadProc(CONN_THREAD_PARAM* pParam) {
-    pParam->window->HandleConnection(pParam->socket);
+    pParam->pServer->HandleConnection(pParam->socket);
     delete pParam;
 }
 
-void ServerThreadProc(CKestrunEngine* pEngine, int nListenPort) {
-    pEngine->m_pEvents->OnServerStarted();
-    pEngine->RunServer(nListenPort);
-    pEngine->m_bServerRunActive.store(false);
-    pEngine->m_pEvents->OnServerStopped();
+void ServerThreadProc(CTestServer* pServer) {
+    pServer->m_engine.Events().OnServerStarted();
+    pServer->RunServer(pServer->m_settings);
+    pServer->m_bRunActive.store(false);
+    pServer->m_engine.Events().OnServerStopped();
 }
 
-bool CKestrunEngine::StartServer() {
+CTestServer::~CTestServer() {
+    StopServer();
+    m_workers.Wait();
+}
+
+bool CTestServer::StartServer(const CServerSettings& settings) {
     bool bExpected = false;
-    if (!m_bServerRunActive.compare_exchange_strong(bExpected, true))
+    if (!m_bRunActive.compare_exchange_strong(bExpected, true))
         return false;
     {
         std::lock_guard<std::mutex> lock(m_csListen);
-        m_bServerStopPending = false;
+        m_bStopPending = false;
     }
-    const int nPort = m_nListenPort; // the run keeps its own copy
-    if (!StartWorker([this, nPort] { ServerThreadProc(this, nPort); })) {
-        m_bServerRunActive.store(false);
+    m_settings = settings;
+    if (!m_workers.Start([this] { ServerThreadProc(this); })) {
+        m_bRunActive.store(false);
         return false;
     }
     return true;
 }
 
-void CKestrunEngine::StopServer() {
+void CTestServer::StopServer() {
     std::lock_guard<std::mutex> lock(m_csListen);
     if (m_sockListen != INVALID_SOCKET) {
         int nError = GetLastSocketError();
         InterruptSocket(m_sockListen);
         SetLastSocketError(nError);
         m_sockListen = INVALID_SOCKET;
-    } else if (m_bServerRunActive.load()) {
-        m_bServerStopPending = true;
+    } else if (m_bRunActive.load()) {
+        m_bStopPending = true;
     }
 }
 
-bool CKestrunEngine::IsServerListening() const {
+bool CTestServer::IsServerListening() const {
     std::lock_guard<std::mutex> lock(m_csListen);
     return m_sockListen != INVALID_SOCKET;
 }
 
-size_t CKestrunEngine::ServerSessionCount() {
-    std::lock_guard<std::mutex> lock(m_csServerSockets);
-    return m_mapServerSockets.size();
-}
-
-bool CKestrunEngine::RunServer(int nListenPort) {
+bool CTestServer::RunServer(const CServerSettings& settings) {
     SOCKET sListen = INVALID_SOCKET;
-    if (!CreateTcpSocket(sListen, m_strListenAddr, nListenPort, true)) {
-        m_pEvents->OnServerError(GetErrorText(0));
+    if (!CreateTcpSocket(sListen, settings.strListenAddr, settings.nListenPort, true,
+                         CKestrunEngine::kListenBacklog)) {
+        m_engine.Events().OnServerError(GetErrorText(0));
         return false;
     }
     bool bStopped;
     {
         std::lock_guard<std::mutex> lock(m_csListen);
-        bStopped = m_bServerStopPending;
-        m_bServerStopPending = false;
+        bStopped = m_bStopPending;
+        m_bStopPending = false;
         if (!bStopped)
             m_sockListen = sListen;
     }
+    m_sessions.Reset();
     if (!bStopped) {
-        m_pEvents->OnServerListening(GetBoundPort(sListen));
+        m_engine.Events().OnServerListening(GetBoundPort(sListen));
         for (;;) {
             SOCKET s = AcceptSocket(sListen);
             if (s == INVALID_SOCKET)
                 break;
-            {
-                std::lock_guard<std::mutex> lock(m_csServerSockets);
-                m_mapServerSockets[s] = s;
-            }
+            m_sessions.Add(s);
             auto* pParam = new CONN_THREAD_PARAM{s, this};
-            if (!StartWorker([pParam] { ConnectionThreadProc(pParam); })) {
+            if (!m_workers.Start([pParam] { ConnectionThreadProc(pParam); })) {
                 // No thread for it: undo the registration, or the drain would never end.
                 delete pParam;
-                {
-                    std::lock_guard<std::mutex> lock(m_csServerSockets);
-                    m_mapServerSockets.erase(s);
-                }
+                m_sessions.Remove(s);
                 CloseSocket(s);
             }
         }
@@ -112,19 +108,20 @@ bool CKestrunEngine::RunServer(int nListenPort) {
     // Cut every session. Their owners close the sockets: a descriptor closed here could
     // be handed out again while its session still uses the number. The close becomes a
     // reset, so that a peer still uploading is not left waiting on a dead connection.
-    {
-        std::lock_guard<std::mutex> lock(m_csServerSockets);
-        for (const auto& entry : m_mapServerSockets) {
-            SetAbortiveClose(entry.second);
-            InterruptSocket(entry.second);
-        }
-    }
-    for (;;) {
+    m_sessions.StopAll(true);
+    while (m_sessions.Count() != 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (ServerSessionCount() == 0)
-            break;
-    }
     if (bAcceptFailed)
-        m_pEvents->OnServerAcceptFailed(strAcceptError);
+        m_engine.Events().OnServerAcceptFailed(strAcceptError);
     return true;
+}
+
+void CTestServer::HandleConnection(SOCKET s) {
+    const SOCKET sAccepted = s;
+    {
+        CSocketStream stream(s);
+        ServeConnection(m_engine, stream, *m_settings.pPageTexts);
+    }
+    m_sessions.Remove(sAccepted);
+    CloseSocket(s);
 }

@@ -4,6 +4,7 @@
 #include "server/base64.h"
 #include "server/http.h"
 #include "server/sha1.h"
+#include "support/ascii.h"
 
 namespace {
 
@@ -23,20 +24,6 @@ struct CFramePayload {
 
 constexpr CFramePayload kFramePayload;
 
-bool EqualsNoCase(const std::string& strA, const char* pszB) {
-    size_t i = 0;
-    for (; i < strA.size() && pszB[i] != 0; ++i) {
-        char a = strA[i], b = pszB[i];
-        if (a >= 'A' && a <= 'Z')
-            a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z')
-            b = static_cast<char>(b - 'A' + 'a');
-        if (a != b)
-            return false;
-    }
-    return i == strA.size() && pszB[i] == 0;
-}
-
 } // namespace
 
 const char* const g_szFramePayload = kFramePayload.sz;
@@ -44,7 +31,7 @@ const int g_nFramePayloadLen = kPayloadLen;
 const char* const kWebSocketGuid = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
 
 bool IsWebSocketUpgrade(const std::string& strRequest) {
-    return EqualsNoCase(GetHeaderValue(strRequest, "Upgrade"), "websocket") &&
+    return EqualsNoCaseAscii(GetHeaderValue(strRequest, "Upgrade"), "websocket") &&
            !GetHeaderValue(strRequest, "Sec-WebSocket-Key").empty() &&
            !GetHeaderValue(strRequest, "Connection").empty();
 }
@@ -66,11 +53,11 @@ std::string BuildWebSocketHandshake(const std::string& strRequest) {
            MakeWebSocketAccept(GetHeaderValue(strRequest, "Sec-WebSocket-Key")) + "\r\n\r\n";
 }
 
-bool SendWebSocketHandshake(const std::string& strRequest, SOCKET s) {
+bool SendWebSocketHandshake(const std::string& strRequest, CByteStream& stream) {
     const std::string strAnswer = BuildWebSocketHandshake(strRequest);
     if (strAnswer.empty())
         return false;
-    return SendAll(s, strAnswer.data(), strAnswer.size());
+    return SendAll(stream, strAnswer.data(), strAnswer.size());
 }
 
 bool BuildWebSocketFrameHeader(uint32_t nPayloadLen, MzByte& header) {
@@ -104,7 +91,7 @@ bool BuildWebSocketFrameHeader(uint32_t nPayloadLen, MzByte& header) {
     return true;
 }
 
-bool SendWebSocketFrame(int nPayloadLen, SOCKET s) {
+bool SendWebSocketFrame(int nPayloadLen, CByteStream& stream) {
     // Only the payload text exists to be sent; a longer frame would read past it.
     if (nPayloadLen < 0 || nPayloadLen > g_nFramePayloadLen)
         return false;
@@ -113,9 +100,9 @@ bool SendWebSocketFrame(int nPayloadLen, SOCKET s) {
         return false;
     // Each part is continued until it is all on the wire: a short send must never leave
     // a torn frame behind.
-    if (!SendAll(s, header.m_pData, static_cast<size_t>(header.m_nSize)))
+    if (!SendAll(stream, header.m_pData, static_cast<size_t>(header.m_nSize)))
         return false;
     if (nPayloadLen == 0)
         return true;
-    return SendAll(s, g_szFramePayload, static_cast<size_t>(nPayloadLen));
+    return SendAll(stream, g_szFramePayload, static_cast<size_t>(nPayloadLen));
 }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "server/mzbyte.h"
-#include "support/socket.h"
+#include "support/byte_stream.h"
 
 #include <cstdint>
 #include <string>
@@ -26,7 +26,7 @@ std::string BuildWebSocketHandshake(const std::string& strRequest);
 
 // Sends the 101 answer in full. False when the request is not an upgrade (nothing sent)
 // or the socket fails.
-bool SendWebSocketHandshake(const std::string& strRequest, SOCKET s);
+bool SendWebSocketHandshake(const std::string& strRequest, CByteStream& stream);
 
 // Builds the server frame header for nPayloadLen into header: FIN, text opcode, no mask,
 // and the 7-bit, 16-bit or 64-bit length form. Returns false when memory runs out.
@@ -35,4 +35,4 @@ bool BuildWebSocketFrameHeader(uint32_t nPayloadLen, MzByte& header);
 // Sends one unmasked text frame carrying the first nPayloadLen bytes of g_szFramePayload,
 // header and payload each in full. A length outside 0..g_nFramePayloadLen sends nothing
 // and fails.
-bool SendWebSocketFrame(int nPayloadLen, SOCKET s);
+bool SendWebSocketFrame(int nPayloadLen, CByteStream& stream);

@@ -4,11 +4,10 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <stdexcept>
 
 static std::string FormatV(const char* pszFormat, va_list args) {
     if (pszFormat == nullptr)
-        throw std::invalid_argument("FormatString: null format");
+        return std::string();
     va_list measure;
     va_copy(measure, args);
     int nLen = std::vsnprintf(nullptr, 0, pszFormat, measure);
@@ -23,13 +22,7 @@ static std::string FormatV(const char* pszFormat, va_list args) {
 std::string FormatString(const char* pszFormat, ...) {
     va_list args;
     va_start(args, pszFormat);
-    std::string strResult;
-    try {
-        strResult = FormatV(pszFormat, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
+    std::string strResult = FormatV(pszFormat, args);
     va_end(args);
     return strResult;
 }
@@ -45,13 +38,7 @@ std::string MakeTraceLine(const std::string& strText) {
 void TraceDebug(const char* pszFormat, ...) {
     va_list args;
     va_start(args, pszFormat);
-    std::string strText;
-    try {
-        strText = FormatV(pszFormat, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
+    std::string strText = FormatV(pszFormat, args);
     va_end(args);
     std::string strLine = MakeTraceLine(strText);
     if (!strLine.empty())

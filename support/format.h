@@ -9,8 +9,8 @@
 #define TACHYRA_PRINTF(fmt, args)
 #endif
 
-// Formats exactly as vsnprintf does; the result is as long as the formatted text.
-// A null format is a programming error and throws std::invalid_argument.
+// Formats exactly as vsnprintf does; the result is as long as the formatted text. A null
+// format, or one the C library rejects, gives an empty string.
 std::string FormatString(const char* pszFormat, ...) TACHYRA_PRINTF(1, 2);
 
 // Formats a line and sends it to the debug output (the debugger on Windows, standard

@@ -38,6 +38,12 @@ bool ListenSocket(SOCKET s, int nBacklog);
 int GetBoundPort(SOCKET s);
 SOCKET AcceptSocket(SOCKET sListen);
 
+struct sockaddr_in;
+// strHost as a dotted IPv4 address or, failing that, a name looked up by the thread-safe
+// resolver (IPv4 only), with nPort, into sa. A failed lookup leaves its own code as the
+// last error (negative on POSIX, see GetErrorText).
+bool ResolveIPv4(const std::string& strHost, int nPort, sockaddr_in& sa);
+
 // Resolves strHost as a dotted IPv4 address or, failing that, a name (thread-safe
 // resolver, IPv4 only) and connects. A failed lookup leaves its own code as the last
 // error (negative on POSIX, see GetErrorText) and does not touch the socket.
@@ -67,3 +73,11 @@ void SetAbortiveClose(SOCKET s);
 
 // shutdown(both) + close, once. Does not touch the last error bookkeeping.
 void ShutdownAndClose(SOCKET s);
+
+// Every socket of the program is made and closed through these two. CreateTcpSocket
+// stores the new socket in s at once; port 0 without the listen flag leaves it unbound (a
+// client socket), port 0 with it binds any free port. CloseSocket shuts down, closes, marks
+// INVALID_SOCKET and keeps the thread's last socket error across the close.
+bool CreateTcpSocket(SOCKET& s, const std::string& strAddr, int nPort, bool bListen,
+                     int nBacklog = 256);
+void CloseSocket(SOCKET& s);

@@ -1,8 +1,9 @@
 // Product name and version shown in captions, --version and reports.
 #pragma once
 
+#include "support/version_info.h"
+
 #define TACHYRA_PRODUCT_NAME "Tachyra"
-#define TACHYRA_PRODUCT_VERSION "v18.0701"
 
 inline const char* const kProductName = TACHYRA_PRODUCT_NAME;
 inline const char* const kProductVersion = TACHYRA_PRODUCT_VERSION;

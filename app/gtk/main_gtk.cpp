@@ -4,8 +4,8 @@
 #include "app/gtk/icon.h"
 #include "app/ini_settings_store.h"
 #include "app/kestrun_dlg.h"
-#include "cli/server_mode.h"
-#include "cli/stop_signal.h"
+#include "headless/headless_server.h"
+#include "headless/stop_signal.h"
 #include "framework/gtk/gtk_test_hook.h"
 #include "framework/gtk/gtk_window_system.h"
 #include "server/assets.h"
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     ws.SetIcons(LoadWindowIcons());
     if (StartGtkTestHook(&ws)) {
         // Under the window tests the server listens on the loopback interface only.
-        dlg.Engine().m_strListenAddr = "127.0.0.1";
+        dlg.m_strListenAddr = "127.0.0.1";
     }
     ws.RunModal();
     return 0;

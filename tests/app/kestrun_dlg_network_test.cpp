@@ -3,7 +3,7 @@
 #include "testkit/raw_socket.h"
 #include "app/kestrun_dlg.h"
 #include "app/resource.h"
-#include "server/engine.h"
+
 #include "support/socket.h"
 
 #include "fake_window_system.h"
@@ -20,7 +20,7 @@ std::vector<int> AllControls() {
 struct MainWindowNet : ::testing::Test {
     MainWindowNet() : ws(AllControls()), dlg(&store, nullptr) {
         InitSocketLibrary();
-        dlg.Engine().m_strListenAddr = "127.0.0.1";
+        dlg.m_strListenAddr = "127.0.0.1";
         ws.SetDialog(&dlg);
         dlg.AttachWindowSystem(&ws);
         ws.SetControlText(IDC_SERVER_BUTTON, "启动服务");
@@ -43,7 +43,7 @@ TEST_F(MainWindowNet, ServerRunsAndStopsWithItsCaptions) {
     ASSERT_NE(nPort, 0);
     ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
     dlg.OnServerButton();
-    ASSERT_TRUE(WaitFor([&] { return dlg.Engine().IsServerListening(); }));
+    ASSERT_TRUE(WaitFor([&] { return dlg.Server().IsServerListening(); }));
     EXPECT_EQ(ws.Text(IDC_SERVER_BUTTON), "停止");
     EXPECT_FALSE(ws.Enabled(IDC_LISTEN_PORT));
     EXPECT_TRUE(ws.Enabled(IDC_WEBTEST_BUTTON));
@@ -63,12 +63,12 @@ TEST_F(MainWindowNet, SecondClickBeforeTheSocketExistsStartsNoSecondRun) {
     dlg.OnServerButton();
     dlg.OnServerButton(); // at once: the run exists even if it does not listen yet
     ASSERT_TRUE(WaitFor([&] {
-        return !dlg.Engine().IsServerRunActive() && ws.Text(IDC_SERVER_BUTTON) == "启动服务" &&
+        return !dlg.Server().IsServerRunActive() && ws.Text(IDC_SERVER_BUTTON) == "启动服务" &&
                ws.Enabled(IDC_SERVER_BUTTON);
     }));
     // Had a second run started, it would hold the port or have reported an error.
     EXPECT_TRUE(ws.Boxes().empty());
-    EXPECT_FALSE(dlg.Engine().IsServerListening());
+    EXPECT_FALSE(dlg.Server().IsServerListening());
     // Whenever the run's thread began, the stopping caption stays until the end.
     std::vector<std::string> history = ws.History(IDC_SERVER_BUTTON);
     ASSERT_GE(history.size(), 3u);
@@ -83,7 +83,7 @@ TEST_F(MainWindowNet, PortInUseShowsTheErrorAndReturnsToStopped) {
     ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
     dlg.OnServerButton();
     ASSERT_TRUE(WaitFor([&] {
-        return !dlg.Engine().IsServerRunActive() && ws.Enabled(IDC_SERVER_BUTTON) &&
+        return !dlg.Server().IsServerRunActive() && ws.Enabled(IDC_SERVER_BUTTON) &&
                ws.Text(IDC_SERVER_BUTTON) == "启动服务";
     }));
     auto boxes = ws.Boxes();
@@ -99,9 +99,9 @@ TEST_F(MainWindowNet, ClientAgainstOwnServerRunsAndStopsWithoutABox) {
     ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
     ws.SetControlText(IDC_SERVER_PORT, std::to_string(nPort));
     dlg.OnServerButton();
-    ASSERT_TRUE(WaitFor([&] { return dlg.Engine().IsServerListening(); }));
+    ASSERT_TRUE(WaitFor([&] { return dlg.Server().IsServerListening(); }));
     dlg.OnClientButton();
-    ASSERT_TRUE(WaitFor([&] { return dlg.Engine().ServerSessionCount() == 10; }));
+    ASSERT_TRUE(WaitFor([&] { return dlg.Server().ServerSessionCount() == 10; }));
     EXPECT_EQ(ws.Text(IDC_CLIENT_BUTTON), "停止测试");
     EXPECT_FALSE(ws.Enabled(IDC_SERVER_ADDR));
     EXPECT_FALSE(ws.Enabled(IDC_SERVER_PORT));
@@ -123,7 +123,7 @@ TEST_F(MainWindowNet, ClosedPortGivesExactlyOneErrorBox) {
     ws.SetControlText(IDC_SERVER_PORT, std::to_string(nPort));
     dlg.OnClientButton();
     ASSERT_TRUE(WaitFor(
-        [&] { return dlg.Engine().ActiveClientCount() == 0 && ws.Enabled(IDC_SERVER_PORT); }));
+        [&] { return dlg.ClientTest().ActiveClientCount() == 0 && ws.Enabled(IDC_SERVER_PORT); }));
     auto boxes = ws.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].icon, EVXBoxIcon::Error);

@@ -54,9 +54,9 @@ TEST_F(MainWindow, FirstRunShowsTheDefaults) {
     EXPECT_EQ(ws.m_vecSystemMenu[0].first, 101u);
     EXPECT_EQ(ws.m_vecSystemMenu[0].second, "访问官网...");
     EXPECT_EQ(loadedIds, (std::vector<int>{131, 129, 130}));
-    EXPECT_EQ(pDlg->Engine().m_strPageHtml, "text131");
-    EXPECT_EQ(pDlg->Engine().m_strButtonsCss, "text129");
-    EXPECT_EQ(pDlg->Engine().m_strEchartsJs, "text130");
+    EXPECT_EQ(pDlg->m_pPageTexts->strPageHtml, "text131");
+    EXPECT_EQ(pDlg->m_pPageTexts->strButtonsCss, "text129");
+    EXPECT_EQ(pDlg->m_pPageTexts->strEchartsJs, "text130");
 }
 
 TEST_F(MainWindow, StoredTypePrefixSelectsAndUnmatchedSelectsNothing) {
@@ -74,14 +74,14 @@ TEST_F(MainWindow, StoredTypePrefixSelectsAndUnmatchedSelectsNothing) {
     dlg.OnInitDialog();
     EXPECT_EQ(ws2.ComboGetCurSel(IDC_TYPE), -1);
     EXPECT_TRUE(dlg.UpdateData(true));
-    EXPECT_EQ(dlg.Engine().m_strType, "");
+    EXPECT_EQ(dlg.m_strType, "");
     dlg.AttachWindowSystem(nullptr);
 }
 
 TEST_F(MainWindow, EmptyStoredTypeMeansDownload) {
     store.WriteString("Kestrun", "m_strType", "");
     Open();
-    EXPECT_EQ(pDlg->Engine().m_strType, "下载");
+    EXPECT_EQ(pDlg->m_strType, "下载");
 }
 
 TEST_F(MainWindow, NonIntegerShowsThePlainMessageAndKeepsTheMember) {
@@ -94,9 +94,9 @@ TEST_F(MainWindow, NonIntegerShowsThePlainMessageAndKeepsTheMember) {
     EXPECT_EQ(boxes[0].strText, "请输入一个整数。");
     EXPECT_EQ(boxes[0].icon, EVXBoxIcon::None);
     EXPECT_EQ(ws.m_nFocus, IDC_SERVER_PORT);
-    EXPECT_EQ(pDlg->Engine().m_nServerPort, 10001);
+    EXPECT_EQ(pDlg->m_nServerPort, 10001);
     // Controls before the failing one were taken.
-    EXPECT_EQ(pDlg->Engine().m_strServerAddr, "host.example");
+    EXPECT_EQ(pDlg->m_strServerAddr, "host.example");
 }
 
 TEST_F(MainWindow, OutOfRangeShowsTheWarningAndStoresTheNumber) {
@@ -110,23 +110,23 @@ TEST_F(MainWindow, OutOfRangeShowsTheWarningAndStoresTheNumber) {
     EXPECT_EQ(boxes[0].icon, EVXBoxIcon::Warning);
     EXPECT_EQ(boxes[0].strCaption, "Tachyra");
     EXPECT_EQ(ws.m_nFocus, IDC_LISTEN_PORT);
-    EXPECT_EQ(pDlg->Engine().m_nListenPort, 65536);
+    EXPECT_EQ(pDlg->m_nListenPort, 65536);
     // The exchange stopped before the address.
-    EXPECT_EQ(pDlg->Engine().m_strServerAddr, "127.0.0.1");
+    EXPECT_EQ(pDlg->m_strServerAddr, "127.0.0.1");
 }
 
 TEST_F(MainWindow, PortBoxIsReadAsAtMost63Bytes) {
     Open();
     ws.SetControlText(IDC_LISTEN_PORT, std::string(63, '0') + "7");
     EXPECT_FALSE(pDlg->UpdateData(true)); // 63 zeros: 0 is out of range
-    EXPECT_EQ(pDlg->Engine().m_nListenPort, 0);
+    EXPECT_EQ(pDlg->m_nListenPort, 0);
 }
 
 TEST_F(MainWindow, InvalidRemotePortStartsNoServer) {
     Open();
     ws.SetControlText(IDC_SERVER_PORT, "0");
     pDlg->OnServerButton();
-    EXPECT_FALSE(pDlg->Engine().IsServerRunActive());
+    EXPECT_FALSE(pDlg->Server().IsServerRunActive());
     EXPECT_EQ(ws.Boxes().size(), 1u);
 }
 

@@ -1,6 +1,6 @@
 // The client test against a server in a second process, and against peers that refuse,
 // close or reset.
-#include "server/engine.h"
+#include "client/client_test.h"
 #include "testkit/child_process.h"
 #include "testkit/raw_socket.h"
 #include "testkit/recording_events.h"
@@ -20,13 +20,20 @@ using namespace std::chrono_literals;
 
 const std::string kColon = "\xEF\xBC\x9A";
 
+CClientSettings Settings(const std::string& strAddr, int nPort, const std::string& strType,
+                         int nSessions = 10) {
+    CClientSettings settings;
+    settings.strServerAddr = strAddr;
+    settings.nServerPort = nPort;
+    settings.strType = strType;
+    settings.nSessions = nSessions;
+    return settings;
+}
+
 class ClientTest : public testing::Test {
 protected:
     void StartAgainst(int nPort, const std::string& strType, int nSessions = 10) {
-        m_engine.m_strServerAddr = "127.0.0.1";
-        m_engine.m_nServerPort = nPort;
-        m_engine.m_strType = strType;
-        ASSERT_TRUE(m_engine.StartClientTest(nSessions));
+        ASSERT_TRUE(m_client.StartClientTest(Settings("127.0.0.1", nPort, strType, nSessions)));
     }
     bool WaitEnded(std::chrono::milliseconds timeout = 30s) {
         return m_events.WaitFor([&] { return !m_events.m_clientEnds.empty(); }, timeout);
@@ -45,12 +52,13 @@ protected:
         return nTotal;
     }
     void TearDown() override {
-        m_engine.StopClientTest();
-        m_engine.WaitForWorkers();
+        m_client.StopClientTest();
+        m_client.WaitForWorkers();
     }
 
     CRecordingEvents m_events;
     CKestrunEngine m_engine{&m_events};
+    CClientTest m_client{m_engine};
 };
 
 TEST_F(ClientTest, DownloadAndUploadAgainstASecondProcess) {
@@ -65,17 +73,18 @@ TEST_F(ClientTest, DownloadAndUploadAgainstASecondProcess) {
         uint64_t nLeftRecv = 0, nLeftSend = 0;
         m_engine.TakeCounters(nLeftRecv, nLeftSend); // what the previous case left behind
         StartAgainst(nPort, c.pszType);
-        EXPECT_FALSE(m_engine.StartClientTest()) << "a second test must not start";
+        EXPECT_FALSE(m_client.StartClientTest(Settings("127.0.0.1", nPort, c.pszType)))
+            << "a second test must not start";
         uint64_t nOther = 0;
         EXPECT_GE(WaitTraffic(c.bRecv, nOther), 1u << 20) << c.pszType;
         EXPECT_EQ(nOther, 0u) << c.pszType;
-        m_engine.StopClientTest();
+        m_client.StopClientTest();
         ASSERT_TRUE(WaitEnded()) << c.pszType;
         auto ends = m_events.Get(m_events.m_clientEnds);
         ASSERT_EQ(ends.size(), 1u);
         EXPECT_EQ(ends[0], "") << "a stopped test reports no error";
-        EXPECT_EQ(m_engine.ActiveClientCount(), 0);
-        m_engine.WaitForWorkers();
+        EXPECT_EQ(m_client.ActiveClientCount(), 0);
+        m_client.WaitForWorkers();
         EXPECT_EQ(m_events.Get(m_events.m_nSessionsStarted), 10);
         m_events.WaitFor([&] {
             m_events.m_clientEnds.clear();
@@ -92,7 +101,7 @@ TEST_F(ClientTest, ARefusedConnectionIsReportedOnce) {
     ASSERT_NE(nClosedPort, 0);
     StartAgainst(nClosedPort, "下载");
     ASSERT_TRUE(WaitEnded());
-    m_engine.WaitForWorkers();
+    m_client.WaitForWorkers();
     auto ends = m_events.Get(m_events.m_clientEnds);
     ASSERT_EQ(ends.size(), 1u);
     EXPECT_EQ(ends[0].rfind("(" + std::to_string(ECONNREFUSED) + ")" + kColon, 0), 0u) << ends[0];
@@ -100,12 +109,9 @@ TEST_F(ClientTest, ARefusedConnectionIsReportedOnce) {
 }
 
 TEST_F(ClientTest, AnUnknownHostIsReportedOnceWithTheLookupError) {
-    m_engine.m_strServerAddr = "no-such-host.invalid";
-    m_engine.m_nServerPort = 10001;
-    m_engine.m_strType = "下载";
-    ASSERT_TRUE(m_engine.StartClientTest());
+    ASSERT_TRUE(m_client.StartClientTest(Settings("no-such-host.invalid", 10001, "下载")));
     ASSERT_TRUE(WaitEnded(120s));
-    m_engine.WaitForWorkers();
+    m_client.WaitForWorkers();
     auto ends = m_events.Get(m_events.m_clientEnds);
     ASSERT_EQ(ends.size(), 1u);
     EXPECT_EQ(ends[0].rfind("(0x", 0), 0u) << ends[0];
@@ -121,9 +127,9 @@ TEST_F(ClientTest, AServerThatStopsEndsTheTestWithoutAnError) {
     ASSERT_GT(WaitTraffic(true, nOther), 0u);
     // Every session must be connected first: one still connecting when the server goes
     // away would rightly report the refused connection.
-    for (int i = 0; i < 4000 && m_engine.ClientSessionCount() < 10; ++i)
+    for (int i = 0; i < 4000 && m_client.ClientSessionCount() < 10; ++i)
         std::this_thread::sleep_for(5ms);
-    ASSERT_EQ(m_engine.ClientSessionCount(), 10u);
+    ASSERT_EQ(m_client.ClientSessionCount(), 10u);
     server.Signal(SIGINT); // the server's stop cuts every connection
     ASSERT_TRUE(WaitEnded());
     EXPECT_EQ(m_events.Get(m_events.m_clientEnds)[0], "");
@@ -159,7 +165,7 @@ TEST_F(ClientTest, PeersThatResetMidStreamEndTheTestCleanly) {
         }
         ASSERT_TRUE(WaitEnded()) << pszType;
         EXPECT_EQ(m_events.Get(m_events.m_clientEnds)[0], "") << pszType;
-        m_engine.WaitForWorkers();
+        m_client.WaitForWorkers();
     }
 }
 
@@ -167,18 +173,18 @@ TEST_F(ClientTest, SessionsWithoutAThreadStillEndTheTest) {
     CChildProcess server;
     int nPort = StartCliServer(server);
     ASSERT_NE(nPort, 0);
-    m_engine.SetWorkerLimit(3);
+    m_client.SetWorkerLimit(3);
     StartAgainst(nPort, "下载");
     uint64_t nOther = 0;
     EXPECT_GT(WaitTraffic(true, nOther), 0u);
-    EXPECT_EQ(m_engine.ActiveClientCount(), 3);
-    m_engine.StopClientTest();
+    EXPECT_EQ(m_client.ActiveClientCount(), 3);
+    m_client.StopClientTest();
     ASSERT_TRUE(WaitEnded());
-    m_engine.WaitForWorkers();
+    m_client.WaitForWorkers();
     EXPECT_EQ(m_events.Get(m_events.m_clientEnds).size(), 1u);
     EXPECT_EQ(m_events.Get(m_events.m_nSessionsStarted), 3);
-    EXPECT_EQ(m_engine.ActiveClientCount(), 0);
-    m_engine.SetWorkerLimit(0);
+    EXPECT_EQ(m_client.ActiveClientCount(), 0);
+    m_client.SetWorkerLimit(0);
     server.Signal(SIGINT);
     EXPECT_EQ(server.Wait(), 0);
 }
@@ -194,10 +200,10 @@ TEST_F(ClientTest, SessionsThatConnectAfterAStopAreStoppedToo) {
         });
         StartAgainst(nPort, "下载");
         // The sessions are still sleeping or connecting: none is registered yet.
-        m_engine.StopClientTest();
+        m_client.StopClientTest();
         ASSERT_TRUE(WaitEnded()) << "a late session kept streaming";
         EXPECT_EQ(m_events.Get(m_events.m_clientEnds)[0], "");
-        m_engine.WaitForWorkers();
+        m_client.WaitForWorkers();
     }
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(), 0);

@@ -54,10 +54,3 @@ TEST(StatusPanes, LongNamesAreCutAndBadIndexesChangeNothing) {
     EXPECT_EQ(strDisplay, "unchanged");
     EXPECT_EQ(list.GetText(0), "0.00MB/s");
 }
-
-TEST(StatusPanes, PrefixAndEqualityHelpers) {
-    EXPECT_TRUE(StartsWithIgnoreAsciiCase("Download", "down"));
-    EXPECT_TRUE(StartsWithIgnoreAsciiCase("下载", "下"));
-    EXPECT_FALSE(StartsWithIgnoreAsciiCase("上传", "下"));
-    EXPECT_FALSE(EqualsIgnoreAsciiCase("ab", "abc"));
-}

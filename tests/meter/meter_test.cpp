@@ -1,5 +1,4 @@
 #include "meter/meter.h"
-#include "server/engine.h"
 #include "testkit/recording_events.h"
 
 #include <gtest/gtest.h>
@@ -70,9 +69,10 @@ TEST(MeterThread, ReportsEachSecondAndStops) {
     CRecordingEvents events;
     CKestrunEngine engine(&events);
     engine.AddRecvBytes(1048576);
-    engine.StartMeter();
+    CMeter meter(engine);
+    meter.StartMeter();
     ASSERT_TRUE(events.WaitFor([&] { return events.m_samples.size() >= 2; }));
-    engine.StopMeter();
+    meter.StopMeter();
     auto samples = events.Get(events.m_samples);
     EXPECT_EQ(samples[0].nRecv, 1048576u);
     EXPECT_EQ(samples[0].nSend, 0u);

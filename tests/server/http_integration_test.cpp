@@ -34,18 +34,18 @@ protected:
 };
 
 TEST_F(HttpOverLoopback, PageForTheRootPath) {
-    const std::string& strPage = m_engine.m_strPageHtml;
+    const std::string& strPage = m_pTexts->strPageHtml;
     ASSERT_FALSE(strPage.empty());
     EXPECT_EQ(Exchange(Get("/")), Head("text/html", "utf-8", strPage.size()) + strPage);
 }
 
 TEST_F(HttpOverLoopback, StylesheetIgnoringCase) {
-    const std::string& strCss = m_engine.m_strButtonsCss;
+    const std::string& strCss = m_pTexts->strButtonsCss;
     EXPECT_EQ(Exchange(Get("/BUTTONS.CSS")), Head("text/css", "utf-8", strCss.size()) + strCss);
 }
 
 TEST_F(HttpOverLoopback, ChartLibraryWhole) {
-    const std::string& strJs = m_engine.m_strEchartsJs;
+    const std::string& strJs = m_pTexts->strEchartsJs;
     EXPECT_EQ(Exchange(Get("/echarts.min.js")),
               Head("text/javascript", "utf-8", strJs.size()) + strJs);
 }
@@ -114,7 +114,7 @@ TEST_F(HttpOverLoopback, PeerClosingMidRequestGetsNoAnswer) {
 
 TEST_F(HttpOverLoopback, HundredPageLoadsLeaveTheRegistryEmpty) {
     const std::string strExpected =
-        Head("text/html", "utf-8", m_engine.m_strPageHtml.size()) + m_engine.m_strPageHtml;
+        Head("text/html", "utf-8", m_pTexts->strPageHtml.size()) + m_pTexts->strPageHtml;
     for (int i = 0; i < 100; ++i) {
         SOCKET s = Connect();
         SendText(s, Get("/"));
@@ -135,7 +135,7 @@ TEST_F(WebSocketOverLoopback, UpgradeOnAnyPathThenFramesThenCloseEndsTheSession)
     EXPECT_EQ(strHandshake, "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
                             "Connection: Upgrade\r\nSec-WebSocket-Accept: "
                             "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n");
-    EXPECT_EQ(m_engine.ServerSessionCount(), 1u);
+    EXPECT_EQ(m_server.ServerSessionCount(), 1u);
 
     // Every frame: 81 7E FE 67 and the payload text.
     const std::string strFrame = std::string("\x81\x7E\xFE\x67") + g_szFramePayload;
@@ -189,7 +189,7 @@ TEST_F(WebSocketOverLoopback, ServerStopEndsAStreamingSession) {
     SendText(s, "GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                 "Sec-WebSocket-Key: x3JJHMbDL1EzLkh9GBhXDw==\r\n\r\n");
     ASSERT_EQ(RecvUpTo(s, 129).size(), 129u);
-    m_engine.StopServer();
+    m_server.StopServer();
     bool bClosed = false;
     RecvUntilClose(s, &bClosed);
     EXPECT_TRUE(bClosed);

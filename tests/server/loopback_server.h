@@ -2,7 +2,7 @@
 #pragma once
 
 #include "server/assets.h"
-#include "server/engine.h"
+#include "server/test_server.h"
 
 #include <gtest/gtest.h>
 
@@ -41,16 +41,20 @@ class LoopbackServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(InitSocketLibrary());
-        m_engine.m_strListenAddr = "127.0.0.1";
-        m_engine.m_nListenPort = 0;
-        LoadPageTexts(m_engine.m_strPageHtml, m_engine.m_strButtonsCss, m_engine.m_strEchartsJs);
-        ASSERT_TRUE(m_engine.StartServer());
+        CServerSettings settings;
+        settings.strListenAddr = "127.0.0.1";
+        settings.nListenPort = 0;
+        auto pTexts = std::make_shared<CPageTexts>();
+        LoadPageTexts(pTexts->strPageHtml, pTexts->strButtonsCss, pTexts->strEchartsJs);
+        settings.pPageTexts = m_pTexts = pTexts;
+        ASSERT_TRUE(m_server.StartServer(settings));
         m_nPort = m_probe.WaitPort();
         ASSERT_GT(m_nPort, 0);
     }
     void TearDown() override {
-        m_engine.StopServer();
-        m_engine.WaitForWorkers();
+        m_server.StopServer();
+        while (m_server.IsServerRunActive())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
     SOCKET Connect() {
@@ -97,7 +101,7 @@ protected:
     // Waits (bounded) until no session is registered.
     bool WaitRegistryEmpty() {
         const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (m_engine.ServerSessionCount() != 0) {
+        while (m_server.ServerSessionCount() != 0) {
             if (std::chrono::steady_clock::now() > tEnd)
                 return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -107,5 +111,7 @@ protected:
 
     CListeningProbe m_probe;
     CKestrunEngine m_engine{&m_probe};
+    CTestServer m_server{m_engine};
+    std::shared_ptr<const CPageTexts> m_pTexts;
     int m_nPort = 0;
 };

@@ -1,6 +1,6 @@
 // The test server over loopback: raw peers from this process, client tests from a second
 // process, and the stop sequence under load.
-#include "server/engine.h"
+#include "server/test_server.h"
 #include "testkit/child_process.h"
 #include "testkit/raw_socket.h"
 #include "testkit/recording_events.h"
@@ -23,13 +23,20 @@ namespace {
 
 using namespace std::chrono_literals;
 
+CServerSettings LoopbackSettings(int nPort) {
+    CServerSettings settings;
+    settings.strListenAddr = "127.0.0.1";
+    settings.nListenPort = nPort;
+    return settings;
+}
+
 // Remembers how many sessions were still registered when the run reported its end.
 class CStopEvents : public CRecordingEvents {
 public:
-    CKestrunEngine* m_pEngine = nullptr;
+    CTestServer* m_pServer = nullptr;
     size_t m_nSessionsAtStop = 999;
     void OnServerStopped() override {
-        m_nSessionsAtStop = m_pEngine->ServerSessionCount();
+        m_nSessionsAtStop = m_pServer->ServerSessionCount();
         CRecordingEvents::OnServerStopped();
     }
 };
@@ -37,21 +44,18 @@ public:
 class ServerTest : public testing::Test {
 protected:
     void SetUp() override {
-        m_events.m_pEngine = &m_engine;
-        m_engine.m_strListenAddr = "127.0.0.1";
-        m_engine.m_nListenPort = 0;
-        ASSERT_TRUE(m_engine.StartServer());
+        m_events.m_pServer = &m_server;
+        ASSERT_TRUE(m_server.StartServer(LoopbackSettings(0)));
         ASSERT_TRUE(m_events.WaitFor([&] { return m_events.m_nListenPort != 0; }));
         m_nPort = m_events.Get(m_events.m_nListenPort);
     }
     void TearDown() override {
-        m_engine.StopServer();
+        m_server.StopServer();
         EXPECT_TRUE(m_events.WaitFor([&] { return m_events.m_nServerStopped == 1; }));
-        m_engine.WaitForWorkers();
     }
     bool WaitSessions(size_t n, std::chrono::milliseconds timeout = 20s) {
         auto tEnd = std::chrono::steady_clock::now() + timeout;
-        while (m_engine.ServerSessionCount() != n) {
+        while (m_server.ServerSessionCount() != n) {
             if (std::chrono::steady_clock::now() >= tEnd)
                 return false;
             std::this_thread::sleep_for(2ms);
@@ -84,6 +88,7 @@ protected:
 
     CStopEvents m_events;
     CKestrunEngine m_engine{&m_events};
+    CTestServer m_server{m_engine};
     int m_nPort = 0;
     uint64_t m_nSent = 0;
 };
@@ -211,7 +216,7 @@ TEST_F(ServerTest, ManyShortConnectionsLeaveTheRegistryEmpty) {
 }
 
 TEST_F(ServerTest, AConnectionWithoutAThreadIsClosedAndLeavesTheRegistry) {
-    m_engine.SetWorkerLimit(2); // the server thread and one session
+    m_server.SetWorkerLimit(2); // the server thread and one session
     CRawSocket first, second;
     ASSERT_TRUE(first.Connect(m_nPort));
     ASSERT_TRUE(first.Send(std::string("EST") + '\x01'));
@@ -223,13 +228,13 @@ TEST_F(ServerTest, AConnectionWithoutAThreadIsClosedAndLeavesTheRegistry) {
     EXPECT_TRUE(bClosed) << "the connection without a session must be closed";
     EXPECT_EQ(strGot, "");
     EXPECT_TRUE(WaitSessions(1)); // only the served one is registered
-    m_engine.SetWorkerLimit(0);
+    m_server.SetWorkerLimit(0);
     // The stop still ends: nothing is left behind in the registry.
 }
 
 TEST_F(ServerTest, ASecondRunCannotStartWhileOneExists) {
-    EXPECT_TRUE(m_engine.IsServerRunActive());
-    EXPECT_FALSE(m_engine.StartServer());
+    EXPECT_TRUE(m_server.IsServerRunActive());
+    EXPECT_FALSE(m_server.StartServer(LoopbackSettings(0)));
     EXPECT_EQ(m_events.Get(m_events.m_nServerStarted), 1);
 }
 
@@ -243,14 +248,13 @@ TEST_F(ServerTest, StopUnderLoadWaitsForEverySessionAndLeaksNothing) {
     ASSERT_FALSE(download.WaitForLine("recv").empty()); // streams are flowing
     const int nWhileStreaming = CountOpenDescriptors();
 
-    m_engine.StopServer();
+    m_server.StopServer();
     ASSERT_TRUE(m_events.WaitFor([&] { return m_events.m_nServerStopped == 1; }, 60s));
     EXPECT_EQ(m_events.m_nSessionsAtStop, 0u);
     EXPECT_TRUE(m_events.Get(m_events.m_acceptErrors).empty()) << "a stop is not a failure";
-    m_engine.WaitForWorkers();
     // Every session socket and the listening socket are closed.
     EXPECT_EQ(CountOpenDescriptors(), nWhileStreaming - 61);
-    EXPECT_FALSE(m_engine.IsServerListening());
+    EXPECT_FALSE(m_server.IsServerListening());
 
     // The peers see their connections end and finish by themselves, without an error.
     EXPECT_EQ(download.Wait(60s), 0) << download.Stderr();
@@ -294,11 +298,11 @@ TEST_F(ServerTest, AnAcceptFailureEndsTheRunWithItsSocketClosed) {
     ASSERT_TRUE(bConnected);
     ASSERT_TRUE(bStopped);
     ASSERT_EQ(m_events.Get(m_events.m_acceptErrors).size(), 1u)
-        << m_events.Get(m_events.m_serverErrors).size() << " " << m_engine.IsServerListening();
+        << m_events.Get(m_events.m_serverErrors).size() << " " << m_server.IsServerListening();
     EXPECT_EQ(m_events.Get(m_events.m_acceptErrors)[0].rfind("(" + std::to_string(EMFILE) + ")", 0),
               0u);
-    EXPECT_FALSE(m_engine.IsServerListening());
-    EXPECT_FALSE(m_engine.IsServerRunActive());
+    EXPECT_FALSE(m_server.IsServerListening());
+    EXPECT_FALSE(m_server.IsServerRunActive());
     CRawSocket late;
     EXPECT_FALSE(late.Connect(m_nPort)); // nobody listens any more
 }
@@ -324,34 +328,32 @@ TEST(ServerStart, APortInUseReportsTheBindError) {
 
     CRecordingEvents events;
     CKestrunEngine engine(&events);
-    engine.m_strListenAddr = "127.0.0.1";
-    engine.m_nListenPort = taken.Port();
-    ASSERT_TRUE(engine.StartServer());
+    CTestServer server(engine);
+    ASSERT_TRUE(server.StartServer(LoopbackSettings(taken.Port())));
     ASSERT_TRUE(events.WaitFor([&] { return events.m_nServerStopped == 1; }));
     auto errors = events.Get(events.m_serverErrors);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].rfind("(" + std::to_string(EADDRINUSE) + ")\xEF\xBC\x9A", 0), 0u)
         << errors[0];
     EXPECT_EQ(events.Get(events.m_nListenPort), 0);
-    EXPECT_FALSE(engine.IsServerListening());
-    EXPECT_FALSE(engine.IsServerRunActive());
+    EXPECT_FALSE(server.IsServerListening());
+    EXPECT_FALSE(server.IsServerRunActive());
 }
 
 TEST(ServerStart, AStopBeforeTheSocketExistsStillEndsTheRun) {
     for (int i = 0; i < 20; ++i) {
         CRecordingEvents events;
         CKestrunEngine engine(&events);
-        engine.m_strListenAddr = "127.0.0.1";
-        engine.m_nListenPort = 0;
-        ASSERT_TRUE(engine.StartServer());
-        engine.StopServer();
+        CTestServer server(engine);
+        ASSERT_TRUE(server.StartServer(LoopbackSettings(0)));
+        server.StopServer();
         ASSERT_TRUE(events.WaitFor([&] { return events.m_nServerStopped == 1; }));
-        EXPECT_FALSE(engine.IsServerListening());
+        EXPECT_FALSE(server.IsServerListening());
         EXPECT_TRUE(events.Get(events.m_serverErrors).empty());
         // And the engine can run again afterwards.
-        ASSERT_TRUE(engine.StartServer());
+        ASSERT_TRUE(server.StartServer(LoopbackSettings(0)));
         ASSERT_TRUE(events.WaitFor([&] { return events.m_nListenPort != 0; }));
-        engine.StopServer();
+        server.StopServer();
         ASSERT_TRUE(events.WaitFor([&] { return events.m_nServerStopped == 2; }));
     }
 }

@@ -1,8 +1,6 @@
 // Sends that the system cuts short (a signal landing in a blocked send makes it return the
-// part already copied) are continued: frames, heads and bodies arrive whole. Linux only:
-// it uses signals and socket buffer sizes to provoke the short sends.
-#include "server/engine.h"
-#include "server/http.h"
+// part already copied) over a real socket. Linux only: it uses signals and socket buffer
+// sizes to provoke the short sends; the other cases run in memory (stream_test.cpp).
 #include "server/websocket.h"
 
 #include <gtest/gtest.h>
@@ -97,53 +95,43 @@ protected:
 
 } // namespace
 
-TEST_F(ShortSendTest, SignalsDoCutAPlainSendShort) {
-    // The premise of the tests below: one send call in this setting moves less than asked.
-    const std::string strData(1 << 20, 'x');
-    int nResult = 0;
-    size_t nExpected = 0;
-    std::string strReceived = RunInterrupted(
-        [&](SOCKET s) {
-            nResult = SendOnce(s, strData.data(), strData.size());
-            nExpected = nResult > 0 ? static_cast<size_t>(nResult) : 0;
-        },
-        &nExpected);
-    EXPECT_GT(nResult, 0);
-    EXPECT_LT(nResult, static_cast<int>(strData.size()));
-    EXPECT_EQ(strReceived.size(), nExpected);
-}
+// A real socket whose sends a signal cuts short: the frames still arrive whole, and the
+// stream did see short sends (or the check would prove nothing).
+class CCountingStream final : public CByteStream {
+public:
+    explicit CCountingStream(SOCKET s) : m_inner(s) {}
+    int Send(const void* p, size_t n) override {
+        int nSent = m_inner.Send(p, n);
+        if (nSent > 0 && static_cast<size_t>(nSent) < n)
+            ++m_nShort;
+        return nSent;
+    }
+    int Recv(void* p, size_t n) override { return m_inner.Recv(p, n); }
+    int PollReadableNow() override { return m_inner.PollReadableNow(); }
+    int m_nShort = 0;
 
-TEST_F(ShortSendTest, FramesArriveWhole) {
+private:
+    CSocketStream m_inner;
+};
+
+TEST_F(ShortSendTest, FramesArriveWholeOverASocket) {
     const std::string strFrame = std::string("\x81\x7E\xFE\x67") + g_szFramePayload;
-    const std::string strExpected = strFrame + strFrame + strFrame + strFrame;
+    std::string strExpected;
+    for (int i = 0; i < 8; ++i)
+        strExpected += strFrame;
     const size_t nExpected = strExpected.size();
     bool bOk = true;
+    int nShort = 0;
     std::string strReceived = RunInterrupted(
         [&](SOCKET s) {
-            for (int i = 0; i < 4 && bOk; ++i)
-                bOk = SendWebSocketFrame(g_nFramePayloadLen, s);
+            CCountingStream stream(s);
+            for (int i = 0; i < 8 && bOk; ++i)
+                bOk = SendWebSocketFrame(g_nFramePayloadLen, stream);
+            nShort = stream.m_nShort;
         },
         &nExpected);
     EXPECT_TRUE(bOk);
+    EXPECT_GT(nShort, 0) << "no send was cut short: the setting did not work";
     ASSERT_EQ(strReceived.size(), nExpected);
     EXPECT_TRUE(strReceived == strExpected) << "the frames arrived altered";
-}
-
-TEST_F(ShortSendTest, HeadAndBodyArriveWhole) {
-    std::string strBody;
-    for (int i = 0; i < 200000; ++i)
-        strBody += "0123456789abcdefghijklmnopqrstuvwxyz"[i % 36];
-    const std::string strExpected =
-        BuildHttpResponseHead("text/html", "utf-8", static_cast<int>(strBody.size())) + strBody;
-    const size_t nExpected = strExpected.size();
-    bool bOk = false;
-    std::string strReceived = RunInterrupted(
-        [&](SOCKET s) {
-            bOk = SendHttpResponse(s, strBody.c_str(), static_cast<int>(strBody.size()), "utf-8",
-                                   "text/html");
-        },
-        &nExpected);
-    EXPECT_TRUE(bOk);
-    ASSERT_EQ(strReceived.size(), nExpected);
-    EXPECT_TRUE(strReceived == strExpected) << "the answer arrived altered";
 }

@@ -1,5 +1,6 @@
 // Upgrade test, handshake bytes and frame headers.
 #include "server/websocket.h"
+#include "testkit/memory_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -87,7 +88,9 @@ TEST(WebSocketFrame, PayloadIsDigitsAndLowerCaseLetters) {
 }
 
 TEST(WebSocketFrame, RefusesLengthsBeyondThePayload) {
-    // Nothing may be read past the payload text, and nothing is sent (the socket is bad).
-    EXPECT_FALSE(SendWebSocketFrame(g_nFramePayloadLen + 1, INVALID_SOCKET));
-    EXPECT_FALSE(SendWebSocketFrame(-1, INVALID_SOCKET));
+    // Nothing may be read past the payload text, and nothing is sent.
+    CMemoryStream stream;
+    EXPECT_FALSE(SendWebSocketFrame(g_nFramePayloadLen + 1, stream));
+    EXPECT_FALSE(SendWebSocketFrame(-1, stream));
+    EXPECT_EQ(stream.m_strOutput, "");
 }

@@ -1,7 +1,7 @@
 // Engine events recorded for tests, with bounded waits for each of them.
 #pragma once
 
-#include "server/engine.h"
+#include "engine/engine_events.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,10 +1,11 @@
 // The headless test server: the engine's run with its figures printed once a second,
 // until a stop signal or until the port cannot be opened.
-#include "cli/server_mode.h"
+#include "headless/headless_server.h"
 
-#include "cli/stop_signal.h"
+#include "headless/stop_signal.h"
+#include "meter/meter.h"
 #include "server/assets.h"
-#include "server/engine.h"
+#include "server/test_server.h"
 
 #include <cstdio>
 #include <mutex>
@@ -59,21 +60,25 @@ private:
 
 int RunServerMode(const char* pszProgram, const std::string& strBind, int nPort) {
     CServerPrinter printer(pszProgram);
-    CKestrunEngine engine(&printer);
-    engine.m_strListenAddr = strBind;
-    engine.m_nListenPort = nPort;
-    // The page texts are read once, before the server can answer a browser.
-    LoadPageTexts(engine.m_strPageHtml, engine.m_strButtonsCss, engine.m_strEchartsJs);
-    engine.StartMeter();
-    engine.StartServer();
     bool bFailed = false;
-    while (!printer.Ended(bFailed)) {
-        if (WaitForStopSignal(100))
-            break;
-    }
-    engine.StopServer();
-    engine.StopMeter();
-    engine.WaitForWorkers();
+    {
+        CKestrunEngine engine(&printer);
+        CMeter meter(engine);
+        CTestServer server(engine);
+        CServerSettings settings;
+        settings.strListenAddr = strBind;
+        settings.nListenPort = nPort;
+        // The page texts are read once, before the server can answer a browser.
+        auto pTexts = std::make_shared<CPageTexts>();
+        LoadPageTexts(pTexts->strPageHtml, pTexts->strButtonsCss, pTexts->strEchartsJs);
+        settings.pPageTexts = pTexts;
+        meter.StartMeter();
+        server.StartServer(settings);
+        while (!printer.Ended(bFailed)) {
+            if (WaitForStopSignal(100))
+                break;
+        }
+    } // the server stops and waits for its sessions, then the meter stops
     printer.Ended(bFailed);
     return bFailed ? 1 : 0;
 }

@@ -1,4 +1,4 @@
-#include "cli/stop_signal.h"
+#include "headless/stop_signal.h"
 
 #include <windows.h>
 

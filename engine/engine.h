@@ -1,0 +1,40 @@
+// The state every part of a test shares: the two byte counters and the front end's event
+// hooks. The server, the client test and the meter each work on one CKestrunEngine; it
+// knows nothing of windows and nothing of them.
+#pragma once
+
+#include "engine/engine_events.h"
+
+#include <atomic>
+#include <cstdint>
+
+class CKestrunEngine {
+public:
+    // The raw test protocol's block.
+    static const int kBlockSize = 8192;
+    static const int kListenBacklog = 256;
+    static const int kClientSessions = 10;
+
+    explicit CKestrunEngine(CEngineEvents* pEvents = nullptr)
+        : m_pEvents(pEvents != nullptr ? pEvents : &m_noEvents) {}
+    CKestrunEngine(const CKestrunEngine&) = delete;
+    CKestrunEngine& operator=(const CKestrunEngine&) = delete;
+
+    CEngineEvents& Events() { return *m_pEvents; }
+
+    void AddRecvBytes(uint64_t n) { m_nRecvBytes.fetch_add(n, std::memory_order_relaxed); }
+    void AddSendBytes(uint64_t n) { m_nSendBytes.fetch_add(n, std::memory_order_relaxed); }
+    // Takes the bytes counted since the last take (one atomic exchange per counter), so
+    // that a byte added at any moment lands in exactly one interval.
+    void TakeCounters(uint64_t& nRecvBytes, uint64_t& nSendBytes) {
+        nRecvBytes = m_nRecvBytes.exchange(0);
+        nSendBytes = m_nSendBytes.exchange(0);
+    }
+
+private:
+    CEngineEvents m_noEvents;
+    CEngineEvents* m_pEvents;
+    // 64-bit so that a fast link cannot wrap them within one second.
+    std::atomic<uint64_t> m_nRecvBytes{0};
+    std::atomic<uint64_t> m_nSendBytes{0};
+};

@@ -1,0 +1,28 @@
+// What a server run or a client test reads, copied once when it starts, so that a front
+// end may change its own copy at any time without racing the workers.
+#pragma once
+
+#include <memory>
+#include <string>
+
+// The three texts the server answers browsers with; read-only once a run has them.
+struct CPageTexts {
+    std::string strPageHtml;
+    std::string strButtonsCss;
+    std::string strEchartsJs;
+};
+
+struct CServerSettings {
+    // Address the server binds; empty means every IPv4 interface.
+    std::string strListenAddr;
+    int nListenPort = 10001;
+    std::shared_ptr<const CPageTexts> pPageTexts = std::make_shared<const CPageTexts>();
+};
+
+struct CClientSettings {
+    std::string strServerAddr;
+    int nServerPort = 10001;
+    // "下载" (download) or anything else (upload), as the window's combo box holds it.
+    std::string strType;
+    int nSessions = 10;
+};

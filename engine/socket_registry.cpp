@@ -1,0 +1,41 @@
+#include "engine/socket_registry.h"
+
+bool CSocketRegistry::Add(SOCKET s) {
+    std::lock_guard<std::mutex> lock(m_cs);
+    if (m_bStopRequested)
+        return false;
+    m_mapSockets[s] = s;
+    return true;
+}
+
+void CSocketRegistry::Remove(SOCKET s) {
+    std::lock_guard<std::mutex> lock(m_cs);
+    m_mapSockets.erase(s);
+}
+
+size_t CSocketRegistry::Count() const {
+    std::lock_guard<std::mutex> lock(m_cs);
+    return m_mapSockets.size();
+}
+
+void CSocketRegistry::StopAll(bool bAbortive) {
+    std::lock_guard<std::mutex> lock(m_cs);
+    m_bStopRequested = true;
+    const int nError = GetLastSocketError();
+    for (const auto& entry : m_mapSockets) {
+        if (bAbortive)
+            SetAbortiveClose(entry.second);
+        InterruptSocket(entry.second);
+    }
+    SetLastSocketError(nError);
+}
+
+bool CSocketRegistry::StopRequested() const {
+    std::lock_guard<std::mutex> lock(m_cs);
+    return m_bStopRequested;
+}
+
+void CSocketRegistry::Reset() {
+    std::lock_guard<std::mutex> lock(m_cs);
+    m_bStopRequested = false;
+}

@@ -1,0 +1,34 @@
+// Detached worker threads that can still be waited for: each component that starts
+// threads owns one group and waits for it before it goes away.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+class CWorkerGroup {
+public:
+    CWorkerGroup() = default;
+    // Waits for every worker of the group.
+    ~CWorkerGroup() { Wait(); }
+    CWorkerGroup(const CWorkerGroup&) = delete;
+    CWorkerGroup& operator=(const CWorkerGroup&) = delete;
+
+    // Runs fnBody on a new detached thread. False, with the thread's last error set, when
+    // the system refuses the thread or the limit is reached.
+    bool Start(std::function<void()> fnBody);
+    // Blocks until every worker started so far has left.
+    void Wait();
+    int Count() const;
+    // Caps the workers alive at once (0, the default, means no cap). A start beyond the
+    // cap fails as a thread the system refuses would.
+    void SetLimit(int nLimit);
+
+private:
+    void Ended();
+
+    mutable std::mutex m_cs;
+    std::condition_variable m_cv;
+    int m_nWorkers = 0;
+    int m_nLimit = 0;
+};

@@ -1,0 +1,102 @@
+// The parts of the socket shim that read the same on every platform.
+#include "support/socket_native.h"
+
+namespace {
+
+bool ParseIPv4(const std::string& strAddr, in_addr& addr) {
+    if (strAddr.empty()) {
+        addr.s_addr = htonl(INADDR_ANY);
+        return true;
+    }
+    return ::inet_pton(AF_INET, strAddr.c_str(), &addr) == 1;
+}
+
+} // namespace
+
+SOCKET OpenTcpSocket() {
+    return ::socket(AF_INET, SOCK_STREAM, 0);
+}
+
+bool BindIPv4(SOCKET s, const std::string& strAddr, int nPort) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(nPort));
+    if (!ParseIPv4(strAddr, sa.sin_addr)) {
+        SetLastSocketError(InvalidArgumentError());
+        return false;
+    }
+    return ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
+}
+
+bool ListenSocket(SOCKET s, int nBacklog) {
+    return ::listen(s, nBacklog) == 0;
+}
+
+int GetBoundPort(SOCKET s) {
+    sockaddr_in sa{};
+    socklen_t nLen = sizeof(sa);
+    if (::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &nLen) != 0)
+        return 0;
+    return ntohs(sa.sin_port);
+}
+
+bool ResolveIPv4(const std::string& strHost, int nPort, sockaddr_in& sa) {
+    sa = sockaddr_in{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(nPort));
+    if (::inet_pton(AF_INET, strHost.c_str(), &sa.sin_addr) == 1)
+        return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* pResult = nullptr;
+    int nRet = ::getaddrinfo(strHost.c_str(), nullptr, &hints, &pResult);
+    if (nRet != 0 || pResult == nullptr) {
+        SetResolveError(nRet);
+        return false;
+    }
+    sa.sin_addr = reinterpret_cast<sockaddr_in*>(pResult->ai_addr)->sin_addr;
+    ::freeaddrinfo(pResult);
+    return true;
+}
+
+bool SendAll(SOCKET s, const void* pData, size_t nLen) {
+    const char* p = static_cast<const char*>(pData);
+    while (nLen > 0) {
+        int n = SendOnce(s, p, nLen);
+        if (n <= 0)
+            return false;
+        p += n;
+        nLen -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void SetAbortiveClose(SOCKET s) {
+    linger lg{1, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&lg), sizeof(lg));
+}
+
+bool CreateTcpSocket(SOCKET& s, const std::string& strAddr, int nPort, bool bListen, int nBacklog) {
+    s = OpenTcpSocket();
+    if (s == INVALID_SOCKET)
+        return false;
+    if (nPort == 0 && !bListen)
+        return true;
+    if (bListen)
+        AllowPortReuse(s);
+    if (!BindIPv4(s, strAddr, nPort) || (bListen && !ListenSocket(s, nBacklog))) {
+        CloseSocket(s);
+        return false;
+    }
+    return true;
+}
+
+void CloseSocket(SOCKET& s) {
+    if (s == INVALID_SOCKET)
+        return;
+    int nError = GetLastSocketError();
+    ShutdownAndClose(s);
+    s = INVALID_SOCKET;
+    SetLastSocketError(nError);
+}
