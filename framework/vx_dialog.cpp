@@ -13,7 +13,6 @@ const char* const CVXDialog::kStatusSetItemText = "StatusBar_SetItemText";
 CVXDialog::CVXDialog(int nTemplateId)
     : m_nTemplateId(nTemplateId),
       m_cmdPool(2, 8, "CObjectPool<struct CVXDialog::_VX_COMMAND_MSG>::FreeObject"),
-      m_cbPool(2, 8, "CObjectPool<struct CVXDialog::_Tovik_CmdCallBack>::FreeObject"),
       m_dwUIThreadId(0), m_dwStartTick(GetStartTick()), m_strAppName(GetProcessBaseName()) {
     m_dwUIThreadId = CurrentThreadId();
 }
@@ -22,24 +21,13 @@ CVXDialog::~CVXDialog() {
     m_arrStatusPanes.Clear();
 }
 
-void CVXDialog::OnCompareListItems(void*, const std::string&, std::string&, std::string&, bool&) {}
-void CVXDialog::OnPPPoEDialComplete(int, const std::string&) {}
-void CVXDialog::OnFilesDropped(const std::string&, int) {}
-void CVXDialog::OnUserMessage(_VX_COMMAND_MSG*) {}
 void CVXDialog::OnVXCommand(const std::string&, const std::string&, const std::string&, intptr_t) {}
 void CVXDialog::OnLayoutClient(int, int, int, int) {}
-void CVXDialog::OnMenuItem(const std::string&, int) {}
-void CVXDialog::OnToolbarItem(const std::string&, int) {}
-void CVXDialog::OnAppRunState(int) {}
 
 bool CVXDialog::AddToolTip(int nControlId, const std::string* pText, int nToolId) {
     if (m_pWs == nullptr || !m_bToolTip || !m_pWs->HasControl(nControlId))
         return false;
     return m_pWs->AddToolTip(nControlId, pText, nToolId);
-}
-
-bool CVXDialog::AddToolTipById(int nControlId, const std::string* pText, int nToolId) {
-    return AddToolTip(nControlId, pText, nToolId);
 }
 
 bool CVXDialog::OnInitDialog() {
@@ -159,51 +147,6 @@ void CVXDialog::CarryOutUICommand(_VX_COMMAND_MSG* pRecord) {
     // "ShowMessage" and unknown sub-commands: this dialog has nothing to do for them.
 }
 
-void CVXDialog::CallBack(_VX_COMMAND_MSG* pRecord) {
-    auto* pCallback = reinterpret_cast<_Tovik_CmdCallBack*>(pRecord->nValue);
-    if (!m_bClosing.load() && pCallback != nullptr) {
-        const _Tovik_CmdCallBack& c = *pCallback;
-        switch (pRecord->nKind) {
-        case 1:
-            if (c.fn1)
-                c.fn1();
-            break;
-        case 2:
-            if (c.fn2)
-                c.fn2(pRecord->nArg3);
-            break;
-        case 3:
-            if (c.fn3)
-                c.fn3(pRecord->nArg1);
-            break;
-        case 4:
-            if (c.fn4)
-                c.fn4(pRecord->nArg1, pRecord->nArg2);
-            break;
-        case 5:
-            if (c.fn6)
-                c.fn6(pRecord->strSubCommand);
-            break;
-        case 6:
-            if (c.fn5)
-                c.fn5(pRecord->nArg1, pRecord->strSubCommand);
-            break;
-        case 7:
-            if (c.fn7)
-                c.fn7(pRecord->strSubCommand, pRecord->strText2);
-            break;
-        case 8:
-            if (c.fn8)
-                c.fn8(pRecord->strSubCommand, pRecord->nArg3);
-            break;
-        default: // 9..20 call nothing
-            break;
-        }
-    }
-    if (pCallback != nullptr)
-        m_cbPool.FreeObject(pCallback);
-}
-
 void CVXDialog::ReleaseCommand(_VX_COMMAND_MSG* pRecord) {
     if (pRecord->hEvent != nullptr) {
         pRecord->hEvent->Set();
@@ -227,7 +170,7 @@ intptr_t CVXDialog::WindowProcVX(unsigned int nMsg, _VX_COMMAND_MSG* pRecord) {
         }
     } else if (nMsg == WM_VX_CALLBACK) {
         if (pRecord->nKind >= 1 && pRecord->nKind <= 20)
-            CallBack(pRecord);
+            CallBack(pRecord, m_bClosing.load());
         else if (!m_bClosing.load())
             OnUserMessage(pRecord);
     }

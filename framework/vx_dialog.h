@@ -1,9 +1,11 @@
 // CVXDialog: the base of the program's dialogs. Status bar of named panes, caption,
 // layout, the close hook and the cross-thread command channel, written against
-// CVXWindowSystem so that every window system shares this logic.
+// CVXWindowSystem so that every window system shares this logic. Hooks that no dialog
+// of this program uses live in vx_dialog_extension_hooks.h.
 #pragma once
 
 #include "framework/object_pool.h"
+#include "framework/vx_dialog_extension_hooks.h"
 #include "framework/status_panes.h"
 #include "framework/vx_types.h"
 #include "framework/vx_window_system.h"
@@ -12,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-class CVXDialog {
+class CVXDialog : public CVXDialogExtensionHooks {
 public:
     // Construction takes the start tick, which on Windows checks the release against
     // the supported list and ends the process before any window exists when it fails.
@@ -27,24 +29,17 @@ public:
     void AttachWindowSystem(CVXWindowSystem* pWindowSystem) { m_pWs = pWindowSystem; }
     CVXWindowSystem* WindowSystem() const { return m_pWs; }
 
-    // ---- hooks for derived dialogs, in this order ----
-    virtual void OnCompareListItems(void* pListView, const std::string& strColumn,
-                                    std::string& strFirst, std::string& strSecond, bool& bNumeric);
+    // ---- hooks for derived dialogs ----
     // Asked before the window closes; non-zero lets it close.
     virtual int OnQueryClose() { return 1; }
-    virtual void OnPPPoEDialComplete(int nValue, const std::string& strText);
-    virtual void OnFilesDropped(const std::string& strFiles, int nCount);
-    virtual void OnUserMessage(_VX_COMMAND_MSG* pRecord);
+    // A WM_VX_COMMAND whose name is neither "UI_COMMAND" nor "VX_APP_RUN_STATE".
     virtual void OnVXCommand(const std::string& strName, const std::string& strSubCommand,
                              const std::string& strText, intptr_t nValue);
+    // The content rectangle inside the margins, after each layout once initialised.
     virtual void OnLayoutClient(int x, int y, int cx, int cy);
-    virtual void OnMenuItem(const std::string& strItem, int nItem);
-    virtual void OnToolbarItem(const std::string& strItem, int nItem);
-    virtual void OnAppRunState(int nValue);
     // Registers a control (the status bar is IDC_VX_STATUSBAR) with the tooltip
     // control. A null text means "ask the window for it" (the status bar's tips).
-    virtual bool AddToolTip(int nControlId, const std::string* pText, int nToolId);
-    virtual bool AddToolTipById(int nControlId, const std::string* pText, int nToolId);
+    bool AddToolTip(int nControlId, const std::string* pText, int nToolId) override;
 
     // ---- called by the window-system backend on the dialog's thread ----
     // Framework initialisation; a derived dialog calls it first from its own.
@@ -85,7 +80,6 @@ public:
     uint32_t StartTick() const { return m_dwStartTick; }
     CStatusPaneList& StatusPanes() { return m_arrStatusPanes; }
     CObjectPool<_VX_COMMAND_MSG>& CommandPool() { return m_cmdPool; }
-    CObjectPool<_Tovik_CmdCallBack>& CallbackPool() { return m_cbPool; }
 
     struct CMargins {
         int nLeft, nTop, nRight, nBottom;
@@ -100,14 +94,12 @@ protected:
 
 private:
     void CarryOutUICommand(_VX_COMMAND_MSG* pRecord);
-    void CallBack(_VX_COMMAND_MSG* pRecord);
     void ReleaseCommand(_VX_COMMAND_MSG* pRecord);
 
     const int m_nTemplateId;
     CVXWindowSystem* m_pWs = nullptr;
 
     CObjectPool<_VX_COMMAND_MSG> m_cmdPool;
-    CObjectPool<_Tovik_CmdCallBack> m_cbPool;
     bool m_bInitialized = false;
     uint32_t m_dwUIThreadId;
     std::atomic<bool> m_bClosing{false};

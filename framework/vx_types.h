@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 class CVXEvent;
@@ -39,16 +38,4 @@ struct _VX_COMMAND_MSG {
     int nArg2 = 0;
     intptr_t nValue = 0; // command value; for a callback message the callback record
     int nArg3 = 0;
-};
-
-// Eight callback slots that a callback message may call on the dialog's thread.
-struct _Tovik_CmdCallBack {
-    std::function<void()> fn1;
-    std::function<void(int)> fn2;
-    std::function<void(int)> fn3;
-    std::function<void(int, int)> fn4;
-    std::function<void(int, const std::string&)> fn5;
-    std::function<void(const std::string&)> fn6;
-    std::function<void(const std::string&, const std::string&)> fn7;
-    std::function<void(const std::string&, int)> fn8;
 };

@@ -7,7 +7,7 @@
 #include "app/resource.h"
 #include "server/assets.h"
 #include "app/win32/registry_store.h"
-#include "framework/win32/vx_dialog_win32.h"
+#include "framework/win32/win32_window_system.h"
 #include "support/error_text.h"
 #include "support/format.h"
 #include "support/process_paths.h"
@@ -41,7 +41,7 @@ bool CKestrunApp::InitInstance(HINSTANCE hInstance) {
                       WideFromProgramText(dlg.AppName()).c_str(), MB_OK);
     }
 
-    CVXDialogWin32 window(hInstance, &dlg, hIcon);
+    CWin32WindowSystem window(hInstance, &dlg, hIcon);
     window.RunModal(nullptr);
     return false;
 }

@@ -7,6 +7,7 @@
 #include "support/socket.h"
 
 #include "fake_window_system.h"
+#include "testkit/memory_settings_store.h"
 
 #include <gtest/gtest.h>
 

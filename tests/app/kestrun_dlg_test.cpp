@@ -2,6 +2,7 @@
 #include "app/resource.h"
 
 #include "fake_window_system.h"
+#include "testkit/memory_settings_store.h"
 
 #include <gtest/gtest.h>
 

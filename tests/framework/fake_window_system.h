@@ -119,21 +119,14 @@ public:
     void SetStatusParts(const std::vector<int>& vecRightEdges) override {
         m_vecPartCalls.push_back(vecRightEdges);
         m_vecPartTexts.resize(vecRightEdges.size());
-        m_vecPartTips.resize(vecRightEdges.size());
     }
     void SetStatusPartText(int nPart, const std::string& strText) override {
         std::lock_guard<std::mutex> lock(m_cs);
-        if (nPart >= 0 && static_cast<size_t>(nPart) < m_vecPartTexts.size())
-            m_vecPartTexts[nPart] = strText;
-        ++m_nPartTextCalls;
+        m_vecPartTexts.at(static_cast<size_t>(nPart)) = strText;
     }
-    void SetStatusPartTip(int nPart, const std::string& strTip) override {
-        if (nPart >= 0 && static_cast<size_t>(nPart) < m_vecPartTips.size())
-            m_vecPartTips[nPart] = strTip;
-    }
-    bool AddToolTip(int nControlId, const std::string* pText, int nToolId) override {
-        m_vecTools.push_back(std::make_pair(nControlId, pText != nullptr ? *pText : "<cb>"));
-        (void)nToolId;
+    void SetStatusPartTip(int, const std::string&) override {}
+    bool AddToolTip(int nControlId, const std::string*, int) override {
+        m_vecTools.push_back(nControlId);
         return m_bToolTip;
     }
     void EndProcess(int nExitCode) override {
@@ -158,10 +151,7 @@ public:
             ++n;
         }
     }
-    size_t QueuedCount() {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_queue.size();
-    }
+    size_t QueuedCount() { return m_queue.size(); } // the dialog's thread
     // Pumps until pred holds or the time is up; the result of pred.
     template <class Pred> bool PumpUntil(Pred pred, int nMilliseconds = 10000) {
         auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMilliseconds);
@@ -177,25 +167,19 @@ public:
             }
         }
     }
-    std::string Text(int nId) {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_mapControls[nId].strText;
-    }
+    std::string Text(int nId) { return GetControlText(nId, std::string::npos); }
     std::vector<std::string> History(int nId) {
         std::lock_guard<std::mutex> lock(m_cs);
         return m_mapControls[nId].vecHistory;
     }
-    bool Enabled(int nId) {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_mapControls[nId].bEnabled;
-    }
+    bool Enabled(int nId) { return IsControlEnabled(nId); }
     std::vector<CBox> Boxes() {
         std::lock_guard<std::mutex> lock(m_cs);
         return m_vecBoxes;
     }
     std::string PartText(size_t n) {
         std::lock_guard<std::mutex> lock(m_cs);
-        return n < m_vecPartTexts.size() ? m_vecPartTexts[n] : std::string();
+        return m_vecPartTexts.at(n);
     }
 
     CVXDialog* m_pDialog = nullptr;
@@ -216,7 +200,5 @@ public:
     bool m_bStatusBar = false;
     std::vector<std::vector<int>> m_vecPartCalls;
     std::vector<std::string> m_vecPartTexts;
-    std::vector<std::string> m_vecPartTips;
-    int m_nPartTextCalls = 0;
-    std::vector<std::pair<int, std::string>> m_vecTools;
+    std::vector<int> m_vecTools;
 };

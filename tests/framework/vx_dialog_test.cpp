@@ -10,29 +10,31 @@
 
 namespace {
 
+const std::string kRecv = "    接收", kSend = "发送", kColon = "：";
+
+// Overrides every hook that the framework routes to, recording what reached it.
 class CTestDialog : public CVXDialog {
 public:
     CTestDialog() : CVXDialog(102) {}
     void OnVXCommand(const std::string& strName, const std::string& strSub,
                      const std::string& strText, intptr_t nValue) override {
-        m_strLastCommand = strName + "|" + strSub + "|" + strText + "|" + std::to_string(nValue);
+        m_vecCalls.push_back(strName + "|" + strSub + "|" + strText + "|" + std::to_string(nValue));
     }
     void OnUserMessage(_VX_COMMAND_MSG* pRecord) override {
-        m_vecUserKinds.push_back(pRecord->nKind);
+        m_vecCalls.push_back("user " + std::to_string(pRecord->nKind));
     }
-    void OnAppRunState(int nValue) override { m_nRunState = nValue; }
+    void OnAppRunState(int nValue) override {
+        m_vecCalls.push_back("run " + std::to_string(nValue));
+    }
     void OnPPPoEDialComplete(int nValue, const std::string& strText) override {
-        m_strPPPoE = std::to_string(nValue) + strText;
+        m_vecCalls.push_back("pppoe " + std::to_string(nValue) + strText);
     }
     void OnLayoutClient(int x, int y, int cx, int cy) override {
         m_vecLayout = std::vector<int>{x, y, cx, cy};
     }
     int OnQueryClose() override { return m_nQueryClose; }
 
-    std::string m_strLastCommand;
-    std::vector<int> m_vecUserKinds;
-    int m_nRunState = 0;
-    std::string m_strPPPoE;
+    std::vector<std::string> m_vecCalls;
     std::vector<int> m_vecLayout;
     int m_nQueryClose = 1;
 };
@@ -45,8 +47,22 @@ struct DialogFixture : ::testing::Test {
     void InitWithPanes() {
         dlg.OnInitDialog();
         dlg.CreateStatusBar();
-        dlg.AddStatusPane("    接收", 180);
-        dlg.AddStatusPane("发送", 100);
+        dlg.AddStatusPane(kRecv.c_str(), 180);
+        dlg.AddStatusPane(kSend.c_str(), 100);
+    }
+    // Sends a record straight to the window procedure on the dialog's thread.
+    void Deliver(unsigned int nMsg, const char* pszName, const char* pszSub = "",
+                 intptr_t nValue = 0, int nKind = 0) {
+        _VX_COMMAND_MSG* r = dlg.CommandPool().AllocObject();
+        r->strName = pszName;
+        r->strSubCommand = pszSub;
+        r->strText = "t";
+        r->nValue = nValue;
+        r->nKind = nKind;
+        EXPECT_EQ(dlg.WindowProcVX(nMsg, r), 1);
+    }
+    void FromWorker(int nPane, const std::string& strText) {
+        std::thread([=] { dlg.SetStatusPaneText(nPane, strText); }).join();
     }
     CTestDialog dlg;
     CFakeWindowSystem ws;
@@ -54,104 +70,82 @@ struct DialogFixture : ::testing::Test {
 
 } // namespace
 
-TEST_F(DialogFixture, InitialisationRunsOnceAndStartsTooltipAndTimer) {
+TEST_F(DialogFixture, InitialisationLayoutCaptionControlsAndCancel) {
+    EXPECT_TRUE(dlg.FindControl(1000));
+    EXPECT_FALSE(dlg.FindControl(4242));
+    dlg.LayoutContent(0, 0, 300, 200); // before initialisation: no layout hook
+    EXPECT_TRUE(dlg.m_vecLayout.empty());
     EXPECT_TRUE(dlg.OnInitDialog());
     EXPECT_TRUE(dlg.OnInitDialog());
     EXPECT_EQ(ws.m_nIconCalls, 1);
     EXPECT_TRUE(ws.m_bToolTip);
     EXPECT_EQ(ws.m_nTimerId, 8000u);
     EXPECT_EQ(ws.m_nTimerPeriod, 500u);
-}
+    dlg.LayoutContent(0, 0, 300, 200);
+    EXPECT_EQ(dlg.m_vecLayout, (std::vector<int>{10, 10, 280, 180}));
+    std::string strTip = "tip"; // tooltips need an existing control
+    EXPECT_FALSE(dlg.AddToolTipById(4242, &strTip, 1));
+    EXPECT_TRUE(dlg.AddToolTipById(1000, &strTip, 1));
 
-TEST_F(DialogFixture, CaptionJoinsNameAndVersion) {
     dlg.SetAppInfo("Tachyra", "v18.0701");
     EXPECT_EQ(ws.m_strCaption, "Tachyra - v18.0701");
     EXPECT_EQ(dlg.AppName(), "Tachyra");
+
+    dlg.m_nQueryClose = 0;
+    EXPECT_FALSE(dlg.OnCancel());
+    dlg.m_nQueryClose = 1;
+    EXPECT_TRUE(dlg.OnCancel());
 }
 
-TEST_F(DialogFixture, StatusBarRebuildSendsEdgesAndTexts) {
+TEST_F(DialogFixture, StatusBarRebuildAndPaneTextsOnTheDialogThread) {
     InitWithPanes();
-    ASSERT_FALSE(ws.m_vecPartCalls.empty());
+    ASSERT_GE(ws.m_vecPartCalls.size(), 2u);
     EXPECT_EQ(ws.m_vecPartCalls.back(), (std::vector<int>{180, -1}));
     EXPECT_TRUE(ws.m_vecPartCalls[ws.m_vecPartCalls.size() - 2].empty());
-    EXPECT_EQ(ws.PartText(0), std::string("    接收") + "：0.00MB/s");
-    EXPECT_EQ(ws.PartText(1), std::string("发送") + "：0.00MB/s");
+    EXPECT_EQ(ws.PartText(0), kRecv + kColon + "0.00MB/s");
+    EXPECT_EQ(ws.PartText(1), kSend + kColon + "0.00MB/s");
     // The status bar asks for its tips through the callback.
     ASSERT_FALSE(ws.m_vecTools.empty());
-    EXPECT_EQ(ws.m_vecTools[0].first, IDC_VX_STATUSBAR);
-}
-
-TEST_F(DialogFixture, PaneTextOnTheDialogThreadIsShownAtOnce) {
-    InitWithPanes();
-    dlg.SetStatusPaneTextByName("发送", "3.25MB/s");
-    EXPECT_EQ(ws.PartText(1), std::string("发送") + "：3.25MB/s");
+    EXPECT_EQ(ws.m_vecTools[0], IDC_VX_STATUSBAR);
+    // On the dialog's thread a pane text is shown at once.
+    dlg.SetStatusPaneTextByName(kSend, "3.25MB/s");
+    EXPECT_EQ(ws.PartText(1), kSend + kColon + "3.25MB/s");
     dlg.SetStatusPaneTextByName("接收", "9.99MB/s"); // leading blanks count
-    EXPECT_EQ(ws.PartText(0), std::string("    接收") + "：0.00MB/s");
+    EXPECT_EQ(ws.PartText(0), kRecv + kColon + "0.00MB/s");
     EXPECT_EQ(ws.QueuedCount(), 0u);
 }
 
-TEST_F(DialogFixture, WorkerPaneTextWaitsForTheDialogThreadInOrder) {
-    InitWithPanes();
-    std::thread worker([this] {
-        dlg.SetStatusPaneText(0, "1.00MB/s");
-        dlg.SetStatusPaneText(0, "2.00MB/s");
-    });
-    worker.join();
-    EXPECT_EQ(ws.PartText(0), std::string("    接收") + "：0.00MB/s");
-    EXPECT_EQ(ws.QueuedCount(), 2u);
-    ws.Pump();
-    EXPECT_EQ(ws.PartText(0), std::string("    接收") + "：2.00MB/s");
-    EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
-}
-
-TEST_F(DialogFixture, NineQueuedCommandsGrowThePoolToTen) {
+TEST_F(DialogFixture, WorkerPaneTextsWaitForThePumpGrowThePoolAndKeepTheirOrder) {
     InitWithPanes();
     std::thread worker([this] {
         for (int i = 0; i < 9; ++i)
-            dlg.SetStatusPaneText(1, std::to_string(i));
+            dlg.SetStatusPaneText(0, std::to_string(i));
     });
     worker.join();
+    EXPECT_EQ(ws.PartText(0), kRecv + kColon + "0.00MB/s");
+    EXPECT_EQ(ws.QueuedCount(), 9u);
     EXPECT_EQ(dlg.CommandPool().TotalCount(), 10u);
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 9u);
     ws.Pump();
+    EXPECT_EQ(ws.PartText(0), kRecv + kColon + "8");
     EXPECT_EQ(dlg.CommandPool().FreeCount(), 10u);
-    EXPECT_EQ(ws.PartText(1), std::string("发送") + "：8");
 }
 
-TEST_F(DialogFixture, CommandsByNameReachTheirHooks) {
-    auto* r = dlg.CommandPool().AllocObject();
-    r->strName = "MY_CMD";
-    r->strSubCommand = "sub";
-    r->strText = "text";
-    r->nValue = 7;
-    EXPECT_EQ(dlg.WindowProcVX(WM_VX_COMMAND, r), 1);
-    EXPECT_EQ(dlg.m_strLastCommand, "MY_CMD|sub|text|7");
-
-    r = dlg.CommandPool().AllocObject();
-    r->strName = "VX_APP_RUN_STATE";
-    r->nValue = 5;
-    dlg.WindowProcVX(WM_VX_COMMAND, r);
-    EXPECT_EQ(dlg.m_nRunState, 5);
-
-    r = dlg.CommandPool().AllocObject();
-    r->strName = "UI_COMMAND";
-    r->strSubCommand = "PPPOE_DIAL_COMPLETE";
-    r->strText = "x";
-    r->nValue = 3;
-    dlg.WindowProcVX(WM_VX_COMMAND, r);
-    EXPECT_EQ(dlg.m_strPPPoE, "3x");
-
-    r = dlg.CommandPool().AllocObject();
-    r->strName = "UI_COMMAND";
-    r->strSubCommand = "ShowMessage";
-    dlg.WindowProcVX(WM_VX_COMMAND, r);
+TEST_F(DialogFixture, CommandsAndUserMessagesReachTheirHooks) {
+    Deliver(WM_VX_COMMAND, "MY_CMD", "sub", 7);
+    Deliver(WM_VX_COMMAND, "VX_APP_RUN_STATE", "", 5);
+    Deliver(WM_VX_COMMAND, "UI_COMMAND", "PPPOE_DIAL_COMPLETE", 3);
+    Deliver(WM_VX_COMMAND, "UI_COMMAND", "ShowMessage"); // nothing to do
+    Deliver(WM_VX_CALLBACK, "", "", 0, 0);               // not a callback kind
+    Deliver(WM_VX_CALLBACK, "", "", 0, 21);              // not a callback kind
+    EXPECT_EQ(dlg.m_vecCalls, (std::vector<std::string>{"MY_CMD|sub|t|7", "run 5", "pppoe 3t",
+                                                        "user 0", "user 21"}));
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
 }
 
 TEST_F(DialogFixture, CallbackKindsCallTheirSlotsAndReleaseRecords) {
     std::vector<std::string> calls;
-    const int kinds[] = {1, 2, 4, 5, 6, 9};
-    for (int kind : kinds) {
+    for (int kind : {1, 2, 4, 5, 6, 9}) {
         auto* c = dlg.CallbackPool().AllocObject();
         c->fn1 = [&] { calls.push_back("1"); };
         c->fn2 = [&](int a) { calls.push_back("2:" + std::to_string(a)); };
@@ -171,17 +165,10 @@ TEST_F(DialogFixture, CallbackKindsCallTheirSlotsAndReleaseRecords) {
         EXPECT_EQ(dlg.CallbackPool().InUseCount(), 0u);
     }
     EXPECT_EQ(calls, (std::vector<std::string>{"1", "2:30", "4:30", "6:s", "5:10s"}));
-
-    for (int kind : {0, 21}) {
-        auto* r = dlg.CommandPool().AllocObject();
-        r->nKind = kind;
-        dlg.WindowProcVX(WM_VX_CALLBACK, r);
-    }
-    EXPECT_EQ(dlg.m_vecUserKinds, (std::vector<int>{0, 21}));
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
 }
 
-TEST_F(DialogFixture, RecordWithEventIsSignalledAndStaysInUse) {
+TEST_F(DialogFixture, RecordsWithAnEventOrAFailedPostStayInUse) {
     CVXEvent event;
     auto* r = dlg.CommandPool().AllocObject();
     r->strName = "X";
@@ -189,47 +176,19 @@ TEST_F(DialogFixture, RecordWithEventIsSignalledAndStaysInUse) {
     dlg.WindowProcVX(WM_VX_COMMAND, r);
     EXPECT_TRUE(event.Wait(std::chrono::milliseconds(0)));
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 1u);
+    ws.m_bRefusePosts = true;
+    FromWorker(0, "lost");
+    EXPECT_EQ(dlg.CommandPool().InUseCount(), 2u);
 }
 
 TEST_F(DialogFixture, AfterClosingBeganCommandsAreRefusedOrReleasedWithoutEffect) {
     InitWithPanes();
-    std::thread([this] { dlg.SetStatusPaneText(0, "queued"); }).join();
+    FromWorker(0, "queued");
     dlg.OnDestroyBegin();
     ws.Pump(); // the drain: released without effect
-    EXPECT_EQ(ws.PartText(0), std::string("    接收") + "：0.00MB/s");
+    EXPECT_EQ(ws.PartText(0), kRecv + kColon + "0.00MB/s");
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
-    std::thread([this] { dlg.SetStatusPaneText(0, "late"); }).join();
+    FromWorker(0, "late");
     EXPECT_EQ(ws.QueuedCount(), 0u);
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
-}
-
-TEST_F(DialogFixture, FailedPostKeepsTheRecordInUse) {
-    InitWithPanes();
-    ws.m_bRefusePosts = true;
-    std::thread([this] { dlg.SetStatusPaneText(0, "lost"); }).join();
-    EXPECT_EQ(dlg.CommandPool().InUseCount(), 1u);
-}
-
-TEST_F(DialogFixture, LayoutUsesMarginsOnlyAfterInitialisation) {
-    dlg.LayoutContent(0, 0, 300, 200);
-    EXPECT_TRUE(dlg.m_vecLayout.empty());
-    dlg.OnInitDialog();
-    dlg.LayoutContent(0, 0, 300, 200);
-    EXPECT_EQ(dlg.m_vecLayout, (std::vector<int>{10, 10, 280, 180}));
-}
-
-TEST_F(DialogFixture, CancelAsksTheCloseHook) {
-    dlg.m_nQueryClose = 0;
-    EXPECT_FALSE(dlg.OnCancel());
-    dlg.m_nQueryClose = 1;
-    EXPECT_TRUE(dlg.OnCancel());
-}
-
-TEST_F(DialogFixture, FindControlAndToolTipsNeedAnExistingControl) {
-    EXPECT_TRUE(dlg.FindControl(1000));
-    EXPECT_FALSE(dlg.FindControl(4242));
-    dlg.OnInitDialog();
-    std::string strTip = "tip";
-    EXPECT_FALSE(dlg.AddToolTipById(4242, &strTip, 1));
-    EXPECT_TRUE(dlg.AddToolTipById(1000, &strTip, 1));
 }

@@ -4,19 +4,22 @@
 
 namespace {
 
-TEST(ProcessPaths, DirectoryKeepsTheLastSeparator) {
-    EXPECT_EQ(ProcessDirectoryOf("C:\\Tools\\Tachyra.exe", '\\'), "C:\\Tools\\");
-    EXPECT_EQ(ProcessDirectoryOf("/usr/bin/tachyra", '/'), "/usr/bin/");
-    EXPECT_EQ(ProcessDirectoryOf("tachyra.exe", '\\'), "tachyra.exe");
-    EXPECT_EQ(ProcessDirectoryOf("", '/'), "");
-}
-
-TEST(ProcessPaths, BaseNameDropsOnlyTheLastExtension) {
-    EXPECT_EQ(ProcessBaseNameOf("C:\\Tools\\Tachyra.exe", '\\'), "Tachyra");
-    EXPECT_EQ(ProcessBaseNameOf("C:\\Tools\\tachyra.v2.exe", '\\'), "tachyra.v2");
-    EXPECT_EQ(ProcessBaseNameOf("/usr/bin/tachyra", '/'), "tachyra");
-    EXPECT_EQ(ProcessBaseNameOf("tachyra.exe", '\\'), "");
-    EXPECT_EQ(ProcessBaseNameOf("/opt/app/", '/'), "");
+TEST(ProcessPaths, DirectoryKeepsTheLastSeparatorAndBaseNameDropsTheLastExtension) {
+    const struct {
+        const char* pszPath;
+        char cSep;
+        const char* pszDir;
+        const char* pszBase;
+    } rows[] = {{"C:\\Tools\\Tachyra.exe", '\\', "C:\\Tools\\", "Tachyra"},
+                {"C:\\Tools\\tachyra.v2.exe", '\\', "C:\\Tools\\", "tachyra.v2"},
+                {"/usr/bin/tachyra", '/', "/usr/bin/", "tachyra"},
+                {"tachyra.exe", '\\', "tachyra.exe", ""},
+                {"/opt/app/", '/', "/opt/app/", ""},
+                {"", '/', "", ""}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(ProcessDirectoryOf(r.pszPath, r.cSep), r.pszDir) << r.pszPath;
+        EXPECT_EQ(ProcessBaseNameOf(r.pszPath, r.cSep), r.pszBase) << r.pszPath;
+    }
 }
 
 TEST(ProcessPaths, TheRunningTestKnowsItsOwnName) {

@@ -8,7 +8,7 @@
 // reads the probe's own.
 #include "server/assets.h"
 #include "framework/vx_dialog.h"
-#include "framework/win32/vx_dialog_win32.h"
+#include "framework/win32/win32_window_system.h"
 
 #include <cstdio>
 #include <string>
@@ -50,7 +50,7 @@ public:
                      intptr_t) override {
         if (strName != "CLOSE_WITH_QUEUE")
             return;
-        HWND hDlg = static_cast<CVXDialogWin32*>(WindowSystem())->Handle();
+        HWND hDlg = static_cast<CWin32WindowSystem*>(WindowSystem())->Handle();
         ::PostMessageW(hDlg, WM_COMMAND, IDCANCEL, 0);
         std::thread worker([this] {
             for (int i = 0; i < 3; ++i)
@@ -125,7 +125,7 @@ int main() {
     Check(LoadTextResource(129) == "probe text", "a TEXT resource is cut at its first zero");
     Check(LoadTextResource(130).empty(), "a missing TEXT resource is empty");
     CProbeDialog dlg;
-    CVXDialogWin32 window(::GetModuleHandleW(nullptr), &dlg, nullptr);
+    CWin32WindowSystem window(::GetModuleHandleW(nullptr), &dlg, nullptr);
     std::thread([&window, &dlg] {
         // Once the window exists and its queue is empty, look and close it.
         for (int i = 0; i < 1000 && window.Handle() == nullptr; ++i)

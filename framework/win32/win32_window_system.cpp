@@ -1,7 +1,7 @@
 // Win32 backend of the dialog framework. Every text crosses into the window system as
 // UTF-16 converted from the program's code page, so the window reads correctly on any
 // system locale.
-#include "framework/win32/vx_dialog_win32.h"
+#include "framework/win32/win32_window_system.h"
 
 #include "support/system_info.h"
 #include "support/text_win32.h"
@@ -31,20 +31,20 @@ std::string WindowTextOf(HWND hWnd) {
 
 } // namespace
 
-CVXDialogWin32::CVXDialogWin32(HINSTANCE hInstance, CVXDialog* pDialog, HICON hIcon)
+CWin32WindowSystem::CWin32WindowSystem(HINSTANCE hInstance, CVXDialog* pDialog, HICON hIcon)
     : m_hInstance(hInstance), m_pDialog(pDialog), m_hIcon(hIcon) {
     m_pDialog->AttachWindowSystem(this);
 }
 
-CVXDialogWin32::~CVXDialogWin32() {
+CWin32WindowSystem::~CWin32WindowSystem() {
     m_pDialog->AttachWindowSystem(nullptr);
     if (m_hWnd != nullptr)
         ::DestroyWindow(m_hWnd);
 }
 
-INT_PTR CVXDialogWin32::RunModal(HWND hParent) {
+INT_PTR CWin32WindowSystem::RunModal(HWND hParent) {
     m_hWnd = ::CreateDialogParamW(m_hInstance, MAKEINTRESOURCEW(m_pDialog->TemplateId()), hParent,
-                                  &CVXDialogWin32::DialogProc, reinterpret_cast<LPARAM>(this));
+                                  &CWin32WindowSystem::DialogProc, reinterpret_cast<LPARAM>(this));
     if (m_hWnd == nullptr)
         return -1;
     SetFatalStopMainWindow(m_hWnd);
@@ -75,13 +75,13 @@ INT_PTR CVXDialogWin32::RunModal(HWND hParent) {
     return m_nResult;
 }
 
-void CVXDialogWin32::EndModal(INT_PTR nResult) {
+void CWin32WindowSystem::EndModal(INT_PTR nResult) {
     m_nResult = nResult;
     m_bEnded = true;
     ::PostMessageW(m_hWnd, WM_NULL, 0, 0); // wakes the loop
 }
 
-bool CVXDialogWin32::PreTranslateMessage(MSG* pMsg) {
+bool CWin32WindowSystem::PreTranslateMessage(MSG* pMsg) {
     if (pMsg->message == WM_TIMER && pMsg->hwnd == m_hWnd && pMsg->wParam == IDT_VX_STATUS)
         return true;
     if (m_hToolTip != nullptr && pMsg->message == WM_MOUSEMOVE)
@@ -115,21 +115,22 @@ bool CVXDialogWin32::PreTranslateMessage(MSG* pMsg) {
     return false;
 }
 
-INT_PTR CALLBACK CVXDialogWin32::DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
-    CVXDialogWin32* pThis = nullptr;
+INT_PTR CALLBACK CWin32WindowSystem::DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam,
+                                                LPARAM lParam) {
+    CWin32WindowSystem* pThis = nullptr;
     if (nMsg == WM_INITDIALOG) {
-        pThis = reinterpret_cast<CVXDialogWin32*>(lParam);
+        pThis = reinterpret_cast<CWin32WindowSystem*>(lParam);
         ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, lParam);
         pThis->m_hWnd = hWnd;
     } else {
-        pThis = reinterpret_cast<CVXDialogWin32*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
+        pThis = reinterpret_cast<CWin32WindowSystem*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
     }
     if (pThis == nullptr)
         return FALSE;
     return pThis->HandleMessage(nMsg, wParam, lParam);
 }
 
-INT_PTR CVXDialogWin32::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+INT_PTR CWin32WindowSystem::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     switch (nMsg) {
     case WM_INITDIALOG:
         return m_pDialog->OnInitDialog() ? TRUE : FALSE;
@@ -196,7 +197,7 @@ INT_PTR CVXDialogWin32::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     return FALSE;
 }
 
-void CVXDialogWin32::DrainQueue() {
+void CWin32WindowSystem::DrainQueue() {
     MSG msg;
     while (::PeekMessageW(&msg, m_hWnd, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE)) {
         if (msg.message >= WM_USER) {
@@ -206,7 +207,7 @@ void CVXDialogWin32::DrainQueue() {
     }
 }
 
-void CVXDialogWin32::Layout(int nSizeType) {
+void CWin32WindowSystem::Layout(int nSizeType) {
     (void)nSizeType; // the dialog procedure's default processing follows for real sizes
     RECT rc;
     ::GetClientRect(m_hWnd, &rc);
@@ -221,7 +222,7 @@ void CVXDialogWin32::Layout(int nSizeType) {
     m_pDialog->LayoutContent(rc.left, rc.top, rc.right, rc.bottom);
 }
 
-void CVXDialogWin32::PaintIconic() {
+void CWin32WindowSystem::PaintIconic() {
     PAINTSTRUCT ps;
     HDC hDC = ::BeginPaint(m_hWnd, &ps);
     ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hDC), 0);
@@ -234,16 +235,16 @@ void CVXDialogWin32::PaintIconic() {
     ::EndPaint(m_hWnd, &ps);
 }
 
-void CVXDialogWin32::SetControlText(int nId, const std::string& strText) {
+void CWin32WindowSystem::SetControlText(int nId, const std::string& strText) {
     ::SetDlgItemTextW(m_hWnd, nId, WideFromProgramText(strText).c_str());
 }
 
-void CVXDialogWin32::EnableControl(int nId, bool bEnable) {
+void CWin32WindowSystem::EnableControl(int nId, bool bEnable) {
     ::EnableWindow(::GetDlgItem(m_hWnd, nId), bEnable ? TRUE : FALSE);
 }
 
-void CVXDialogWin32::ShowMessageBox(const std::string& strText, const std::string& strCaption,
-                                    EVXBoxIcon icon) {
+void CWin32WindowSystem::ShowMessageBox(const std::string& strText, const std::string& strCaption,
+                                        EVXBoxIcon icon) {
     UINT nType = MB_OK;
     if (icon == EVXBoxIcon::Warning)
         nType |= MB_ICONWARNING;
@@ -256,42 +257,42 @@ void CVXDialogWin32::ShowMessageBox(const std::string& strText, const std::strin
                   WideFromProgramText(strCaption).c_str(), nType);
 }
 
-bool CVXDialogWin32::PostVXMessage(unsigned int nMsg, _VX_COMMAND_MSG* pRecord) {
+bool CWin32WindowSystem::PostVXMessage(unsigned int nMsg, _VX_COMMAND_MSG* pRecord) {
     return ::PostMessageW(m_hWnd, nMsg, reinterpret_cast<WPARAM>(pRecord), 0) != FALSE;
 }
 
-bool CVXDialogWin32::HasControl(int nId) {
+bool CWin32WindowSystem::HasControl(int nId) {
     return ::GetDlgItem(m_hWnd, nId) != nullptr;
 }
 
-std::string CVXDialogWin32::GetControlText(int nId, size_t nMaxBytes) {
+std::string CWin32WindowSystem::GetControlText(int nId, size_t nMaxBytes) {
     return CutBytes(WindowTextOf(::GetDlgItem(m_hWnd, nId)), nMaxBytes);
 }
 
-bool CVXDialogWin32::IsControlEnabled(int nId) {
+bool CWin32WindowSystem::IsControlEnabled(int nId) {
     return ::IsWindowEnabled(::GetDlgItem(m_hWnd, nId)) != FALSE;
 }
 
-void CVXDialogWin32::FocusControl(int nId) {
+void CWin32WindowSystem::FocusControl(int nId) {
     HWND hControl = ::GetDlgItem(m_hWnd, nId);
     if (hControl != nullptr)
         ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hControl), TRUE);
 }
 
-void CVXDialogWin32::SetCaption(const std::string& strText) {
+void CWin32WindowSystem::SetCaption(const std::string& strText) {
     ::SetWindowTextW(m_hWnd, WideFromProgramText(strText).c_str());
 }
 
-void CVXDialogWin32::ComboAddItem(int nId, const std::string& strText) {
+void CWin32WindowSystem::ComboAddItem(int nId, const std::string& strText) {
     ::SendDlgItemMessageW(m_hWnd, nId, CB_ADDSTRING, 0,
                           reinterpret_cast<LPARAM>(WideFromProgramText(strText).c_str()));
 }
 
-int CVXDialogWin32::ComboGetCount(int nId) {
+int CWin32WindowSystem::ComboGetCount(int nId) {
     return static_cast<int>(::SendDlgItemMessageW(m_hWnd, nId, CB_GETCOUNT, 0, 0));
 }
 
-std::string CVXDialogWin32::ComboGetItemText(int nId, int nIndex) {
+std::string CWin32WindowSystem::ComboGetItemText(int nId, int nIndex) {
     LRESULT nLen = ::SendDlgItemMessageW(m_hWnd, nId, CB_GETLBTEXTLEN, nIndex, 0);
     if (nLen == CB_ERR)
         return std::string();
@@ -301,16 +302,16 @@ std::string CVXDialogWin32::ComboGetItemText(int nId, int nIndex) {
     return ProgramTextFromWide(buffer.data());
 }
 
-int CVXDialogWin32::ComboGetCurSel(int nId) {
+int CWin32WindowSystem::ComboGetCurSel(int nId) {
     LRESULT n = ::SendDlgItemMessageW(m_hWnd, nId, CB_GETCURSEL, 0, 0);
     return n == CB_ERR ? -1 : static_cast<int>(n);
 }
 
-void CVXDialogWin32::ComboSetCurSel(int nId, int nIndex) {
+void CWin32WindowSystem::ComboSetCurSel(int nId, int nIndex) {
     ::SendDlgItemMessageW(m_hWnd, nId, CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
 }
 
-void CVXDialogWin32::AppendSystemMenuItem(unsigned int nCommand, const std::string& strText) {
+void CWin32WindowSystem::AppendSystemMenuItem(unsigned int nCommand, const std::string& strText) {
     HMENU hMenu = ::GetSystemMenu(m_hWnd, FALSE);
     if (hMenu == nullptr)
         return;
@@ -318,19 +319,19 @@ void CVXDialogWin32::AppendSystemMenuItem(unsigned int nCommand, const std::stri
     ::AppendMenuW(hMenu, MF_STRING, nCommand, WideFromProgramText(strText).c_str());
 }
 
-void CVXDialogWin32::OpenUrl(const std::string& strUrl) {
+void CWin32WindowSystem::OpenUrl(const std::string& strUrl) {
     ::ShellExecuteW(nullptr, L"open", WideFromProgramText(strUrl).c_str(), nullptr, nullptr,
                     SW_SHOWDEFAULT);
 }
 
-void CVXDialogWin32::SetWindowIcons() {
+void CWin32WindowSystem::SetWindowIcons() {
     if (m_hIcon == nullptr)
         return;
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 }
 
-void CVXDialogWin32::CreateToolTip() {
+void CWin32WindowSystem::CreateToolTip() {
     m_hToolTip =
         ::CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, 0, CW_USEDEFAULT, CW_USEDEFAULT,
                           CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, m_hInstance, nullptr);
@@ -342,11 +343,11 @@ void CVXDialogWin32::CreateToolTip() {
     ::SendMessageW(m_hToolTip, TTM_SETDELAYTIME, TTDT_AUTOPOP, 30000);
 }
 
-void CVXDialogWin32::StartStatusTimer(unsigned int nTimerId, unsigned int nMilliseconds) {
+void CWin32WindowSystem::StartStatusTimer(unsigned int nTimerId, unsigned int nMilliseconds) {
     ::SetTimer(m_hWnd, nTimerId, nMilliseconds, nullptr);
 }
 
-bool CVXDialogWin32::CreateStatusBar() {
+bool CWin32WindowSystem::CreateStatusBar() {
     m_hStatusBar = ::CreateWindowExW(
         0, STATUSCLASSNAMEW, L"", 0x50009200, 0, 0, 0, 0, m_hWnd,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_VX_STATUSBAR)), m_hInstance, nullptr);
@@ -356,7 +357,7 @@ bool CVXDialogWin32::CreateStatusBar() {
     return true;
 }
 
-void CVXDialogWin32::SetStatusParts(const std::vector<int>& vecRightEdges) {
+void CWin32WindowSystem::SetStatusParts(const std::vector<int>& vecRightEdges) {
     if (m_hStatusBar == nullptr)
         return;
     ::SendMessageW(
@@ -364,21 +365,21 @@ void CVXDialogWin32::SetStatusParts(const std::vector<int>& vecRightEdges) {
         reinterpret_cast<LPARAM>(vecRightEdges.empty() ? nullptr : vecRightEdges.data()));
 }
 
-void CVXDialogWin32::SetStatusPartText(int nPart, const std::string& strText) {
+void CWin32WindowSystem::SetStatusPartText(int nPart, const std::string& strText) {
     if (m_hStatusBar == nullptr)
         return;
     ::SendMessageW(m_hStatusBar, SB_SETTEXTW, static_cast<WPARAM>(nPart),
                    reinterpret_cast<LPARAM>(WideFromProgramText(strText).c_str()));
 }
 
-void CVXDialogWin32::SetStatusPartTip(int nPart, const std::string& strTip) {
+void CWin32WindowSystem::SetStatusPartTip(int nPart, const std::string& strTip) {
     if (m_hStatusBar == nullptr)
         return;
     ::SendMessageW(m_hStatusBar, SB_SETTIPTEXTW, static_cast<WPARAM>(nPart),
                    reinterpret_cast<LPARAM>(WideFromProgramText(strTip).c_str()));
 }
 
-bool CVXDialogWin32::AddToolTip(int nControlId, const std::string* pText, int nToolId) {
+bool CWin32WindowSystem::AddToolTip(int nControlId, const std::string* pText, int nToolId) {
     HWND hControl = ::GetDlgItem(m_hWnd, nControlId);
     if (m_hToolTip == nullptr || hControl == nullptr)
         return false;
@@ -393,7 +394,7 @@ bool CVXDialogWin32::AddToolTip(int nControlId, const std::string* pText, int nT
     return ::SendMessageW(m_hToolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info)) != FALSE;
 }
 
-void CVXDialogWin32::EndProcess(int nExitCode) {
+void CWin32WindowSystem::EndProcess(int nExitCode) {
     ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(nExitCode));
     ::ExitProcess(static_cast<UINT>(nExitCode)); // not reached
 }

@@ -7,13 +7,13 @@
 
 #include <windows.h>
 
-class CVXDialogWin32 : public CVXWindowSystem {
+class CWin32WindowSystem : public CVXWindowSystem {
 public:
     // hIcon is the window icon (may be null); the dialog is not owned.
-    CVXDialogWin32(HINSTANCE hInstance, CVXDialog* pDialog, HICON hIcon);
-    ~CVXDialogWin32() override;
-    CVXDialogWin32(const CVXDialogWin32&) = delete;
-    CVXDialogWin32& operator=(const CVXDialogWin32&) = delete;
+    CWin32WindowSystem(HINSTANCE hInstance, CVXDialog* pDialog, HICON hIcon);
+    ~CWin32WindowSystem() override;
+    CWin32WindowSystem(const CWin32WindowSystem&) = delete;
+    CWin32WindowSystem& operator=(const CWin32WindowSystem&) = delete;
 
     // Creates the window from the dialog's template and runs it until it ends; the
     // dialog's result (IDOK or IDCANCEL), or -1 when the window could not be created.
