@@ -8,7 +8,7 @@ PKGS="cmake ninja-build g++ libcli11-dev libgtest-dev libgtk-3-dev librsvg2-comm
 if [ "$MODE" = test ]; then
   PKGS="$PKGS clang-format iperf3 g++-mingw-w64-x86-64-posix wine64 xvfb xauth locales \
 fonts-wqy-microhei imagemagick chromium nodejs npm xdotool python3-websockets clang \
-libclang-rt-14-dev desktop-file-utils"
+libclang-rt-14-dev desktop-file-utils dpkg-dev lintian mandoc unzip"
 fi
 
 missing=""

@@ -26,4 +26,7 @@ for preset in asan tsan; do
   cmake --build --preset "$preset" -j "$JOBS"
   ctest --preset "$preset" -L 'unit|integration' -j "$JOBS"
 done
+
+echo "== packages: the .deb and the Windows zip"
+tests/package/check_packages.sh
 echo "All tests passed."

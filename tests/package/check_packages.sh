@@ -1,0 +1,134 @@
+#!/bin/sh
+# Builds the Debian package and the Windows zip with CPack and checks them as a user gets
+# them: the .deb's contents, lintian, its tachyra-cli running a loopback test from an
+# unpacked root, the zip's file list and its tachyra-cli.exe under Wine.
+# Needs both builds done: build/default and build/mingw (scripts/prepare-windows.sh).
+set -eu
+cd "$(dirname "$0")/../.."
+NATIVE=${TACHYRA_NATIVE_BUILD:-build/default}
+MINGW=${TACHYRA_MINGW_BUILD:-build/mingw}
+
+fail() {
+  echo "check_packages: FAILED: $*" >&2
+  exit 1
+}
+step() { echo "-- $*"; }
+
+VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$NATIVE/CMakeCache.txt")
+[ -n "$VERSION" ] || fail "no project version in $NATIVE/CMakeCache.txt (configure it first)"
+[ -f "$MINGW/CMakeCache.txt" ] || fail "no Windows build in $MINGW (scripts/prepare-windows.sh)"
+
+WORK=$(mktemp -d -t tachyra-package-XXXXXX)
+SERVER_PID=
+cleanup() {
+  if [ -n "$SERVER_PID" ]; then
+    kill "$SERVER_PID" 2>/dev/null || true
+    wait "$SERVER_PID" 2>/dev/null || true
+  fi
+  if [ -d "$WORK/wine" ]; then
+    WINEPREFIX="$WORK/wine" timeout 30 wineserver -k 2>/dev/null || true
+  fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# ---- Debian package
+step "cpack -G DEB"
+(cd "$NATIVE" && timeout 600 cpack -G DEB) >"$WORK/cpack-deb.log" 2>&1 ||
+  { cat "$WORK/cpack-deb.log"; fail "cpack -G DEB"; }
+DEB="$NATIVE/tachyra_${VERSION}_$(dpkg --print-architecture).deb"
+[ -f "$DEB" ] || fail "$DEB was not made"
+
+step "contents of $(basename "$DEB")"
+dpkg-deb -c "$DEB" | awk '{print $6}' | sed 's|^\./|/|' >"$WORK/deb-files"
+for f in /usr/bin/tachyra /usr/bin/tachyra-cli /usr/share/applications/tachyra.desktop \
+  /usr/share/icons/hicolor/48x48/apps/tachyra.png \
+  /usr/share/icons/hicolor/256x256/apps/tachyra.png \
+  /usr/share/icons/hicolor/scalable/apps/tachyra.svg \
+  /usr/share/man/man1/tachyra.1.gz /usr/share/man/man1/tachyra-cli.1.gz \
+  /usr/share/doc/tachyra/copyright /usr/share/doc/tachyra/changelog.gz; do
+  grep -qx "$f" "$WORK/deb-files" || fail "$f is not in the package"
+done
+[ "$(dpkg-deb -f "$DEB" Version)" = "$VERSION" ] || fail "package version is not $VERSION"
+DEPENDS=$(dpkg-deb -f "$DEB" Depends)
+echo "Depends: $DEPENDS"
+for lib in libc6 libgtk-3-0; do
+  echo "$DEPENDS" | grep -q "$lib" || fail "Depends lacks $lib"
+done
+
+step "manual pages"
+mandoc -T lint -W warning man/tachyra.1 man/tachyra-cli.1 || fail "mandoc finds faults in man/"
+
+step "lintian"
+timeout 300 lintian --fail-on error --tag-display-limit 0 "$DEB" >"$WORK/lintian.log" 2>&1 ||
+  lintian_rc=$?
+cat "$WORK/lintian.log"
+[ "${lintian_rc:-0}" -eq 0 ] || fail "lintian reports errors"
+grep -q '^E:' "$WORK/lintian.log" && fail "lintian reports errors"
+
+step "tachyra-cli from the unpacked package"
+ROOT="$WORK/root"
+dpkg-deb -x "$DEB" "$ROOT"
+CLI="$ROOT/usr/bin/tachyra-cli"
+timeout 10 "$CLI" --version >"$WORK/version" 2>&1 || fail "tachyra-cli --version"
+grep -qF "$VERSION" "$WORK/version" || fail "--version printed: $(cat "$WORK/version")"
+
+timeout 60 "$CLI" -s -B 127.0.0.1 -p 0 >"$WORK/server.out" 2>&1 &
+SERVER_PID=$!
+PORT=
+i=0
+while [ $i -lt 100 ] && [ -z "$PORT" ]; do
+  PORT=$(sed -n 's/^Tachyra server listening on port \([0-9][0-9]*\)$/\1/p' "$WORK/server.out")
+  [ -n "$PORT" ] && break
+  kill -0 "$SERVER_PID" 2>/dev/null || break
+  sleep 0.1
+  i=$((i + 1))
+done
+[ -n "$PORT" ] || { cat "$WORK/server.out"; fail "the packaged server did not print its port"; }
+timeout 30 "$CLI" -c 127.0.0.1 -p "$PORT" -t 1 -J >"$WORK/client.json" ||
+  { cat "$WORK/client.json"; fail "the packaged client failed"; }
+python3 - "$WORK/client.json" <<'PY' || fail "the client's JSON shows no data received"
+import json, sys
+report = json.load(open(sys.argv[1]))
+print("received %d bytes, error %s" % (report["totals"]["recv_bytes"], report["error"]))
+sys.exit(0 if report["totals"]["recv_bytes"] > 0 and report["error"] is None else 1)
+PY
+kill -TERM "$SERVER_PID"
+server_rc=0
+wait "$SERVER_PID" || server_rc=$?
+SERVER_PID=
+[ "$server_rc" -eq 0 ] || fail "the packaged server ended with status $server_rc on SIGTERM"
+
+# ---- Windows zip
+step "cpack -G ZIP"
+(cd "$MINGW" && timeout 600 cpack -G ZIP) >"$WORK/cpack-zip.log" 2>&1 ||
+  { cat "$WORK/cpack-zip.log"; fail "cpack -G ZIP"; }
+ZIP="$MINGW/tachyra-${VERSION}-win64.zip"
+[ -f "$ZIP" ] || fail "$ZIP was not made"
+
+step "contents of $(basename "$ZIP")"
+TOP="tachyra-${VERSION}-win64"
+unzip -Z1 "$ZIP" | grep -v '/$' | sort >"$WORK/zip-files"
+sort >"$WORK/zip-expected" <<LIST
+$TOP/LICENSE.txt
+$TOP/bin/tachyra-cli.exe
+$TOP/bin/tachyra.exe
+$TOP/licenses/echarts/LICENSE-d3.txt
+$TOP/licenses/echarts/LICENSE-zrender.txt
+$TOP/licenses/echarts/LICENSE.txt
+$TOP/licenses/echarts/NOTICE.txt
+LIST
+diff -u "$WORK/zip-expected" "$WORK/zip-files" || fail "the zip's files differ from the list"
+
+step "tachyra-cli.exe --version under Wine"
+unzip -q "$ZIP" -d "$WORK/zip"
+WINE=/usr/lib/wine/wine64
+[ -x "$WINE" ] || WINE=wine64
+mkdir "$WORK/wine"
+WINEPREFIX="$WORK/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
+  timeout 180 "$WINE" "$WORK/zip/$TOP/bin/tachyra-cli.exe" --version >"$WORK/wine.out" 2>&1 ||
+  { cat "$WORK/wine.out"; fail "tachyra-cli.exe --version under Wine"; }
+grep -qF "$VERSION" "$WORK/wine.out" || fail "tachyra-cli.exe --version printed: $(cat "$WORK/wine.out")"
+
+echo "Packages: $DEB and $ZIP checked."
