@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <map>
 #include <sstream>
 #include <unistd.h>
 
@@ -56,6 +57,267 @@ std::string Join(const std::vector<std::string>& vec, const char* pszSep) {
         str += (i ? pszSep : "") + vec[i];
     return str;
 }
+
+// One parsed request: "command [id] [text]". The window and, for the commands that work
+// on one control, the control are looked up before the handler runs.
+struct CRequest {
+    CGtkWindowSystem* pWs;
+    GtkWidget* pWindow;
+    std::string strRest; // everything after the command
+    int nId;
+    bool bHasId;
+    std::string strText; // everything after the id
+    GtkWidget* pControl;
+};
+
+using FnHandler = std::string (*)(const CRequest&);
+
+std::string Flag(bool b) {
+    return Ok(b ? "1" : "0");
+}
+
+std::string Tooltip(GtkWidget* pWidget) {
+    gchar* psz = gtk_widget_get_tooltip_text(pWidget);
+    std::string str = psz != nullptr ? psz : "";
+    g_free(psz);
+    return "ok " + EscapeTestPayload(str);
+}
+
+// Root coordinates of the widget's centre, for a real click there.
+std::string Centre(GtkWidget* pWidget, GtkWidget* pWindow, GtkAllocation& a) {
+    gtk_widget_get_allocation(pWidget, &a);
+    int x = 0, y = 0, ox = 0, oy = 0;
+    gtk_widget_translate_coordinates(pWidget, pWindow, 0, 0, &x, &y);
+    gdk_window_get_origin(gtk_widget_get_window(pWindow), &ox, &oy);
+    return std::to_string(ox + x + a.width / 2) + " " + std::to_string(oy + y + a.height / 2);
+}
+
+// Clicks on the main loop, after the reply: the click may open a modal box.
+void PostClick(GtkWidget* pButton) {
+    g_object_ref(pButton);
+    CGtkWindowSystem::Post([pButton] {
+        gtk_button_clicked(GTK_BUTTON(pButton));
+        g_object_unref(pButton);
+    });
+}
+
+GtkWidget* PaneFrame(const CRequest& r) {
+    GtkWidget* pLabel = r.bHasId ? r.pWs->StatusPart(r.nId) : nullptr;
+    return pLabel != nullptr ? gtk_widget_get_parent(pLabel) : nullptr;
+}
+
+GtkWidget* Box(const CRequest& r) {
+    const auto& vec = r.pWs->MessageBoxes();
+    return r.bHasId && r.nId >= 0 && r.nId < static_cast<int>(vec.size())
+               ? vec[static_cast<size_t>(r.nId)]
+               : nullptr;
+}
+
+// From "watch" on, every change of the control's caption or enabled state is noted, so
+// that short-lived states can be checked after the fact.
+void OnWatchedNotify(GObject* pObj, GParamSpec* pSpec, gpointer pData) {
+    auto* pVec = static_cast<std::vector<std::string>*>(pData);
+    const std::string strProp = g_param_spec_get_name(pSpec);
+    if (strProp == "label" && GTK_IS_BUTTON(pObj))
+        pVec->push_back(gtk_button_get_label(GTK_BUTTON(pObj)));
+    else if (strProp == "sensitive")
+        pVec->push_back(gtk_widget_get_sensitive(GTK_WIDGET(pObj)) ? "enabled" : "disabled");
+}
+
+const char* const kHistoryKey = "tachyra-test-history";
+
+// Commands on the window as a whole.
+const std::map<std::string, FnHandler> kWindowCommands = {
+    {"caption", [](const CRequest& r) { return Ok(gtk_window_get_title(GTK_WINDOW(r.pWindow))); }},
+    {"xid",
+     [](const CRequest& r) {
+         GdkWindow* pGdk = gtk_widget_get_window(r.pWindow);
+         if (pGdk == nullptr || !GDK_IS_X11_WINDOW(pGdk))
+             return std::string("err not an X11 window");
+         return Ok(std::to_string(GDK_WINDOW_XID(pGdk)));
+     }},
+    {"icons",
+     [](const CRequest& r) { // the sizes of the window's icons
+         std::vector<std::string> vec;
+         GList* pList = gtk_window_get_icon_list(GTK_WINDOW(r.pWindow));
+         for (GList* p = pList; p != nullptr; p = p->next)
+             vec.push_back(std::to_string(gdk_pixbuf_get_width(GDK_PIXBUF(p->data))));
+         g_list_free(pList);
+         return Ok(Join(vec, " "));
+     }},
+    {"active", [](const CRequest& r) { return Flag(gtk_window_is_active(GTK_WINDOW(r.pWindow))); }},
+    {"mapped", [](const CRequest& r) { return Flag(gtk_widget_get_mapped(r.pWindow)); }},
+    {"focus", [](const CRequest& r) { return Ok(std::to_string(r.pWs->FocusedControlId())); }},
+    {"taborder",
+     [](const CRequest& r) {
+         std::vector<std::string> vec;
+         for (int n : r.pWs->TabOrder())
+             vec.push_back(std::to_string(n));
+         return Ok(Join(vec, " "));
+     }},
+    {"timer", [](const CRequest& r) { return Ok(std::to_string(r.pWs->StatusTimerTicks())); }},
+    {"baseunits",
+     [](const CRequest& r) {
+         return Ok(std::to_string(r.pWs->BaseUnitX()) + " " + std::to_string(r.pWs->BaseUnitY()));
+     }},
+    {"panes",
+     [](const CRequest& r) {
+         return Ok(std::to_string(r.pWs->StatusPartCount()) +
+                   (r.pWs->StatusBarVisible() ? " visible" : " hidden"));
+     }},
+    {"pane",
+     [](const CRequest& r) {
+         GtkWidget* pFrame = PaneFrame(r);
+         if (pFrame == nullptr)
+             return std::string("err no such pane");
+         return Ok(gtk_label_get_text(GTK_LABEL(r.pWs->StatusPart(r.nId))));
+     }},
+    {"panetip",
+     [](const CRequest& r) {
+         GtkWidget* pFrame = PaneFrame(r);
+         return pFrame != nullptr ? Tooltip(pFrame) : "err no such pane";
+     }},
+    {"panegeometry",
+     [](const CRequest& r) {
+         GtkWidget* pFrame = PaneFrame(r);
+         if (pFrame == nullptr)
+             return std::string("err no such pane");
+         GtkAllocation a;
+         gtk_widget_get_allocation(pFrame, &a);
+         return Ok(std::to_string(a.x) + " " + std::to_string(a.width));
+     }},
+    {"dialogs", [](const CRequest& r) { return Ok(std::to_string(r.pWs->MessageBoxes().size())); }},
+    {"dialog",
+     [](const CRequest& r) {
+         GtkWidget* pBox = Box(r);
+         if (pBox == nullptr)
+             return std::string("err no such dialog");
+         gchar* pszText = nullptr;
+         g_object_get(pBox, "text", &pszText, nullptr);
+         std::string str = std::string(MessageKind(pBox)) + "\t" +
+                           gtk_window_get_title(GTK_WINDOW(pBox)) + "\t" +
+                           (pszText != nullptr ? pszText : "") + "\t" +
+                           (gtk_window_get_modal(GTK_WINDOW(pBox)) ? "modal" : "modeless") + "\t" +
+                           (gtk_widget_get_visible(pBox) ? "visible" : "hidden");
+         g_free(pszText);
+         return Ok(str);
+     }},
+    {"answer",
+     [](const CRequest& r) {
+         GtkWidget* pBox = Box(r);
+         if (pBox == nullptr)
+             return std::string("err no such dialog");
+         GtkWidget* pOk = gtk_dialog_get_widget_for_response(GTK_DIALOG(pBox), GTK_RESPONSE_OK);
+         if (pOk == nullptr)
+             return std::string("err no OK button");
+         PostClick(pOk);
+         return Ok();
+     }},
+    {"close",
+     [](const CRequest& r) {
+         GtkWidget* pWindow = r.pWindow;
+         CGtkWindowSystem::Post([pWindow] { gtk_window_close(GTK_WINDOW(pWindow)); });
+         return Ok();
+     }},
+    {"menu", [](const CRequest& r) { return Ok(Join(r.pWs->MenuItemTexts(false), "\t")); }},
+    {"contextmenu", [](const CRequest& r) { return Ok(Join(r.pWs->MenuItemTexts(true), "\t")); }},
+    {"activate",
+     [](const CRequest& r) {
+         CGtkWindowSystem* pWs = r.pWs;
+         std::string strItem = r.strRest;
+         CGtkWindowSystem::Post([pWs, strItem] { pWs->ActivateMenuItem(false, strItem); });
+         return Ok();
+     }},
+    {"contextactivate",
+     [](const CRequest& r) {
+         CGtkWindowSystem* pWs = r.pWs;
+         std::string strItem = r.strRest;
+         CGtkWindowSystem::Post([pWs, strItem] { pWs->ActivateMenuItem(true, strItem); });
+         return Ok();
+     }},
+    {"closebutton",
+     [](const CRequest& r) { // the header bar's close button
+         GtkWidget* pClose = r.pWs->CloseButton();
+         if (pClose == nullptr || !gtk_widget_get_mapped(pClose))
+             return std::string("err no close button");
+         GtkAllocation a;
+         return Ok(Centre(pClose, r.pWindow, a));
+     }},
+};
+
+// Commands on one control: the id is checked and the control looked up first.
+const std::map<std::string, FnHandler> kControlCommands = {
+    {"text", [](const CRequest& r) { return Ok(r.pWs->GetControlText(r.nId, 1u << 20)); }},
+    {"enabled", [](const CRequest& r) { return Flag(gtk_widget_get_sensitive(r.pControl)); }},
+    {"tooltip", [](const CRequest& r) { return Tooltip(r.pControl); }},
+    {"geometry",
+     [](const CRequest& r) { // centre on the screen, and size
+         GtkAllocation a;
+         std::string str = Centre(r.pControl, r.pWindow, a);
+         return Ok(str + " " + std::to_string(a.width) + " " + std::to_string(a.height));
+     }},
+    {"settext",
+     [](const CRequest& r) {
+         // As a program setting an edit box's text (WM_SETTEXT) would.
+         if (!GTK_IS_ENTRY(r.pControl))
+             return std::string("err not an entry");
+         gtk_entry_set_text(GTK_ENTRY(r.pControl), r.strText.c_str());
+         return Ok();
+     }},
+    {"selection",
+     [](const CRequest& r) {
+         if (!GTK_IS_EDITABLE(r.pControl))
+             return std::string("err not an entry");
+         gint nStart = 0, nEnd = 0;
+         gtk_editable_get_selection_bounds(GTK_EDITABLE(r.pControl), &nStart, &nEnd);
+         return Ok(std::to_string(nStart) + " " + std::to_string(nEnd));
+     }},
+    {"watch",
+     [](const CRequest& r) {
+         auto* pHistory = new std::vector<std::string>();
+         g_object_set_data_full(
+             G_OBJECT(r.pControl), kHistoryKey, pHistory,
+             +[](gpointer p) { delete static_cast<std::vector<std::string>*>(p); });
+         g_signal_connect(r.pControl, "notify", G_CALLBACK(OnWatchedNotify), pHistory);
+         return Ok();
+     }},
+    {"history",
+     [](const CRequest& r) {
+         auto* pHistory = static_cast<std::vector<std::string>*>(
+             g_object_get_data(G_OBJECT(r.pControl), kHistoryKey));
+         return pHistory != nullptr ? Ok(Join(*pHistory, "\t")) : "err not watched";
+     }},
+    {"grabfocus",
+     [](const CRequest& r) {
+         gtk_widget_grab_focus(r.pControl);
+         return Ok();
+     }},
+    {"combo",
+     [](const CRequest& r) {
+         std::vector<std::string> vec{std::to_string(r.pWs->ComboGetCurSel(r.nId))};
+         for (int i = 0; i < r.pWs->ComboGetCount(r.nId); ++i)
+             vec.push_back(r.pWs->ComboGetItemText(r.nId, i));
+         return Ok(Join(vec, "\t"));
+     }},
+    {"select",
+     [](const CRequest& r) {
+         int nIndex = 0;
+         if (!GTK_IS_COMBO_BOX(r.pControl) || !ParseId(r.strText, nIndex))
+             return std::string("err not a combo box or no index");
+         gtk_combo_box_set_active(GTK_COMBO_BOX(r.pControl), nIndex);
+         return Ok();
+     }},
+    {"click",
+     [](const CRequest& r) {
+         // As a click with the mouse: nothing happens on a disabled button.
+         if (!GTK_IS_BUTTON(r.pControl))
+             return std::string("err not a button");
+         if (!gtk_widget_is_sensitive(r.pControl))
+             return Ok("disabled");
+         PostClick(r.pControl);
+         return Ok("clicked");
+     }},
+};
 
 gboolean OnReadable(gint fd, GIOCondition cond, gpointer pData) {
     auto* pState = static_cast<CHookState*>(pData);
@@ -106,234 +368,27 @@ std::string EscapeTestPayload(const std::string& strText) {
 }
 
 std::string HandleGtkTestRequest(CGtkWindowSystem* pWs, const std::string& strLine) {
-    std::string strCmd = strLine, strRest;
-    size_t nSpace = strLine.find(' ');
-    if (nSpace != std::string::npos) {
-        strCmd = strLine.substr(0, nSpace);
-        strRest = strLine.substr(nSpace + 1);
-    }
-    // Most commands take a control id, some a text after it.
-    std::string strIdArg = strRest, strText;
-    nSpace = strRest.find(' ');
-    if (nSpace != std::string::npos) {
-        strIdArg = strRest.substr(0, nSpace);
-        strText = strRest.substr(nSpace + 1);
-    }
-    int nId = 0;
-    const bool bHasId = ParseId(strIdArg, nId);
-    GtkWidget* pWindow = pWs->Window();
-    if (pWindow == nullptr)
+    CRequest r{pWs, pWs->Window(), std::string(), 0, false, std::string(), nullptr};
+    const size_t nSpace = strLine.find(' ');
+    const std::string strCmd = strLine.substr(0, nSpace);
+    if (nSpace != std::string::npos)
+        r.strRest = strLine.substr(nSpace + 1);
+    const size_t nIdEnd = r.strRest.find(' ');
+    r.bHasId = ParseId(r.strRest.substr(0, nIdEnd), r.nId);
+    if (nIdEnd != std::string::npos)
+        r.strText = r.strRest.substr(nIdEnd + 1);
+    if (r.pWindow == nullptr)
         return "err no window";
-
-    if (strCmd == "caption")
-        return Ok(gtk_window_get_title(GTK_WINDOW(pWindow)));
-    if (strCmd == "xid") {
-        GdkWindow* pGdk = gtk_widget_get_window(pWindow);
-        if (pGdk == nullptr || !GDK_IS_X11_WINDOW(pGdk))
-            return "err not an X11 window";
-        return Ok(std::to_string(GDK_WINDOW_XID(pGdk)));
-    }
-    if (strCmd == "icons") {
-        // The sizes of the window's icons.
-        std::vector<std::string> vec;
-        GList* pList = gtk_window_get_icon_list(GTK_WINDOW(pWindow));
-        for (GList* p = pList; p != nullptr; p = p->next)
-            vec.push_back(std::to_string(gdk_pixbuf_get_width(GDK_PIXBUF(p->data))));
-        g_list_free(pList);
-        return Ok(Join(vec, " "));
-    }
-    if (strCmd == "active")
-        return Ok(gtk_window_is_active(GTK_WINDOW(pWindow)) ? "1" : "0");
-    if (strCmd == "mapped")
-        return Ok(gtk_widget_get_mapped(pWindow) ? "1" : "0");
-    if (strCmd == "focus")
-        return Ok(std::to_string(pWs->FocusedControlId()));
-    if (strCmd == "taborder") {
-        std::vector<std::string> vec;
-        for (int n : pWs->TabOrder())
-            vec.push_back(std::to_string(n));
-        return Ok(Join(vec, " "));
-    }
-    if (strCmd == "timer")
-        return Ok(std::to_string(pWs->StatusTimerTicks()));
-    if (strCmd == "baseunits")
-        return Ok(std::to_string(pWs->BaseUnitX()) + " " + std::to_string(pWs->BaseUnitY()));
-    if (strCmd == "panes")
-        return Ok(std::to_string(pWs->StatusPartCount()) +
-                  (pWs->StatusBarVisible() ? " visible" : " hidden"));
-    if (strCmd == "pane" || strCmd == "panetip" || strCmd == "panegeometry") {
-        GtkWidget* pLabel = bHasId ? pWs->StatusPart(nId) : nullptr;
-        if (pLabel == nullptr)
-            return "err no such pane";
-        GtkWidget* pFrame = gtk_widget_get_parent(pLabel);
-        if (strCmd == "pane")
-            return Ok(gtk_label_get_text(GTK_LABEL(pLabel)));
-        if (strCmd == "panetip") {
-            gchar* psz = gtk_widget_get_tooltip_text(pFrame);
-            std::string str = psz != nullptr ? psz : "";
-            g_free(psz);
-            return "ok " + EscapeTestPayload(str);
-        }
-        GtkAllocation a;
-        gtk_widget_get_allocation(pFrame, &a);
-        return Ok(std::to_string(a.x) + " " + std::to_string(a.width));
-    }
-    if (strCmd == "dialogs")
-        return Ok(std::to_string(pWs->MessageBoxes().size()));
-    if (strCmd == "dialog" || strCmd == "answer") {
-        const auto& vec = pWs->MessageBoxes();
-        if (!bHasId || nId < 0 || nId >= static_cast<int>(vec.size()))
-            return "err no such dialog";
-        GtkWidget* pBox = vec[static_cast<size_t>(nId)];
-        if (strCmd == "dialog") {
-            gchar* pszText = nullptr;
-            g_object_get(pBox, "text", &pszText, nullptr);
-            std::string str = std::string(MessageKind(pBox)) + "\t" +
-                              gtk_window_get_title(GTK_WINDOW(pBox)) + "\t" +
-                              (pszText != nullptr ? pszText : "") + "\t" +
-                              (gtk_window_get_modal(GTK_WINDOW(pBox)) ? "modal" : "modeless") +
-                              "\t" + (gtk_widget_get_visible(pBox) ? "visible" : "hidden");
-            g_free(pszText);
-            return Ok(str);
-        }
-        GtkWidget* pOk = gtk_dialog_get_widget_for_response(GTK_DIALOG(pBox), GTK_RESPONSE_OK);
-        if (pOk == nullptr)
-            return "err no OK button";
-        g_object_ref(pOk);
-        CGtkWindowSystem::Post([pOk] {
-            gtk_button_clicked(GTK_BUTTON(pOk));
-            g_object_unref(pOk);
-        });
-        return Ok();
-    }
-    if (strCmd == "close") {
-        CGtkWindowSystem::Post([pWindow] { gtk_window_close(GTK_WINDOW(pWindow)); });
-        return Ok();
-    }
-    if (strCmd == "menu" || strCmd == "contextmenu") {
-        return Ok(Join(pWs->MenuItemTexts(strCmd == "contextmenu"), "\t"));
-    }
-    if (strCmd == "activate" || strCmd == "contextactivate") {
-        const bool bContext = strCmd == "contextactivate";
-        std::string strItem = strRest;
-        CGtkWindowSystem::Post(
-            [pWs, bContext, strItem] { pWs->ActivateMenuItem(bContext, strItem); });
-        return Ok();
-    }
-    if (strCmd == "closebutton") {
-        // Where the header bar's close button is on the screen, for a real click.
-        GtkWidget* pClose = pWs->CloseButton();
-        if (pClose == nullptr || !gtk_widget_get_mapped(pClose))
-            return "err no close button";
-        int x = 0, y = 0;
-        GtkAllocation a;
-        gtk_widget_get_allocation(pClose, &a);
-        gtk_widget_translate_coordinates(pClose, pWindow, 0, 0, &x, &y);
-        int ox = 0, oy = 0;
-        gdk_window_get_origin(gtk_widget_get_window(pWindow), &ox, &oy);
-        return Ok(std::to_string(ox + x + a.width / 2) + " " +
-                  std::to_string(oy + y + a.height / 2));
-    }
-
-    // Everything below works on one control.
-    if (!bHasId)
+    auto it = kWindowCommands.find(strCmd);
+    if (it != kWindowCommands.end())
+        return it->second(r);
+    it = kControlCommands.find(strCmd);
+    if (it == kControlCommands.end())
+        return "err unknown command";
+    if (!r.bHasId)
         return "err missing control id";
-    GtkWidget* pControl = pWs->Control(nId);
-    if (pControl == nullptr)
-        return "err no such control";
-    if (strCmd == "text")
-        return Ok(pWs->GetControlText(nId, 1u << 20));
-    if (strCmd == "enabled")
-        return Ok(gtk_widget_get_sensitive(pControl) ? "1" : "0");
-    if (strCmd == "tooltip") {
-        gchar* psz = gtk_widget_get_tooltip_text(pControl);
-        std::string str = psz != nullptr ? psz : "";
-        g_free(psz);
-        return "ok " + EscapeTestPayload(str);
-    }
-    if (strCmd == "geometry") {
-        // Root coordinates of the control's centre, and its size.
-        GtkAllocation a;
-        gtk_widget_get_allocation(pControl, &a);
-        int x = 0, y = 0, ox = 0, oy = 0;
-        gtk_widget_translate_coordinates(pControl, pWindow, 0, 0, &x, &y);
-        gdk_window_get_origin(gtk_widget_get_window(pWindow), &ox, &oy);
-        return Ok(std::to_string(ox + x + a.width / 2) + " " +
-                  std::to_string(oy + y + a.height / 2) + " " + std::to_string(a.width) + " " +
-                  std::to_string(a.height));
-    }
-    if (strCmd == "settext") {
-        // As a program setting an edit box's text (WM_SETTEXT) would.
-        if (!GTK_IS_ENTRY(pControl))
-            return "err not an entry";
-        gtk_entry_set_text(GTK_ENTRY(pControl), strText.c_str());
-        return Ok();
-    }
-    if (strCmd == "selection") {
-        if (!GTK_IS_EDITABLE(pControl))
-            return "err not an entry";
-        gint nStart = 0, nEnd = 0;
-        gtk_editable_get_selection_bounds(GTK_EDITABLE(pControl), &nStart, &nEnd);
-        return Ok(std::to_string(nStart) + " " + std::to_string(nEnd));
-    }
-    if (strCmd == "watch") {
-        // From now on every change of the control's caption or enabled state is noted,
-        // so that short-lived states can be checked after the fact.
-        auto* pHistory = new std::vector<std::string>();
-        g_object_set_data_full(
-            G_OBJECT(pControl), "tachyra-test-history", pHistory,
-            +[](gpointer p) { delete static_cast<std::vector<std::string>*>(p); });
-        g_signal_connect(
-            pControl, "notify", G_CALLBACK(+[](GObject* pObj, GParamSpec* pSpec, gpointer pData) {
-                auto* pVec = static_cast<std::vector<std::string>*>(pData);
-                const std::string strProp = g_param_spec_get_name(pSpec);
-                if (strProp == "label" && GTK_IS_BUTTON(pObj))
-                    pVec->push_back(gtk_button_get_label(GTK_BUTTON(pObj)));
-                else if (strProp == "sensitive")
-                    pVec->push_back(gtk_widget_get_sensitive(GTK_WIDGET(pObj)) ? "enabled"
-                                                                               : "disabled");
-            }),
-            pHistory);
-        return Ok();
-    }
-    if (strCmd == "history") {
-        auto* pHistory = static_cast<std::vector<std::string>*>(
-            g_object_get_data(G_OBJECT(pControl), "tachyra-test-history"));
-        if (pHistory == nullptr)
-            return "err not watched";
-        return Ok(Join(*pHistory, "\t"));
-    }
-    if (strCmd == "grabfocus") {
-        gtk_widget_grab_focus(pControl);
-        return Ok();
-    }
-    if (strCmd == "combo") {
-        std::vector<std::string> vec{std::to_string(pWs->ComboGetCurSel(nId))};
-        for (int i = 0; i < pWs->ComboGetCount(nId); ++i)
-            vec.push_back(pWs->ComboGetItemText(nId, i));
-        return Ok(Join(vec, "\t"));
-    }
-    if (strCmd == "select") {
-        int nIndex = 0;
-        if (!GTK_IS_COMBO_BOX(pControl) || !ParseId(strText, nIndex))
-            return "err not a combo box or no index";
-        gtk_combo_box_set_active(GTK_COMBO_BOX(pControl), nIndex);
-        return Ok();
-    }
-    if (strCmd == "click") {
-        // As a click with the mouse: nothing happens on a disabled button.
-        if (!GTK_IS_BUTTON(pControl))
-            return "err not a button";
-        if (!gtk_widget_is_sensitive(pControl))
-            return Ok("disabled");
-        g_object_ref(pControl);
-        CGtkWindowSystem::Post([pControl] {
-            gtk_button_clicked(GTK_BUTTON(pControl));
-            g_object_unref(pControl);
-        });
-        return Ok("clicked");
-    }
-    return "err unknown command";
+    r.pControl = pWs->Control(r.nId);
+    return r.pControl != nullptr ? it->second(r) : "err no such control";
 }
 
 bool StartGtkTestHook(CGtkWindowSystem* pWindowSystem) {

@@ -4,6 +4,7 @@
 // record pool as on Windows.
 #include "framework/gtk/gtk_window_system.h"
 #include "support/platform.h"
+#include "testkit/xvfb_display.h"
 
 #include <gtest/gtest.h>
 
@@ -30,24 +31,17 @@ public:
 
 // Runs the default main context until fnDone holds or about ten seconds have passed.
 bool IterateUntil(const std::function<bool()>& fnDone) {
-    auto t0 = std::chrono::steady_clock::now();
-    while (!fnDone()) {
-        if (std::chrono::steady_clock::now() - t0 > std::chrono::seconds(10))
-            return false;
+    auto fnStep = [&] {
         g_main_context_iteration(nullptr, FALSE);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+        return fnDone();
+    };
+    return fnDone() || WaitUntil(fnStep, std::chrono::seconds(10), 1);
 }
 
-} // namespace
-
-TEST(GtkChannel, CommandsFromAWorkerArriveInOrderOnTheMainLoop) {
-    COrderDialog dlg;
-    CGtkWindowSystem ws(&dlg, CGtkDialogTemplate());
-    const int kCount = 300;
+// Posts ORDER commands 0 .. nCount-1 from a worker thread, as the engine's threads do.
+void PostFromWorker(COrderDialog& dlg, CGtkWindowSystem& ws, int nCount) {
     std::thread worker([&] {
-        for (int i = 0; i < kCount; ++i) {
+        for (int i = 0; i < nCount; ++i) {
             _VX_COMMAND_MSG* pRecord = dlg.CommandPool().AllocObject();
             ASSERT_NE(nullptr, pRecord);
             pRecord->strName = "ORDER";
@@ -56,6 +50,15 @@ TEST(GtkChannel, CommandsFromAWorkerArriveInOrderOnTheMainLoop) {
         }
     });
     worker.join();
+}
+
+} // namespace
+
+TEST(GtkChannel, CommandsFromAWorkerArriveInOrderOnTheMainLoop) {
+    COrderDialog dlg;
+    CGtkWindowSystem ws(&dlg, CGtkDialogTemplate());
+    const int kCount = 300;
+    PostFromWorker(dlg, ws, kCount);
     // Nothing has run yet: posting never carries a command out on the sender.
     EXPECT_TRUE(dlg.vecSeen.empty());
     ASSERT_TRUE(IterateUntil([&] { return dlg.vecSeen.size() == kCount; }));
@@ -99,13 +102,7 @@ TEST(GtkChannel, AWaitingCallRunsOnTheMainLoopBeforeTheWorkerGoesOn) {
 TEST(GtkChannel, CommandsAfterTheWindowHasGoneAreReleasedWithoutEffect) {
     COrderDialog dlg;
     CGtkWindowSystem ws(&dlg, CGtkDialogTemplate());
-    std::thread worker([&] {
-        _VX_COMMAND_MSG* pRecord = dlg.CommandPool().AllocObject();
-        pRecord->strName = "ORDER";
-        pRecord->nValue = 7;
-        ws.PostVXMessage(WM_VX_COMMAND, pRecord);
-    });
-    worker.join();
+    PostFromWorker(dlg, ws, 1);
     dlg.OnDestroyBegin();
     // And a sender that comes later takes no record at all.
     std::thread late([&] { dlg.SendVXCommand("StatusBar_SetItemText", "x", 0); });

@@ -1,152 +1,311 @@
-// The Linux window, run for real under Xvfb and driven as a user would drive it.
+// The Linux window, run for real under Xvfb and driven as a user would: through the
+// program's test control channel (read controls, click, set texts, answer message boxes)
+// and through real X input (xdotool) for keys and mouse clicks.
 #include "testkit/raw_socket.h"
-#include "gtk/window_driver.h"
+#include "testkit/xvfb_display.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
+#include <cstdio>
 #include <fcntl.h>
-#include <memory>
-#include <netinet/in.h>
+#include <filesystem>
+#include <fstream>
 #include <poll.h>
-#include <sched.h>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-const char* const kCaption = "Tachyra - v18.0701";
-const char* const kServerStart = "启动服务";
-const char* const kServerStop = "停止";
-const char* const kClientStart = "开始连接测试";
-const char* const kClientStop = "停止测试";
-const char* const kRangeText = "请输入一个在 1 和 65535 之间的整数。";
-const char* const kIntegerText = "请输入一个整数。";
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+using CReplies = std::vector<std::string>;
 
-// A listening socket on the loopback interface, held for the test.
-class CLoopbackListener {
-public:
-    explicit CLoopbackListener(int nPort) {
-        m_s = socket(AF_INET, SOCK_STREAM, 0);
-        struct sockaddr_in addr;
-        std::memset(&addr, 0, sizeof(addr));
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<uint16_t>(nPort));
-        m_bOk =
-            bind(m_s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(m_s, 4) == 0;
-    }
-    ~CLoopbackListener() { close(m_s); }
-    bool Ok() const { return m_bOk; }
+const std::string kCaption = "Tachyra - v18.0701";
+const std::string kServerStart = "启动服务";
+const std::string kServerStop = "停止";
+const std::string kClientStart = "开始连接测试";
+const std::string kClientStop = "停止测试";
+const std::string kRangeText = "请输入一个在 1 和 65535 之间的整数。";
+const std::string kIntegerText = "请输入一个整数。";
+const std::string kIdleRecv = "    接收：0.00MB/s";
 
-private:
-    int m_s;
-    bool m_bOk;
-};
+std::string ReadWholeFile(const std::string& strPath) {
+    std::ifstream in(strPath, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteWholeFile(const std::string& strPath, const std::string& strText) {
+    fs::create_directories(fs::path(strPath).parent_path());
+    std::ofstream(strPath, std::ios::binary | std::ios::trunc) << strText;
+}
+
+// The number in "<name>：12.34MB/s"; -1 when there is none.
+double PaneRate(const std::string& strPane) {
+    size_t nColon = strPane.find("：");
+    return nColon == std::string::npos ? -1 : std::strtod(strPane.c_str() + nColon + 3, nullptr);
+}
 
 bool CanConnect(int nPort) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in addr;
-    std::memset(&addr, 0, sizeof(addr));
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(nPort));
-    bool bOk = connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    close(s);
-    return bOk;
+    CRawSocket sock;
+    return sock.Connect(nPort);
 }
+
+// The tachyra program on the display, with its config and data under strRoot and the
+// control channel on descriptor 3.
+class CWindow {
+public:
+    CWindow(CXvfbDisplay& display, std::string strRoot)
+        : m_display(display), m_strRoot(std::move(strRoot)) {}
+    ~CWindow() { WaitExit(0); }
+
+    // Starts it and waits until its window is mapped. nFileSizeLimit > 0: a write past it
+    // fails as on a full disk.
+    bool Launch(std::string& strError, long nFileSizeLimit = 0) {
+        int aPair[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, aPair) != 0) {
+            strError = "socketpair failed";
+            return false;
+        }
+        std::vector<std::string> vecEnv = {"PATH=/usr/local/bin:/usr/bin:/bin",
+                                           "LANG=C.UTF-8",
+                                           "GDK_BACKEND=x11",
+                                           "NO_AT_BRIDGE=1",
+                                           "GTK_A11Y=none",
+                                           "GSETTINGS_BACKEND=memory",
+                                           "TACHYRA_TEST_CONTROL_FD=3",
+                                           "DISPLAY=" + m_display.Name(),
+                                           "XDG_DATA_DIRS=" + m_strRoot +
+                                               "/data:/usr/local/share:/usr/share"};
+        for (std::string str : {"HOME=/home", "XDG_CONFIG_HOME=/config", "XDG_DATA_HOME=/data",
+                                "XDG_CACHE_HOME=/cache", "XDG_RUNTIME_DIR=/run"})
+            vecEnv.push_back(str.insert(str.find('=') + 1, m_strRoot)); // all under the root
+        fs::create_directories(m_strRoot + "/run");
+        fs::permissions(m_strRoot + "/run", fs::perms::owner_all);
+        const std::string strLog = m_strRoot + "/app.log";
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(aPair[1], 3); // the copy is not close-on-exec
+            int fdLog = open(strLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            dup2(open("/dev/null", O_RDONLY), 0);
+            dup2(fdLog, 1);
+            dup2(fdLog, 2);
+            if (nFileSizeLimit > 0) {
+                signal(SIGXFSZ, SIG_IGN); // EFBIG instead of death
+                struct rlimit rl;
+                getrlimit(RLIMIT_FSIZE, &rl);
+                rl.rlim_cur = static_cast<rlim_t>(nFileSizeLimit);
+                setrlimit(RLIMIT_FSIZE, &rl);
+            }
+            std::vector<char*> vecEnvp;
+            for (std::string& str : vecEnv)
+                vecEnvp.push_back(&str[0]);
+            vecEnvp.push_back(nullptr);
+            char* argv[] = {const_cast<char*>(TACHYRA_GTK_APP_PATH), nullptr};
+            execve(TACHYRA_GTK_APP_PATH, argv, vecEnvp.data());
+            _exit(127);
+        }
+        close(aPair[1]);
+        m_fd = aPair[0];
+        m_strPending.clear();
+        if (m_pid > 0 && WaitFor("mapped", "1", 20))
+            return true;
+        strError = "the window did not appear; output:\n" + Output();
+        return false;
+    }
+
+    // One request; the reply without "ok ", unescaped. An "err ..." reply comes back whole.
+    std::string Ask(const std::string& strRequest) {
+        std::string strLine = strRequest + "\n";
+        if (m_fd < 0 || send(m_fd, strLine.data(), strLine.size(), MSG_NOSIGNAL) !=
+                            static_cast<ssize_t>(strLine.size()))
+            return "err lost";
+        const auto tEnd = std::chrono::steady_clock::now() + seconds(10);
+        size_t nEol;
+        while ((nEol = m_strPending.find('\n')) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= tEnd)
+                return "err timeout";
+            struct pollfd pfd = {m_fd, POLLIN, 0};
+            if (poll(&pfd, 1, 100) <= 0)
+                continue;
+            char szBuf[4096];
+            ssize_t n = recv(m_fd, szBuf, sizeof(szBuf), 0);
+            if (n <= 0)
+                return "err lost";
+            m_strPending.append(szBuf, static_cast<size_t>(n));
+        }
+        std::string strReply = m_strPending.substr(0, nEol);
+        m_strPending.erase(0, nEol + 1);
+        if (strReply.compare(0, 2, "ok") != 0)
+            return strReply;
+        std::string strOut;
+        for (size_t i = 3; i < strReply.size(); ++i) {
+            char ch = strReply[i];
+            if (ch == '\\' && i + 1 < strReply.size())
+                ch = strReply[++i] == 'n' ? '\n' : strReply[i] == 't' ? '\t' : strReply[i];
+            strOut += ch;
+        }
+        return strOut;
+    }
+    bool WaitFor(const std::string& strRequest, const std::string& strExpected, int nSeconds = 10) {
+        return WaitUntil([&] { return Ask(strRequest) == strExpected; }, seconds(nSeconds));
+    }
+    // Request, expected reply, request, expected reply, ...
+    void ExpectReplies(const CReplies& vec) {
+        for (size_t i = 0; i + 1 < vec.size(); i += 2)
+            EXPECT_EQ(vec[i + 1], Ask(vec[i])) << vec[i];
+    }
+    // Waits (bounded) for the process to end: its exit code, -1 (still running, then
+    // killed) or -2 (ended by a signal).
+    int WaitExit(int nSeconds = 10) {
+        int nStatus = 0;
+        if (m_pid <= 0)
+            return -1;
+        bool bEnded = WaitUntil([&] { return waitpid(m_pid, &nStatus, WNOHANG) != 0; },
+                                seconds(nSeconds), 20);
+        if (!bEnded) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, &nStatus, 0);
+        }
+        m_pid = -1;
+        close(m_fd);
+        m_fd = -1;
+        return !bEnded ? -1 : WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -2;
+    }
+    bool Running() { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
+
+    // Real X input: keys to the focused window, text typed, a click at a point.
+    bool Key(const std::string& strKeys) {
+        return m_display.Run({"xdotool", "key", "--clearmodifiers", strKeys});
+    }
+    bool Type(const std::string& strText) {
+        return m_display.Run({"xdotool", "type", "--delay", "20", strText});
+    }
+    bool ClickAt(const std::string& strWhere) {
+        int x = 0, y = 0;
+        return std::sscanf(strWhere.c_str(), "%d %d", &x, &y) == 2 &&
+               m_display.Run(
+                   {"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+    }
+    // Gives the window the input focus and waits until GTK reports it active.
+    bool Focus() {
+        std::string strXid = Ask("xid");
+        return WaitUntil([&] {
+            if (Ask("active") == "1")
+                return true;
+            m_display.Run({"xdotool", "windowfocus", strXid});
+            return false;
+        });
+    }
+
+    std::string ConfigHome() const { return m_strRoot + "/config"; }
+    std::string SettingsPath() const { return ConfigHome() + "/tachyra/settings.ini"; }
+    std::string Output() const { return ReadWholeFile(m_strRoot + "/app.log"); }
+
+private:
+    CXvfbDisplay& m_display;
+    std::string m_strRoot;
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    std::string m_strPending;
+};
 
 class GtkWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_strRoot = MakeTempDir();
-        ASSERT_FALSE(m_strRoot.empty());
+        char szTemplate[] = "/tmp/tachyra-gtk-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(szTemplate));
+        m_strRoot = szTemplate;
         std::string strError;
-        ASSERT_TRUE(m_xvfb.Start(strError)) << strError;
-        m_pApp.reset(new CWindowDriver(m_xvfb.Display(), m_strRoot));
+        ASSERT_TRUE(m_display.Start(strError)) << strError;
+        m_pApp.reset(new CWindow(m_display, m_strRoot));
     }
     void TearDown() override {
         if (HasFailure() && m_pApp)
             std::fprintf(stderr, "program output:\n%s\n", m_pApp->Output().c_str());
         m_pApp.reset();
-        m_xvfb.Stop();
-        RemoveTree(m_strRoot);
+        m_display.Stop();
+        std::error_code ec;
+        fs::remove_all(m_strRoot, ec);
     }
-    void Launch(const CAppOptions& options = CAppOptions()) {
+    void Launch(long nFileSizeLimit = 0) {
         std::string strError;
-        ASSERT_TRUE(m_pApp->Launch(strError, options)) << strError;
+        ASSERT_TRUE(m_pApp->Launch(strError, nFileSizeLimit)) << strError;
     }
-    void WriteSettings(const std::string& strText) {
-        mkdir(App().ConfigHome().c_str(), 0700);
-        mkdir((App().ConfigHome() + "/tachyra").c_str(), 0700);
-        WriteWholeFile(App().SettingsPath(), strText);
-    }
-    CWindowDriver& App() { return *m_pApp; }
+    CWindow& App() { return *m_pApp; }
+    std::string Settings() { return ReadWholeFile(App().SettingsPath()); }
 
-    // Waits for exactly one open message box and returns its kind, title and text.
-    std::vector<std::string> WaitForOneBox() {
-        EXPECT_TRUE(App().WaitFor("dialogs", "1")) << "dialogs: " << App().Ask("dialogs");
-        return SplitTabs(App().Ask("dialog 0"));
-    }
-    void AnswerBox() {
+    // Waits for exactly one message box, checks "kind, title, text, modal, visible",
+    // answers it and (unless the answer ends the program) waits until it has gone.
+    void ExpectBox(const std::string& strKind, const std::string& strText, bool bStays = true) {
+        ASSERT_TRUE(App().WaitFor("dialogs", "1")) << "dialogs: " << App().Ask("dialogs");
+        EXPECT_EQ(strKind + "\tTachyra\t" + strText + "\tmodal\tvisible", App().Ask("dialog 0"));
         EXPECT_EQ("", App().Ask("answer 0"));
-        EXPECT_TRUE(App().WaitFor("dialogs", "0"));
+        EXPECT_TRUE(!bStays || App().WaitFor("dialogs", "0"));
+    }
+    void Click(int nId) { ASSERT_EQ("clicked", App().Ask("click " + std::to_string(nId))); }
+    void SetText(int nId, const std::string& strText) {
+        ASSERT_EQ("", App().Ask("settext " + std::to_string(nId) + " " + strText));
     }
     void StartServerOn(int nPort) {
-        ASSERT_EQ("", App().Ask("settext 1001 " + std::to_string(nPort)));
-        ASSERT_EQ("clicked", App().Ask("click 1000"));
+        SetText(1001, std::to_string(nPort));
+        Click(1000);
         ASSERT_TRUE(App().WaitFor("text 1000", kServerStop));
-        ASSERT_TRUE(CWindowDriver::WaitUntil([&] { return CanConnect(nPort); }));
+        ASSERT_TRUE(WaitUntil([&] { return CanConnect(nPort); }));
+    }
+    // Closes with the close command and expects exit code 1 and these settings.
+    void CloseAndExpectSettings(const std::string& strSettings) {
+        ASSERT_EQ("", App().Ask("close"));
+        EXPECT_EQ(1, App().WaitExit());
+        EXPECT_EQ(strSettings, Settings());
     }
 
-    CXvfb m_xvfb;
+    CXvfbDisplay m_display;
     std::string m_strRoot;
-    std::unique_ptr<CWindowDriver> m_pApp;
+    std::unique_ptr<CWindow> m_pApp;
 };
 
 } // namespace
 
 TEST_F(GtkWindow, FirstRunShowsTheDefaults) {
     Launch();
-    EXPECT_EQ(kCaption, App().Ask("caption"));
-    EXPECT_EQ("10001", App().Ask("text 1001"));
-    EXPECT_EQ("127.0.0.1", App().Ask("text 1003"));
-    EXPECT_EQ("10001", App().Ask("text 1004"));
-    EXPECT_EQ("下载", App().Ask("text 1007"));
-    // The sorted list: "上传" before "下载".
-    EXPECT_EQ("1\t上传\t下载", App().Ask("combo 1007"));
-    EXPECT_EQ(kServerStart, App().Ask("text 1000"));
-    EXPECT_EQ(kClientStart, App().Ask("text 1002"));
-    EXPECT_EQ("使用JS.WebSocket测试", App().Ask("text 1008"));
-    EXPECT_EQ("0", App().Ask("enabled 1008"));
-    EXPECT_EQ("1", App().Ask("enabled 1000"));
-    EXPECT_EQ("1", App().Ask("enabled 1001"));
-    EXPECT_EQ("2 visible", App().Ask("panes"));
-    EXPECT_EQ("    接收：0.00MB/s", App().Ask("pane 0"));
-    EXPECT_EQ("发送：0.00MB/s", App().Ask("pane 1"));
-    EXPECT_EQ("0 180", App().Ask("panegeometry 0"));
-    EXPECT_EQ("", App().Ask("panetip 0"));
-    EXPECT_EQ("", App().Ask("panetip 1"));
-    EXPECT_EQ("1000 1001 1002 1003 1004 1007 1008", App().Ask("taborder"));
-    EXPECT_EQ("1000", App().Ask("focus"));
-    EXPECT_EQ("访问官网...", App().Ask("menu"));
-    EXPECT_EQ("最小化\t关闭\t-\t访问官网...", App().Ask("contextmenu"));
-    EXPECT_EQ("0", App().Ask("dialogs"));
-    // The window icon, drawn from the same SVG as the Windows icon.
-    EXPECT_EQ("16 32 48 64 128", App().Ask("icons"));
+    // The list is sorted: "上传" before "下载". The icons are drawn from the Windows icon's SVG.
+    App().ExpectReplies({"caption",        kCaption,
+                         "text 1001",      "10001",
+                         "text 1003",      "127.0.0.1",
+                         "text 1004",      "10001",
+                         "text 1007",      "下载",
+                         "combo 1007",     "1\t上传\t下载",
+                         "text 1000",      kServerStart,
+                         "text 1002",      kClientStart,
+                         "text 1008",      "使用JS.WebSocket测试",
+                         "enabled 1008",   "0",
+                         "enabled 1000",   "1",
+                         "enabled 1001",   "1",
+                         "panes",          "2 visible",
+                         "pane 0",         kIdleRecv,
+                         "pane 1",         "发送：0.00MB/s",
+                         "panegeometry 0", "0 180",
+                         "panetip 0",      "",
+                         "panetip 1",      "",
+                         "taborder",       "1000 1001 1002 1003 1004 1007 1008",
+                         "focus",          "1000",
+                         "menu",           "访问官网...",
+                         "contextmenu",    "最小化\t关闭\t-\t访问官网...",
+                         "dialogs",        "0",
+                         "icons",          "16 32 48 64 128"});
     // The half-second status timer runs.
-    EXPECT_TRUE(CWindowDriver::WaitUntil([&] { return std::stoi(App().Ask("timer")) >= 2; }));
-    // Starting and stopping nothing writes no settings.
-    EXPECT_EQ("", ReadWholeFile(App().SettingsPath()));
+    EXPECT_TRUE(WaitUntil([&] { return std::atoi(App().Ask("timer").c_str()) >= 2; }));
+    EXPECT_EQ("", Settings()); // nothing is written before the close
 }
 
-TEST_F(GtkWindow, ServerStartsAndStops) {
+TEST_F(GtkWindow, ServerStartsStopsAndRestarts) {
     Launch();
     const int nPort = ClosedLoopbackPort();
     StartServerOn(nPort);
@@ -154,17 +313,14 @@ TEST_F(GtkWindow, ServerStartsAndStops) {
     EXPECT_TRUE(App().WaitFor("enabled 1001", "0"));
     EXPECT_TRUE(App().WaitFor("enabled 1008", "1"));
     EXPECT_EQ("1", App().Ask("enabled 1000"));
-
-    ASSERT_EQ("clicked", App().Ask("click 1000"));
+    Click(1000);
     ASSERT_TRUE(App().WaitFor("text 1000", kServerStart));
     EXPECT_TRUE(App().WaitFor("enabled 1000", "1"));
-    EXPECT_EQ("1", App().Ask("enabled 1001"));
-    EXPECT_EQ("0", App().Ask("enabled 1008"));
+    App().ExpectReplies({"enabled 1001", "1", "enabled 1008", "0"});
     EXPECT_FALSE(CanConnect(nPort));
-    // A prompt restart on the same port works.
-    StartServerOn(nPort);
+    StartServerOn(nPort); // a prompt restart on the same port works
     EXPECT_EQ("0", App().Ask("dialogs"));
-    EXPECT_EQ("", ReadWholeFile(App().SettingsPath()));
+    EXPECT_EQ("", Settings());
 }
 
 TEST_F(GtkWindow, StoppingWhileAPeerStreamsShowsStoppingFirst) {
@@ -172,142 +328,94 @@ TEST_F(GtkWindow, StoppingWhileAPeerStreamsShowsStoppingFirst) {
     const int nPort = ClosedLoopbackPort();
     StartServerOn(nPort);
     // A second process downloads from the server until the server cuts it.
-    pid_t pidClient = fork();
-    if (pidClient == 0) {
-        std::string strPort = std::to_string(nPort);
-        int fdNull = open("/dev/null", O_RDWR);
-        dup2(fdNull, 1);
-        dup2(fdNull, 2);
-        execl(TACHYRA_CLI_PATH, TACHYRA_CLI_PATH, "-c", "127.0.0.1", "-p", strPort.c_str(), "-t",
-              "0", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ASSERT_GT(pidClient, 0);
-    EXPECT_TRUE(CWindowDriver::WaitUntil([&] { return PaneRate(App().Ask("pane 1")) > 0; }, 15))
+    CChildProcess peer;
+    ASSERT_TRUE(peer.Start({CliPath(), "-c", "127.0.0.1", "-p", std::to_string(nPort), "-t", "0"},
+                           {}, false));
+    EXPECT_TRUE(WaitUntil([&] { return PaneRate(App().Ask("pane 1")) > 0; }, seconds(15)))
         << App().Ask("pane 1");
     ASSERT_EQ("", App().Ask("watch 1000"));
-    ASSERT_EQ("clicked", App().Ask("click 1000"));
+    Click(1000);
     EXPECT_TRUE(App().WaitFor("text 1000", kServerStart));
     EXPECT_TRUE(App().WaitFor("enabled 1000", "1"));
     EXPECT_EQ("disabled\t正在停止\t启动服务\tenabled", App().Ask("history 1000"));
-    // The peer has been cut and ends by itself.
-    int nStatus = 0;
-    bool bEnded = CWindowDriver::WaitUntil(
-        [&] { return waitpid(pidClient, &nStatus, WNOHANG) == pidClient; }, 10);
-    if (!bEnded) {
-        kill(pidClient, SIGKILL);
-        waitpid(pidClient, &nStatus, 0);
-    }
-    EXPECT_TRUE(bEnded);
+    EXPECT_NE(-1, peer.Wait(seconds(10))); // cut, it ends by itself
 }
 
 TEST_F(GtkWindow, RealMouseClickStartsTheServer) {
     Launch();
     const int nPort = ClosedLoopbackPort();
-    ASSERT_EQ("", App().Ask("settext 1001 " + std::to_string(nPort)));
-    std::vector<std::string> vecGeo;
-    std::string strGeo = App().Ask("geometry 1000");
-    int x = 0, y = 0, cx = 0, cy = 0;
-    ASSERT_EQ(4, std::sscanf(strGeo.c_str(), "%d %d %d %d", &x, &y, &cx, &cy)) << strGeo;
-    ASSERT_TRUE(App().ClickAt(x, y));
+    SetText(1001, std::to_string(nPort));
+    ASSERT_TRUE(App().ClickAt(App().Ask("geometry 1000"))); // the button's centre
     ASSERT_TRUE(App().WaitFor("text 1000", kServerStop));
-    EXPECT_TRUE(CWindowDriver::WaitUntil([&] { return CanConnect(nPort); }));
+    EXPECT_TRUE(WaitUntil([&] { return CanConnect(nPort); }));
 }
 
 TEST_F(GtkWindow, ClientTestAgainstItselfFillsBothPanes) {
     Launch();
     const int nPort = ClosedLoopbackPort();
     StartServerOn(nPort);
-    ASSERT_EQ("", App().Ask("settext 1004 " + std::to_string(nPort)));
-    ASSERT_EQ("clicked", App().Ask("click 1002"));
+    SetText(1004, std::to_string(nPort));
+    Click(1002);
     ASSERT_TRUE(App().WaitFor("text 1002", kClientStop));
-    EXPECT_TRUE(CWindowDriver::WaitUntil(
-        [&] { return PaneRate(App().Ask("pane 0")) > 0 && PaneRate(App().Ask("pane 1")) > 0; }, 15))
+    EXPECT_TRUE(WaitUntil(
+        [&] { return PaneRate(App().Ask("pane 0")) > 0 && PaneRate(App().Ask("pane 1")) > 0; },
+        seconds(15)))
         << App().Ask("pane 0") << " / " << App().Ask("pane 1");
     EXPECT_EQ(0u, App().Ask("pane 0").find("    接收："));
     EXPECT_EQ(0u, App().Ask("pane 1").find("发送："));
-
     // The screenshot of the running test is kept with the build as an artifact.
     const std::string strShot = std::string(TACHYRA_ARTIFACT_DIR) + "/gtk-window-running.png";
-    EXPECT_TRUE(App().Screenshot(strShot));
+    EXPECT_TRUE(m_display.Screenshot(strShot));
     EXPECT_GT(ReadWholeFile(strShot).size(), 1000u);
 
-    ASSERT_EQ("clicked", App().Ask("click 1002"));
+    Click(1002);
     ASSERT_TRUE(App().WaitFor("text 1002", kClientStart));
     EXPECT_TRUE(App().WaitFor("enabled 1002", "1"));
     // The box of a failed test would have come before the caption went back.
-    EXPECT_EQ("0", App().Ask("dialogs"));
-    EXPECT_EQ(kServerStop, App().Ask("text 1000"));
+    App().ExpectReplies({"dialogs", "0", "text 1000", kServerStop});
 }
 
 TEST_F(GtkWindow, RefusedConnectionShowsOneErrorBox) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    ASSERT_EQ("", App().Ask("settext 1004 " + std::to_string(nPort)));
-    ASSERT_EQ("clicked", App().Ask("click 1002"));
-    std::vector<std::string> vecBox = WaitForOneBox();
-    ASSERT_EQ(5u, vecBox.size());
-    EXPECT_EQ("error", vecBox[0]);
-    EXPECT_EQ("Tachyra", vecBox[1]);
-    EXPECT_EQ("(111)：Connection refused", vecBox[2]);
-    EXPECT_EQ("modal", vecBox[3]);
-    // All ten sessions have failed by now, and still only one box is up.
-    EXPECT_EQ("1", App().Ask("dialogs"));
-    AnswerBox();
+    SetText(1004, std::to_string(ClosedLoopbackPort()));
+    Click(1002);
+    ExpectBox("error", "(111)：Connection refused");
     EXPECT_TRUE(App().WaitFor("text 1002", kClientStart));
-    EXPECT_TRUE(App().WaitFor("enabled 1002", "1"));
-    EXPECT_TRUE(App().WaitFor("enabled 1003", "1"));
-    EXPECT_TRUE(App().WaitFor("enabled 1004", "1"));
-    EXPECT_EQ("0", App().Ask("dialogs"));
+    for (const char* pszId : {"1002", "1003", "1004"})
+        EXPECT_TRUE(App().WaitFor(std::string("enabled ") + pszId, "1")) << pszId;
+    EXPECT_EQ("0", App().Ask("dialogs")); // all ten sessions failed, and one box came
 }
 
 TEST_F(GtkWindow, InvalidEntriesShowTheValidationMessages) {
     Launch();
-    ASSERT_EQ("", App().Ask("settext 1004 65536"));
-    ASSERT_EQ("clicked", App().Ask("click 1000"));
-    std::vector<std::string> vecBox = WaitForOneBox();
-    ASSERT_EQ(5u, vecBox.size());
-    EXPECT_EQ("warning", vecBox[0]);
-    EXPECT_EQ("Tachyra", vecBox[1]);
-    EXPECT_EQ(kRangeText, vecBox[2]);
-    AnswerBox();
-    EXPECT_EQ("1004", App().Ask("focus"));
-    EXPECT_EQ(kServerStart, App().Ask("text 1000"));
-    EXPECT_EQ("1", App().Ask("enabled 1001"));
-
-    ASSERT_EQ("", App().Ask("settext 1004 abc"));
-    ASSERT_EQ("clicked", App().Ask("click 1002"));
-    vecBox = WaitForOneBox();
-    ASSERT_EQ(5u, vecBox.size());
-    EXPECT_EQ("plain", vecBox[0]);
-    EXPECT_EQ(kIntegerText, vecBox[2]);
-    AnswerBox();
-    EXPECT_EQ("1004", App().Ask("focus"));
-    EXPECT_EQ(kClientStart, App().Ask("text 1002"));
-
-    // The listen port box is checked first.
-    ASSERT_EQ("", App().Ask("settext 1004 10001"));
-    ASSERT_EQ("", App().Ask("settext 1001 0"));
-    ASSERT_EQ("clicked", App().Ask("click 1002"));
-    vecBox = WaitForOneBox();
-    ASSERT_EQ(5u, vecBox.size());
-    EXPECT_EQ(kRangeText, vecBox[2]);
-    AnswerBox();
-    EXPECT_EQ("1001", App().Ask("focus"));
+    // Each bad value: its box, the focus on its entry, and nothing started.
+    const struct {
+        int nEntry;
+        const char* pszValue;
+        int nButton;
+        const char* pszKind;
+        std::string strText;
+    } aCases[] = {{1004, "65536", 1000, "warning", kRangeText},
+                  {1004, "abc", 1002, "plain", kIntegerText},
+                  {1001, "0", 1002, "warning", kRangeText}}; // the client checks it too
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszValue);
+        SetText(1004, "10001");
+        SetText(c.nEntry, c.pszValue);
+        Click(c.nButton);
+        ExpectBox(c.pszKind, c.strText);
+        EXPECT_EQ(std::to_string(c.nEntry), App().Ask("focus"));
+        App().ExpectReplies(
+            {"text 1000", kServerStart, "text 1002", kClientStart, "enabled 1001", "1"});
+    }
 }
 
 TEST_F(GtkWindow, ListenPortInUseShowsTheBindError) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    CLoopbackListener busy(nPort);
-    ASSERT_TRUE(busy.Ok());
-    ASSERT_EQ("", App().Ask("settext 1001 " + std::to_string(nPort)));
-    ASSERT_EQ("clicked", App().Ask("click 1000"));
-    std::vector<std::string> vecBox = WaitForOneBox();
-    ASSERT_EQ(5u, vecBox.size());
-    EXPECT_EQ("Tachyra", vecBox[1]);
-    EXPECT_EQ("(98)：Address already in use", vecBox[2]);
-    AnswerBox();
+    CLoopbackPort busy(true);
+    SetText(1001, std::to_string(busy.Port()));
+    Click(1000);
+    ExpectBox("plain", "(98)：Address already in use");
     EXPECT_TRUE(App().WaitFor("text 1000", kServerStart));
     EXPECT_TRUE(App().WaitFor("enabled 1001", "1"));
     EXPECT_TRUE(App().WaitFor("enabled 1008", "0"));
@@ -316,130 +424,92 @@ TEST_F(GtkWindow, ListenPortInUseShowsTheBindError) {
 TEST_F(GtkWindow, CloseWhileEverythingRunsSavesAndExitsWithOne) {
     Launch();
     const int nPort = ClosedLoopbackPort();
+    const std::string strPort = std::to_string(nPort);
     StartServerOn(nPort);
-    ASSERT_EQ("", App().Ask("settext 1004 " + std::to_string(nPort)));
-    ASSERT_EQ("", App().Ask("settext 1003 localhost"));
-    ASSERT_EQ("clicked", App().Ask("click 1002"));
+    SetText(1004, strPort);
+    SetText(1003, "localhost");
+    Click(1002);
     ASSERT_TRUE(App().WaitFor("text 1002", kClientStop));
     ASSERT_EQ("", App().Ask("select 1007 0")); // 上传, for the next start
     // A real click on the title bar's close button.
-    std::string strAt = App().Ask("closebutton");
-    int x = 0, y = 0;
-    ASSERT_EQ(2, std::sscanf(strAt.c_str(), "%d %d", &x, &y)) << strAt;
-    ASSERT_TRUE(App().ClickAt(x, y));
+    ASSERT_TRUE(App().ClickAt(App().Ask("closebutton")));
     EXPECT_EQ(1, App().WaitExit(15));
-    const std::string strPort = std::to_string(nPort);
     EXPECT_EQ("[Kestrun]\nm_nListenPort=" + strPort + "\nm_nServerPort=" + strPort +
                   "\nm_strServerAddr=\"localhost\"\nm_strType=\"上传\"\n",
-              ReadWholeFile(App().SettingsPath()));
-
-    // The next start shows what was saved.
-    Launch();
-    EXPECT_EQ(strPort, App().Ask("text 1001"));
-    EXPECT_EQ("localhost", App().Ask("text 1003"));
-    EXPECT_EQ("0\t上传\t下载", App().Ask("combo 1007"));
+              Settings());
+    Launch(); // the next start shows what was saved
+    App().ExpectReplies(
+        {"text 1001", strPort, "text 1003", "localhost", "combo 1007", "0\t上传\t下载"});
 }
 
 TEST_F(GtkWindow, CloseWithAnOutOfRangePortShowsTheMessageAndSavesIt) {
     Launch();
-    ASSERT_EQ("", App().Ask("settext 1001 70000"));
+    SetText(1001, "70000");
     ASSERT_EQ("", App().Ask("close"));
-    std::vector<std::string> vecBox = WaitForOneBox();
-    ASSERT_EQ(5u, vecBox.size());
-    EXPECT_EQ(kRangeText, vecBox[2]);
+    ASSERT_TRUE(App().WaitFor("dialogs", "1"));
     EXPECT_TRUE(App().Running());
     // Once the box is answered the close goes on and the process ends.
-    EXPECT_EQ("", App().Ask("answer 0"));
+    ExpectBox("warning", kRangeText, false);
     EXPECT_EQ(1, App().WaitExit());
-    EXPECT_NE(std::string::npos, ReadWholeFile(App().SettingsPath()).find("m_nListenPort=70000\n"));
+    EXPECT_NE(std::string::npos, Settings().find("m_nListenPort=70000\n"));
     Launch();
     EXPECT_EQ("70000", App().Ask("text 1001"));
 }
 
-TEST_F(GtkWindow, StoredTypeSelectsByPrefix) {
-    WriteSettings("[Kestrun]\nm_strType=\"下\"\n");
+TEST_F(GtkWindow, StoredTypeSelectsByPrefixOrNothingAndThenTestsUpload) {
+    WriteWholeFile(App().SettingsPath(), "[Kestrun]\nm_strType=\"下\"\n");
     Launch();
-    EXPECT_EQ("1\t上传\t下载", App().Ask("combo 1007"));
-    EXPECT_EQ("下载", App().Ask("text 1007"));
-}
+    App().ExpectReplies({"combo 1007", "1\t上传\t下载", "text 1007", "下载"});
+    ASSERT_EQ("", App().Ask("close"));
+    ASSERT_EQ(1, App().WaitExit());
 
-TEST_F(GtkWindow, UnmatchedStoredTypeSelectsNothingAndTestsUpload) {
-    // The peer is a second process: tachyra-cli's server on a loopback port.
-    const int nPort = ClosedLoopbackPort();
-    WriteSettings("[Kestrun]\nm_nServerPort=" + std::to_string(nPort) + "\nm_strType=\"xyz\"\n");
-    pid_t pidServer = fork();
-    if (pidServer == 0) {
-        std::string strPort = std::to_string(nPort);
-        int fdNull = open("/dev/null", O_RDWR);
-        dup2(fdNull, 1);
-        dup2(fdNull, 2);
-        execl(TACHYRA_CLI_PATH, TACHYRA_CLI_PATH, "-s", "-B", "127.0.0.1", "-p", strPort.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ASSERT_GT(pidServer, 0);
-    struct CReap {
-        pid_t pid;
-        ~CReap() {
-            kill(pid, SIGTERM);
-            int n = 0;
-            if (!CWindowDriver::WaitUntil([&] { return waitpid(pid, &n, WNOHANG) == pid; }, 5)) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &n, 0);
-            }
-        }
-    } reap{pidServer};
-    ASSERT_TRUE(CWindowDriver::WaitUntil([&] { return CanConnect(nPort); }));
-
+    // No item begins with "xyz": nothing is selected, and a test uploads, so this
+    // process only sends to tachyra-cli's server.
+    CChildProcess server;
+    const int nPort = StartCliServer(server);
+    ASSERT_NE(0, nPort);
+    WriteWholeFile(App().SettingsPath(),
+                   "[Kestrun]\nm_nServerPort=" + std::to_string(nPort) + "\nm_strType=\"xyz\"\n");
     Launch();
-    EXPECT_EQ("-1\t上传\t下载", App().Ask("combo 1007"));
-    EXPECT_EQ("", App().Ask("text 1007"));
-    ASSERT_EQ("clicked", App().Ask("click 1002"));
+    App().ExpectReplies({"combo 1007", "-1\t上传\t下载", "text 1007", ""});
+    Click(1002);
     ASSERT_TRUE(App().WaitFor("text 1002", kClientStop));
-    // Upload: this process only sends.
     std::string strRecv, strSend;
-    EXPECT_TRUE(CWindowDriver::WaitUntil(
+    EXPECT_TRUE(WaitUntil(
         [&] {
             strRecv = App().Ask("pane 0");
             strSend = App().Ask("pane 1");
             return PaneRate(strSend) > 0;
         },
-        15))
+        seconds(15)))
         << strSend;
-    EXPECT_EQ("    接收：0.00MB/s", strRecv);
-    ASSERT_EQ("clicked", App().Ask("click 1002"));
+    EXPECT_EQ(kIdleRecv, strRecv);
+    Click(1002);
     EXPECT_TRUE(App().WaitFor("text 1002", kClientStart));
 }
 
 TEST_F(GtkWindow, EscAndEnterDoNothing) {
     Launch();
-    ASSERT_TRUE(App().FocusWindow());
+    ASSERT_TRUE(App().Focus());
+    // In an entry, then on the focused server button (Enter must not press it). Keys
+    // arrive in order: once the last one has shown its effect, those before were handled.
     ASSERT_EQ("", App().Ask("grabfocus 1003"));
-    ASSERT_TRUE(App().Key("Escape"));
-    ASSERT_TRUE(App().Key("Return"));
-    ASSERT_TRUE(App().Key("KP_Enter"));
-    // Keys arrive in order: once "x" shows, the three keys before it were handled.
-    ASSERT_TRUE(App().Key("End"));
-    ASSERT_TRUE(App().TypeText("x"));
+    for (const char* pszKey : {"Escape", "Return", "KP_Enter", "End"})
+        ASSERT_TRUE(App().Key(pszKey));
+    ASSERT_TRUE(App().Type("x"));
     ASSERT_TRUE(App().WaitFor("text 1003", "127.0.0.1x"));
-    EXPECT_EQ("1", App().Ask("mapped"));
-    EXPECT_EQ("0", App().Ask("dialogs"));
-
-    // Enter on the focused server button does not press it.
     ASSERT_EQ("", App().Ask("grabfocus 1000"));
-    ASSERT_TRUE(App().Key("Return"));
-    ASSERT_TRUE(App().Key("Escape"));
-    ASSERT_TRUE(App().Key("Tab"));
+    for (const char* pszKey : {"Return", "Escape", "Tab"})
+        ASSERT_TRUE(App().Key(pszKey));
     ASSERT_TRUE(App().WaitFor("focus", "1001"));
-    EXPECT_EQ(kServerStart, App().Ask("text 1000"));
-    EXPECT_EQ("1", App().Ask("mapped"));
+    App().ExpectReplies({"text 1000", kServerStart, "mapped", "1", "dialogs", "0"});
     EXPECT_TRUE(App().Running());
-    EXPECT_EQ("", ReadWholeFile(App().SettingsPath()));
+    EXPECT_EQ("", Settings());
 }
 
 TEST_F(GtkWindow, TabFollowsTheTemplateOrderAndCtrlASelectsAll) {
     Launch();
-    ASSERT_TRUE(App().FocusWindow());
+    ASSERT_TRUE(App().Focus());
     ASSERT_EQ("1000", App().Ask("focus"));
     for (const char* pszNext : {"1001", "1002", "1003", "1004", "1007"}) {
         ASSERT_TRUE(App().Key("Tab"));
@@ -452,7 +522,7 @@ TEST_F(GtkWindow, TabFollowsTheTemplateOrderAndCtrlASelectsAll) {
     EXPECT_TRUE(App().WaitFor("selection 1003", "0 9"));
     // Ctrl+Shift+A is not ours: the entry's own binding clears the selection.
     ASSERT_TRUE(App().Key("ctrl+shift+a"));
-    EXPECT_TRUE(CWindowDriver::WaitUntil([&] {
+    EXPECT_TRUE(WaitUntil([&] {
         int nStart = -1, nEnd = -2;
         return std::sscanf(App().Ask("selection 1003").c_str(), "%d %d", &nStart, &nEnd) == 2 &&
                nStart == nEnd;
@@ -460,53 +530,37 @@ TEST_F(GtkWindow, TabFollowsTheTemplateOrderAndCtrlASelectsAll) {
 }
 
 TEST_F(GtkWindow, DamagedSettingsGiveDefaultsAndAreReplacedOnClose) {
-    WriteSettings(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR garbage [Kestrun]\n", 33));
+    WriteWholeFile(App().SettingsPath(),
+                   std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR garbage [Kestrun]\n", 33));
     Launch();
-    EXPECT_EQ("10001", App().Ask("text 1001"));
-    EXPECT_EQ("127.0.0.1", App().Ask("text 1003"));
-    EXPECT_EQ("10001", App().Ask("text 1004"));
-    EXPECT_EQ("下载", App().Ask("text 1007"));
-    ASSERT_EQ("", App().Ask("close"));
-    EXPECT_EQ(1, App().WaitExit());
-    EXPECT_EQ("[Kestrun]\nm_nListenPort=10001\nm_nServerPort=10001\n"
-              "m_strServerAddr=\"127.0.0.1\"\nm_strType=\"下载\"\n",
-              ReadWholeFile(App().SettingsPath()));
+    App().ExpectReplies({"text 1001", "10001", "text 1003", "127.0.0.1", "text 1004", "10001",
+                         "text 1007", "下载"});
+    CloseAndExpectSettings("[Kestrun]\nm_nListenPort=10001\nm_nServerPort=10001\n"
+                           "m_strServerAddr=\"127.0.0.1\"\nm_strType=\"下载\"\n");
 }
 
 TEST_F(GtkWindow, UnwritableSettingsLeaveTheOldFileIntact) {
     const std::string strOld = "[Kestrun]\nm_nListenPort=4321\nm_nServerPort=4322\n"
                                "m_strServerAddr=\"10.1.2.3\"\nm_strType=\"上传\"\n";
-    WriteSettings(strOld);
-    CAppOptions options;
-    options.nFileSizeLimit = 16; // every settings write fails as on a full disk
-    Launch(options);
-    EXPECT_EQ("4321", App().Ask("text 1001"));
-    EXPECT_EQ("上传", App().Ask("text 1007"));
-    ASSERT_EQ("", App().Ask("settext 1001 5555"));
-    ASSERT_EQ("", App().Ask("close"));
-    EXPECT_EQ(1, App().WaitExit());
-    EXPECT_EQ(strOld, ReadWholeFile(App().SettingsPath()));
+    WriteWholeFile(App().SettingsPath(), strOld);
+    Launch(16); // every settings write fails as on a full disk
+    App().ExpectReplies({"text 1001", "4321", "text 1007", "上传"});
+    SetText(1001, "5555");
+    CloseAndExpectSettings(strOld);
     // No temporary file is left beside it.
     std::string strList;
-    DIR* pDir = opendir((App().ConfigHome() + "/tachyra").c_str());
-    ASSERT_NE(nullptr, pDir);
-    while (struct dirent* pEnt = readdir(pDir)) {
-        if (pEnt->d_name[0] != '.')
-            strList += std::string(pEnt->d_name) + ";";
-    }
-    closedir(pDir);
+    for (const auto& entry : fs::directory_iterator(App().ConfigHome() + "/tachyra"))
+        strList += entry.path().filename().string() + ";";
     EXPECT_EQ("settings.ini;", strList);
 }
 
 TEST_F(GtkWindow, WebTestButtonAndMenuOpenTheirAddresses) {
     // A default handler for web addresses that only writes down what it was given.
-    const std::string strData = m_strRoot + "/data/applications";
-    ASSERT_EQ(0, system(("mkdir -p '" + strData + "' '" + App().ConfigHome() + "'").c_str()));
     const std::string strOpened = m_strRoot + "/opened.txt";
     const std::string strScript = m_strRoot + "/opener.sh";
     WriteWholeFile(strScript, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + strOpened + "'\n");
-    chmod(strScript.c_str(), 0755);
-    WriteWholeFile(strData + "/test-opener.desktop",
+    fs::permissions(strScript, fs::perms::owner_all);
+    WriteWholeFile(m_strRoot + "/data/applications/test-opener.desktop",
                    "[Desktop Entry]\nType=Application\nName=Opener\nExec=" + strScript +
                        " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n");
     WriteWholeFile(App().ConfigHome() + "/mimeapps.list",
@@ -515,19 +569,14 @@ TEST_F(GtkWindow, WebTestButtonAndMenuOpenTheirAddresses) {
     Launch();
     const int nPort = ClosedLoopbackPort();
     StartServerOn(nPort);
-    ASSERT_EQ("clicked", App().Ask("click 1008"));
-    const std::string strPage = "http://127.0.0.1:" + std::to_string(nPort) + "/\n";
-    EXPECT_TRUE(CWindowDriver::WaitUntil([&] { return ReadWholeFile(strOpened) == strPage; }))
-        << ReadWholeFile(strOpened);
-    ASSERT_EQ("", App().Ask("activate 访问官网..."));
-    EXPECT_TRUE(CWindowDriver::WaitUntil([&] {
-        return ReadWholeFile(strOpened) == strPage + "https://tachyra.example.org/\n";
-    })) << ReadWholeFile(strOpened);
-    ASSERT_EQ("", App().Ask("contextactivate 访问官网..."));
-    EXPECT_TRUE(CWindowDriver::WaitUntil([&] {
-        return ReadWholeFile(strOpened) ==
-               strPage + "https://tachyra.example.org/\nhttps://tachyra.example.org/\n";
-    })) << ReadWholeFile(strOpened);
+    std::string strWant = "http://127.0.0.1:" + std::to_string(nPort) + "/\n";
+    for (const char* pszRequest :
+         {"click 1008", "activate 访问官网...", "contextactivate 访问官网..."}) {
+        ASSERT_NE(0u, App().Ask(pszRequest).find("err")) << pszRequest;
+        EXPECT_TRUE(WaitUntil([&] { return ReadWholeFile(strOpened) == strWant; }))
+            << pszRequest << ": " << ReadWholeFile(strOpened);
+        strWant += "https://tachyra.example.org/\n";
+    }
     EXPECT_EQ("0", App().Ask("dialogs"));
     EXPECT_TRUE(App().Running());
 }
@@ -535,53 +584,15 @@ TEST_F(GtkWindow, WebTestButtonAndMenuOpenTheirAddresses) {
 TEST(HeadlessFallback, WithoutADisplayItSaysSoAndRunsTheServer) {
     // The fallback listens on port 10001 of every interface, so it runs in a network
     // namespace of its own, where no interface but its own loopback exists.
-    int aPipe[2];
-    ASSERT_EQ(0, pipe(aPipe));
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(aPipe[0]);
-        if (unshare(CLONE_NEWNET) != 0)
-            _exit(77);
-        dup2(aPipe[1], 1);
-        int fdNull = open("/dev/null", O_RDWR);
-        dup2(fdNull, 0);
-        dup2(fdNull, 2);
-        char szPath[] = "PATH=/usr/bin:/bin";
-        char szLang[] = "LANG=C.UTF-8";
-        char* envp[] = {szPath, szLang, nullptr};
-        char* argv[] = {const_cast<char*>(TACHYRA_GTK_APP_PATH), nullptr};
-        execve(TACHYRA_GTK_APP_PATH, argv, envp);
-        _exit(127);
-    }
-    close(aPipe[1]);
-    ASSERT_GT(pid, 0);
-    std::string strOut;
-    bool bListening = CWindowDriver::WaitUntil([&] {
-        struct pollfd pfd = {aPipe[0], POLLIN, 0};
-        if (poll(&pfd, 1, 0) > 0) {
-            char szBuf[512];
-            ssize_t n = read(aPipe[0], szBuf, sizeof(szBuf));
-            if (n > 0)
-                strOut.append(szBuf, static_cast<size_t>(n));
-        }
-        return strOut.find("listening on port 10001\n") != std::string::npos;
-    });
-    int nStatus = 0;
-    if (!bListening && waitpid(pid, &nStatus, WNOHANG) == pid && WIFEXITED(nStatus) &&
-        WEXITSTATUS(nStatus) == 77) {
-        close(aPipe[0]);
-        GTEST_SKIP() << "no network namespace can be made here";
-    }
-    kill(pid, SIGINT);
-    bool bEnded =
-        CWindowDriver::WaitUntil([&] { return waitpid(pid, &nStatus, WNOHANG) == pid; }, 10);
-    if (!bEnded) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &nStatus, 0);
-    }
-    close(aPipe[0]);
-    EXPECT_TRUE(bListening) << strOut;
-    EXPECT_EQ(0u, strOut.find("No display found: starting the headless test server")) << strOut;
-    EXPECT_TRUE(bEnded);
-    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << nStatus;
+    CChildProcess app;
+    ASSERT_TRUE(app.Start({"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "unshare",
+                           "-n", TACHYRA_GTK_APP_PATH}));
+    const bool bListening = !app.WaitForLine("listening on port 10001", seconds(10)).empty();
+    if (!bListening && app.Stderr().find("unshare") != std::string::npos)
+        GTEST_SKIP() << "no network namespace can be made here: " << app.Stderr();
+    app.Signal(SIGINT);
+    EXPECT_EQ(0, app.Wait(seconds(10)));
+    EXPECT_TRUE(bListening) << app.Stdout();
+    EXPECT_EQ(0u, app.Stdout().find("No display found: starting the headless test server"))
+        << app.Stdout();
 }

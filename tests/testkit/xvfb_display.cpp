@@ -1,0 +1,47 @@
+#include "testkit/xvfb_display.h"
+
+#include <csignal>
+#include <thread>
+
+bool WaitUntil(const std::function<bool()>& fnDone, std::chrono::milliseconds timeout,
+               int nStepMs) {
+    auto tEnd = std::chrono::steady_clock::now() + timeout;
+    while (!fnDone()) {
+        if (std::chrono::steady_clock::now() >= tEnd)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(nStepMs));
+    }
+    return true;
+}
+
+bool CXvfbDisplay::Start(std::string& strError) {
+    // -displayfd 1: the display number arrives on stdout once clients can connect; the
+    // server's own chatter on stderr is dropped so that no unread pipe can stall it.
+    if (!m_xvfb.Start({"/bin/sh", "-c",
+                       "exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp -noreset "
+                       "2>/dev/null"})) {
+        strError = "cannot start /bin/sh";
+        return false;
+    }
+    std::string strLine = m_xvfb.WaitForLine("", std::chrono::seconds(20));
+    if (strLine.empty()) {
+        strError = "Xvfb did not start (is the xvfb package installed?)";
+        Stop();
+        return false;
+    }
+    m_strName = ":" + strLine;
+    return true;
+}
+
+void CXvfbDisplay::Stop() {
+    m_xvfb.Signal(SIGTERM);
+    m_xvfb.Wait(std::chrono::seconds(5));
+    m_strName.clear();
+}
+
+bool CXvfbDisplay::Run(const std::vector<std::string>& args, std::chrono::milliseconds timeout) {
+    std::vector<std::string> argv{"/usr/bin/env", "DISPLAY=" + m_strName};
+    argv.insert(argv.end(), args.begin(), args.end());
+    CChildProcess child;
+    return child.Start(argv, {}, false) && child.Wait(timeout) == 0;
+}
