@@ -4,6 +4,8 @@
 #include "headless/stop_signal.h"
 #include "client/client_test.h"
 #include "meter/meter.h"
+#include "support/format.h"
+#include "support/platform.h"
 #include "support/version.h"
 
 #include <CLI/CLI.hpp>
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -87,60 +90,105 @@ private:
     double m_dEnded = 0;
 };
 
-int RunClientMode(const std::string& strHost, int nPort, int nSeconds, int nConnections,
-                  bool bUpload, bool bJson) {
-    CClientCollector collector(bJson);
+struct CClientOptions {
+    std::string strHost;
+    int nPort = 10001;
+    int nSeconds = 10;
+    int nConnections = CKestrunEngine::kClientSessions;
+    int nConnectTimeout = 10;
+    bool bUpload = false;
+    bool bJson = false;
+};
+
+// Prints the outcome; the exit status.
+int Report(const CClientOptions& opt, CClientCollector& collector, const std::string& strEarlyEnd) {
+    CClientReport report;
+    report.strHost = opt.strHost;
+    report.nPort = opt.nPort;
+    report.bUpload = opt.bUpload;
+    report.nConnections = opt.nConnections;
+    report.nSeconds = opt.nSeconds;
+    collector.Fill(report);
+    const bool bEarly = report.strError.empty() && !strEarlyEnd.empty();
+    if (bEarly)
+        report.strError = strEarlyEnd;
+    if (opt.bJson) {
+        std::fputs(FormatJsonReport(report).c_str(), stdout);
+    } else if (report.strError.empty() || bEarly) {
+        PrintLine(stdout, FormatSummary(report));
+    }
+    std::fflush(stdout);
+    if (report.strError.empty())
+        return 0;
+    PrintLine(stderr, bEarly ? "tachyra-cli: " + report.strError
+                             : "tachyra-cli: " + opt.strHost + ":" + std::to_string(opt.nPort) +
+                                   ": " + report.strError);
+    return 1;
+}
+
+int RunClientMode(const CClientOptions& opt) {
+    CClientCollector collector(opt.bJson);
     CKestrunEngine engine(&collector);
     CMeter meter(engine);
     CClientTest test(engine);
     CClientSettings settings;
-    settings.strServerAddr = strHost;
-    settings.nServerPort = nPort;
-    settings.strType = bUpload ? "上传" : "下载";
-    settings.nSessions = nConnections;
-    if (!bJson) {
-        PrintLine(stdout, "Connecting to " + strHost + " port " + std::to_string(nPort) + ": " +
-                              (bUpload ? "upload" : "download") + ", " +
-                              std::to_string(nConnections) + " connections, " +
-                              (nSeconds > 0 ? std::to_string(nSeconds) + " s"
-                                            : std::string("until stopped")));
+    settings.strServerAddr = opt.strHost;
+    settings.nServerPort = opt.nPort;
+    settings.strType = opt.bUpload ? "上传" : "下载";
+    settings.nSessions = opt.nConnections;
+    settings.nConnectTimeoutSeconds = opt.nConnectTimeout;
+    if (!opt.bJson) {
+        PrintLine(stdout, "Connecting to " + opt.strHost + " port " + std::to_string(opt.nPort) +
+                              ": " + (opt.bUpload ? "upload" : "download") + ", " +
+                              std::to_string(opt.nConnections) + " connections, " +
+                              (opt.nSeconds > 0 ? std::to_string(opt.nSeconds) + " s"
+                                                : std::string("until stopped")));
     }
     collector.Begin();
+    const auto tStart = Clock::now();
     meter.StartMeter();
     test.StartClientTest(settings);
 
-    const auto tDeadline = Clock::now() + std::chrono::seconds(nSeconds);
+    const auto tDeadline = tStart + std::chrono::seconds(opt.nSeconds);
+    bool bEndedByItself = false;
     for (;;) {
-        if (collector.WaitEnded(50) || WaitForStopSignal(50))
+        if (collector.WaitEnded(50)) {
+            bEndedByItself = true;
             break;
-        if (nSeconds > 0 && Clock::now() >= tDeadline)
+        }
+        if (WaitForStopSignal(50))
+            break;
+        if (opt.nSeconds > 0 && Clock::now() >= tDeadline)
             break;
     }
+    std::string strEarlyEnd;
+    if (bEndedByItself && opt.nSeconds > 0) {
+        // Every connection ended before the time was up, and not for a stop of ours.
+        strEarlyEnd = FormatString("the server ended the test after %.1f s of %d s",
+                                   SecondsSince(tStart), opt.nSeconds);
+    }
     test.StopClientTest();
-    collector.WaitEnded(24 * 3600 * 1000);
+    // Sessions end within moments of the stop; the summary never waits longer than a
+    // second for them, and a second Ctrl-C leaves at once.
+    const auto tGiveUp = Clock::now() + std::chrono::seconds(1);
+    while (!collector.WaitEnded(20)) {
+        if (WaitForAnotherStopSignal(0) >= 2)
+            std::_Exit(130);
+        if (Clock::now() >= tGiveUp) {
+            uint64_t nRecv = 0, nSend = 0;
+            engine.TakeCounters(nRecv, nSend);
+            collector.AddRemainder(nRecv, nSend);
+            const int nStatus = Report(opt, collector, strEarlyEnd);
+            std::fflush(stderr);
+            std::_Exit(nStatus); // sessions still blocked somewhere must not hold the exit
+        }
+    }
     meter.StopMeter();
     uint64_t nRecv = 0, nSend = 0;
     engine.TakeCounters(nRecv, nSend);
     collector.AddRemainder(nRecv, nSend);
-
-    CClientReport report;
-    report.strHost = strHost;
-    report.nPort = nPort;
-    report.bUpload = bUpload;
-    report.nConnections = nConnections;
-    report.nSeconds = nSeconds;
-    collector.Fill(report);
-    if (bJson) {
-        std::fputs(FormatJsonReport(report).c_str(), stdout);
-    } else if (report.strError.empty()) {
-        PrintLine(stdout, FormatSummary(report));
-    }
-    if (!report.strError.empty()) {
-        PrintLine(stderr,
-                  "tachyra-cli: " + strHost + ":" + std::to_string(nPort) + ": " + report.strError);
-        return 1;
-    }
-    return 0;
+    test.WaitForWorkers();
+    return Report(opt, collector, strEarlyEnd);
 }
 
 } // namespace
@@ -151,32 +199,38 @@ int main(int argc, char** argv) {
     app.set_version_flag("-v,--version", std::string("tachyra-cli ") + kProductVersion);
 
     bool bServer = false;
-    std::string strHost;
+    CClientOptions client;
+    CServerSettings server;
     int nPort = 10001;
-    std::string strBind;
-    int nSeconds = 10;
-    int nConnections = CKestrunEngine::kClientSessions;
-    bool bUpload = false;
-    bool bJson = false;
 
     auto* pServer = app.add_flag("-s,--server", bServer, "Run the test server");
-    auto* pClient =
-        app.add_option("-c,--client", strHost, "Run a client test against HOST")->type_name("HOST");
+    auto* pClient = app.add_option("-c,--client", client.strHost, "Run a client test against HOST")
+                        ->type_name("HOST");
     pServer->excludes(pClient);
     app.add_option("-p,--port", nPort, "Server port (default 10001; 0 = any free port, server)")
         ->check(CLI::Range(0, 65535));
-    app.add_option("-B,--bind", strBind, "Server: listen on this IPv4 address only")
+    app.add_option("-B,--bind", server.strListenAddr, "Server: listen on this IPv4 address only")
         ->type_name("ADDR");
-    app.add_option("-t,--time", nSeconds, "Client: test length in seconds (0 = until stopped)")
+    app.add_option("--max-sessions", server.nMaxSessions,
+                   "Server: sessions at once (default: what the descriptor limit allows)")
+        ->check(CLI::Range(1, 10000000));
+    app.add_option("--idle-timeout", server.nIdleTimeoutSeconds,
+                   "Server: close a connection that moves nothing for this long (default 60 s)")
+        ->check(CLI::Range(1, 86400));
+    app.add_option("-t,--time", client.nSeconds,
+                   "Client: test length in seconds (0 = until stopped)")
         ->check(CLI::Range(0, 86400));
-    app.add_option("-P,--parallel", nConnections, "Client: connections (default 10)")
+    app.add_option("-P,--parallel", client.nConnections, "Client: connections (default 10)")
         ->check(CLI::Range(1, 1000));
-    app.add_flag("--upload", bUpload, "Client: upload instead of download");
-    app.add_flag("-J,--json", bJson, "Client: print one JSON document and nothing else");
+    app.add_option("--connect-timeout", client.nConnectTimeout,
+                   "Client: give up a connect after this long (default 10 s)")
+        ->check(CLI::Range(1, 3600));
+    app.add_flag("--upload", client.bUpload, "Client: upload instead of download");
+    app.add_flag("-J,--json", client.bJson, "Client: print one JSON document and nothing else");
 
     CLI11_PARSE(app, argc, argv);
 
-    if (!bServer && strHost.empty()) {
+    if (!bServer && client.strHost.empty()) {
         std::fprintf(stderr, "tachyra-cli: choose -s (server) or -c HOST (client); see --help\n");
         return 2;
     }
@@ -185,10 +239,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     InstallStopSignal();
+    RaiseDescriptorLimit();
     if (!InitSocketLibrary()) {
         std::fprintf(stderr, "tachyra-cli: the socket library cannot start\n");
         return 1;
     }
-    return bServer ? RunServerMode("tachyra-cli", strBind, nPort)
-                   : RunClientMode(strHost, nPort, nSeconds, nConnections, bUpload, bJson);
+    server.nListenPort = nPort;
+    client.nPort = nPort;
+    return bServer ? RunServerMode("tachyra-cli", server) : RunClientMode(client);
 }

@@ -1,5 +1,6 @@
 #include "client/client_test.h"
 
+#include "engine/send_pattern.h"
 #include "support/error_text.h"
 
 #include <chrono>
@@ -53,36 +54,43 @@ void CClientTest::RunClientSession(const CClientSettings& settings, std::string&
         strErrorText = GetErrorText(0);
         return;
     }
-    if (!ConnectIPv4(s, settings.strServerAddr, settings.nServerPort)) {
-        strErrorText = GetErrorText(0);
-        CloseSocket(s);
-        return;
-    }
+    // Registered before it connects, so that a stop cuts a connect still under way.
     const SOCKET sRegistered = s;
     if (!m_sessions.Add(s)) {
-        // Connected after a stop walked the registry: stop here, as the walk would have.
-        CloseSocket(s);
+        CloseSocket(s); // the test was stopped before this session got going
         return;
     }
+    const bool bDownload = settings.strType == "下载";
+    const int nTimeoutMs =
+        settings.nConnectTimeoutSeconds > 0 ? settings.nConnectTimeoutSeconds * 1000 : -1;
+    if (ConnectIPv4(s, settings.strServerAddr, settings.nServerPort, nTimeoutMs,
+                    [this] { return m_sessions.StopRequested(); })) {
+        SendOnce(s, "EST", 3);
+        const unsigned char chMode = bDownload ? 1 : 0;
+        SendOnce(s, &chMode, 1);
+        StreamBlocks(s, bDownload);
+    } else if (!m_sessions.StopRequested()) {
+        strErrorText = GetErrorText(0);
+    }
+    m_sessions.Remove(sRegistered);
+    // A download's server side may be blocked sending into this socket: a reset ends it
+    // at once, where an orderly close could leave it waiting for a minute or more.
+    if (bDownload)
+        SetAbortiveClose(s);
+    CloseSocket(s);
+}
 
-    SendOnce(s, "EST", 3);
-    const unsigned char chMode = settings.strType == "下载" ? 1 : 0;
-    SendOnce(s, &chMode, 1);
-
+void CClientTest::StreamBlocks(SOCKET s, bool bDownload) {
     const int kBlockSize = CKestrunEngine::kBlockSize;
-    std::unique_ptr<char[]> pBlock(new char[kBlockSize]);
+    std::unique_ptr<char[]> pBlock(bDownload ? new char[kBlockSize] : nullptr);
     for (;;) {
-        int n = chMode == 1 ? RecvOnce(s, pBlock.get(), kBlockSize)
-                            : SendOnce(s, pBlock.get(), kBlockSize);
+        int n = bDownload ? RecvOnce(s, pBlock.get(), kBlockSize)
+                          : SendOnce(s, SendPattern(), kBlockSize);
         if (n <= 0)
             break;
-        if (chMode == 1)
+        if (bDownload)
             m_engine.AddRecvBytes(static_cast<uint64_t>(n));
         else
             m_engine.AddSendBytes(static_cast<uint64_t>(n));
     }
-
-    m_sessions.Remove(sRegistered);
-    pBlock.reset();
-    CloseSocket(s);
 }

@@ -39,6 +39,8 @@ public:
 private:
     friend void ClientThreadProc(CClientTest* pTest,
                                  std::shared_ptr<const CClientSettings> pSettings);
+    // The connected session's stream, until the peer or a stop ends it.
+    void StreamBlocks(SOCKET s, bool bDownload);
     // Ends one session's share of a test; the last one reports the outcome.
     void ClientSessionDone(const std::string& strErrorText);
 

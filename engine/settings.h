@@ -17,7 +17,16 @@ struct CServerSettings {
     std::string strListenAddr;
     int nListenPort = 10001;
     std::shared_ptr<const CPageTexts> pPageTexts = std::make_shared<const CPageTexts>();
+    // Sessions at once; a connection beyond them is closed at once. 0: what the
+    // descriptor limit allows (see DefaultSessionCap).
+    int nMaxSessions = 0;
+    // A connection that moves no byte for this long is closed; 0: never.
+    int nIdleTimeoutSeconds = 60;
 };
+
+// The session cap when none is set: the descriptor limit less a reserve for the
+// program's own files, or 100,000 where sockets have no such limit.
+int DefaultSessionCap();
 
 struct CClientSettings {
     std::string strServerAddr;
@@ -25,4 +34,6 @@ struct CClientSettings {
     // "下载" (download) or anything else (upload), as the window's combo box holds it.
     std::string strType;
     int nSessions = 10;
+    // A connect that has not succeeded after this long fails; 0: never.
+    int nConnectTimeoutSeconds = 10;
 };

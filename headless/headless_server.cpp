@@ -58,18 +58,15 @@ private:
 
 } // namespace
 
-int RunServerMode(const char* pszProgram, const std::string& strBind, int nPort) {
+int RunServerMode(const char* pszProgram, CServerSettings settings) {
     CServerPrinter printer(pszProgram);
     bool bFailed = false;
     {
         CKestrunEngine engine(&printer);
         CMeter meter(engine);
         CTestServer server(engine);
-        CServerSettings settings;
-        settings.strListenAddr = strBind;
-        settings.nListenPort = nPort;
         // The page texts are read once, before the server can answer a browser.
-        auto pTexts = std::make_shared<CPageTexts>();
+        auto pTexts = std::make_shared<CPageTexts>(*settings.pPageTexts);
         LoadPageTexts(pTexts->strPageHtml, pTexts->strButtonsCss, pTexts->strEchartsJs);
         settings.pPageTexts = pTexts;
         meter.StartMeter();

@@ -5,7 +5,7 @@
 #include <ctime>
 
 static sigset_t g_stopSignals;
-static bool g_bStopSeen = false; // main thread only
+static int g_nStopsSeen = 0; // main thread only
 
 void InstallStopSignal() {
     // Blocked in every thread (threads inherit the mask), taken synchronously by the
@@ -16,12 +16,14 @@ void InstallStopSignal() {
     pthread_sigmask(SIG_BLOCK, &g_stopSignals, nullptr);
 }
 
-bool WaitForStopSignal(int nTimeoutMs) {
-    if (g_bStopSeen)
-        return true;
+int WaitForAnotherStopSignal(int nTimeoutMs) {
     timespec ts{nTimeoutMs / 1000, static_cast<long>(nTimeoutMs % 1000) * 1000000L};
     int nSig = sigtimedwait(&g_stopSignals, nullptr, &ts);
     if (nSig == SIGINT || nSig == SIGTERM)
-        g_bStopSeen = true;
-    return g_bStopSeen;
+        ++g_nStopsSeen;
+    return g_nStopsSeen;
+}
+
+bool WaitForStopSignal(int nTimeoutMs) {
+    return g_nStopsSeen > 0 || WaitForAnotherStopSignal(nTimeoutMs) > 0;
 }

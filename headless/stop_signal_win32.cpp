@@ -4,10 +4,11 @@
 
 #include <atomic>
 
-static std::atomic<bool> g_bStop{false};
+static std::atomic<int> g_nStops{0};
+static int g_nStopsSeen = 0; // main thread only
 
 static BOOL WINAPI OnConsoleCtrl(DWORD) {
-    g_bStop.store(true);
+    g_nStops.fetch_add(1);
     return TRUE;
 }
 
@@ -15,8 +16,14 @@ void InstallStopSignal() {
     ::SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
 }
 
-bool WaitForStopSignal(int nTimeoutMs) {
-    for (int nWaited = 0; !g_bStop.load() && nWaited < nTimeoutMs; nWaited += 20)
+int WaitForAnotherStopSignal(int nTimeoutMs) {
+    for (int nWaited = 0; g_nStops.load() == g_nStopsSeen && nWaited < nTimeoutMs; nWaited += 20)
         ::Sleep(20);
-    return g_bStop.load();
+    if (g_nStops.load() > g_nStopsSeen)
+        ++g_nStopsSeen;
+    return g_nStopsSeen;
+}
+
+bool WaitForStopSignal(int nTimeoutMs) {
+    return g_nStopsSeen > 0 || WaitForAnotherStopSignal(nTimeoutMs) > 0;
 }

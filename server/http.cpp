@@ -43,6 +43,7 @@ CHttpRequestReader::EState CHttpRequestReader::AddChunk(const char* pData, int n
         size_t nKeep = pNul != nullptr ? static_cast<size_t>(static_cast<const char*>(pNul) - pData)
                                        : static_cast<size_t>(nLen);
         m_strText.append(pData, nKeep);
+        m_bCut = m_bCut || pNul != nullptr;
     }
     if (!m_bHaveExpected) {
         size_t nBlank = m_strText.find("\r\n\r\n");
@@ -58,6 +59,10 @@ CHttpRequestReader::EState CHttpRequestReader::AddChunk(const char* pData, int n
     }
     if (m_bHaveExpected && m_strText.size() >= m_nExpected)
         return kComplete;
+    // A NUL cut the rest of its chunk away: what follows can never complete the request,
+    // so it is refused now rather than left to the idle timeout.
+    if (m_bCut)
+        return kRefused;
     return m_nReceived >= kMaxRequestBytes ? kRefused : kNeedMore;
 }
 

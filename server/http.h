@@ -17,7 +17,8 @@ public:
     static const int kChunkSize = 255;
 
     // Takes one received chunk. Its bytes up to the first NUL are appended to the text;
-    // all of them count towards the limit.
+    // all of them count towards the limit. A request still incomplete after a NUL cut a
+    // chunk short is refused.
     EState AddChunk(const char* pData, int nLen);
     const std::string& Text() const { return m_strText; }
 
@@ -26,6 +27,7 @@ private:
     int m_nReceived = 0;
     bool m_bHaveExpected = false;
     size_t m_nExpected = 0;
+    bool m_bCut = false; // a NUL dropped part of a chunk
 };
 
 // Reads the rest of a request (everything after the token) into strText. True when a

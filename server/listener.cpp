@@ -2,7 +2,9 @@
 // session and wait until the registry is empty.
 #include "server/test_server.h"
 
+#include "support/accept_errors.h"
 #include "support/error_text.h"
+#include "support/format.h"
 
 #include <chrono>
 #include <thread>
@@ -55,6 +57,8 @@ void CTestServer::StopServer() {
     } else if (m_bRunActive.load()) {
         m_bStopPending = true;
     }
+    std::lock_guard<std::mutex> lockRoom(m_csRoom);
+    m_cvRoom.notify_all();
 }
 
 bool CTestServer::IsServerListening() const {
@@ -80,19 +84,7 @@ bool CTestServer::RunServer(const CServerSettings& settings) {
     m_sessions.Reset();
     if (!bStopped) {
         m_engine.Events().OnServerListening(GetBoundPort(sListen));
-        for (;;) {
-            SOCKET s = AcceptSocket(sListen);
-            if (s == INVALID_SOCKET)
-                break;
-            m_sessions.Add(s);
-            auto* pParam = new CONN_THREAD_PARAM{s, this};
-            if (!m_workers.Start([pParam] { ConnectionThreadProc(pParam); })) {
-                // No thread for it: undo the registration, or the drain would never end.
-                delete pParam;
-                m_sessions.Remove(s);
-                CloseSocket(s);
-            }
-        }
+        AcceptLoop(sListen, settings);
     }
     // Whatever ended the loop (a stop or a failing accept), the run owns the listening
     // socket and closes it; the stopper only ever interrupts it under m_csListen.
@@ -116,6 +108,51 @@ bool CTestServer::RunServer(const CServerSettings& settings) {
     return true;
 }
 
+void CTestServer::AcceptLoop(SOCKET sListen, const CServerSettings& settings) {
+    const size_t nCap = static_cast<size_t>(
+        settings.nMaxSessions > 0 ? settings.nMaxSessions : DefaultSessionCap());
+    bool bFailing = false;
+    for (;;) {
+        SOCKET s = AcceptSocket(sListen);
+        if (s == INVALID_SOCKET) {
+            const int nError = GetLastSocketError();
+            bool bStopped;
+            {
+                std::lock_guard<std::mutex> lock(m_csListen);
+                bStopped = m_sockListen != sListen;
+            }
+            // Out of descriptors or memory, or one connection that failed on its way
+            // in: the listening socket is fine, so wait for room and go on. A peer must
+            // never be able to end the server.
+            if (bStopped || !IsTransientAcceptError(nError)) {
+                SetLastSocketError(nError);
+                return;
+            }
+            if (!bFailing)
+                TraceDebug("accepting paused: %s", GetErrorText(nError).c_str());
+            bFailing = true;
+            std::unique_lock<std::mutex> lock(m_csRoom);
+            m_cvRoom.wait_for(lock, std::chrono::milliseconds(100));
+            continue;
+        }
+        bFailing = false;
+        if (m_sessions.Count() >= nCap) {
+            // Closed at once: the peer learns now instead of waiting in the backlog.
+            CloseSocket(s);
+            continue;
+        }
+        SetIdleTimeout(s, settings.nIdleTimeoutSeconds);
+        m_sessions.Add(s);
+        auto* pParam = new CONN_THREAD_PARAM{s, this};
+        if (!m_workers.Start([pParam] { ConnectionThreadProc(pParam); })) {
+            // No thread for it: undo the registration, or the drain would never end.
+            delete pParam;
+            m_sessions.Remove(s);
+            CloseSocket(s);
+        }
+    }
+}
+
 void CTestServer::HandleConnection(SOCKET s) {
     const SOCKET sAccepted = s;
     {
@@ -124,4 +161,6 @@ void CTestServer::HandleConnection(SOCKET s) {
     }
     m_sessions.Remove(sAccepted);
     CloseSocket(s);
+    std::lock_guard<std::mutex> lock(m_csRoom);
+    m_cvRoom.notify_all();
 }

@@ -4,6 +4,7 @@
 
 #include "server/http_session.h"
 #include "server/websocket.h"
+#include "engine/send_pattern.h"
 #include "support/ascii.h"
 
 #include <memory>
@@ -47,13 +48,15 @@ void ServeConnection(CKestrunEngine& engine, CByteStream& stream, const CPageTex
     while (bStream) {
         int nMoved;
         if (bWebSocket) {
-            if (stream.PollReadableNow() != 0)
+            if (stream.PollReadableNow() != 0) {
+                EndWebSocketStream(stream);
                 break;
+            }
             if (!SendWebSocketFrame(g_nFramePayloadLen, stream))
                 break;
             nMoved = g_nFramePayloadLen;
         } else if (nMode == 1) {
-            nMoved = stream.Send(pBlock.get(), kBlockSize);
+            nMoved = stream.Send(SendPattern(), kBlockSize);
         } else {
             nMoved = stream.Recv(pBlock.get(), kBlockSize);
         }

@@ -9,6 +9,7 @@
 #include "support/byte_stream.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 class CTestServer {
@@ -43,6 +44,8 @@ public:
 
 private:
     friend void ServerThreadProc(CTestServer* pServer);
+    // Accepts until a stop or a failure of the listening socket itself.
+    void AcceptLoop(SOCKET sListen, const CServerSettings& settings);
 
     CKestrunEngine& m_engine;
     // The running run's own copy, written before its thread starts.
@@ -57,6 +60,10 @@ private:
     std::atomic<bool> m_bRunActive{false};
 
     CSocketRegistry m_sessions;
+    // Signalled when a session ends or a stop comes: accepting that paused for want of
+    // descriptors tries again.
+    std::mutex m_csRoom;
+    std::condition_variable m_cvRoom;
     CWorkerGroup m_workers;
 };
 

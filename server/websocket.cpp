@@ -106,3 +106,73 @@ bool SendWebSocketFrame(int nPayloadLen, CByteStream& stream) {
         return true;
     return SendAll(stream, g_szFramePayload, static_cast<size_t>(nPayloadLen));
 }
+
+namespace {
+
+bool RecvExact(CByteStream& stream, unsigned char* p, size_t nLen) {
+    while (nLen > 0) {
+        int n = stream.Recv(p, nLen);
+        if (n <= 0)
+            return false;
+        p += n;
+        nLen -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+int RecvClientFrame(CByteStream& stream, std::string& strPayload) {
+    strPayload.clear();
+    unsigned char head[2];
+    if (!RecvExact(stream, head, 2))
+        return -1;
+    const int nOpcode = head[0] & 0x0F;
+    const bool bMasked = (head[1] & 0x80) != 0;
+    uint64_t nLen = head[1] & 0x7F;
+    unsigned char ext[8];
+    if (nLen == 126 || nLen == 127) {
+        const size_t nExt = nLen == 126 ? 2 : 8;
+        if (!RecvExact(stream, ext, nExt))
+            return -1;
+        nLen = 0;
+        for (size_t i = 0; i < nExt; ++i)
+            nLen = (nLen << 8) | ext[i];
+    }
+    unsigned char mask[4] = {0, 0, 0, 0};
+    if (bMasked && !RecvExact(stream, mask, 4))
+        return -1;
+    if ((nOpcode & 0x08) == 0)
+        return nOpcode; // a data frame: its payload is not needed
+    if (nLen > 125)
+        return -1; // no control frame is that long
+    unsigned char payload[125];
+    if (!RecvExact(stream, payload, static_cast<size_t>(nLen)))
+        return -1;
+    for (size_t i = 0; i < nLen; ++i)
+        strPayload += static_cast<char>(payload[i] ^ mask[i % 4]);
+    return nOpcode;
+}
+
+std::string BuildWebSocketCloseReply(const std::string& strClosePayload) {
+    std::string strFrame = "\x88";
+    if (strClosePayload.size() < 2)
+        return strFrame + '\0';
+    return strFrame + '\x02' + strClosePayload.substr(0, 2);
+}
+
+void EndWebSocketStream(CByteStream& stream) {
+    std::string strPayload;
+    if (RecvClientFrame(stream, strPayload) == kWebSocketOpClose) {
+        // The browser sends nothing after its close: with the frame read, closing now
+        // leaves nothing unread, so the browser sees an orderly end after the reply.
+        const std::string strReply = BuildWebSocketCloseReply(strPayload);
+        SendAll(stream, strReply.data(), strReply.size());
+        return;
+    }
+    // Anything else ends the stream too; what has arrived is read first so that the
+    // close is not turned into a reset.
+    char buf[4096];
+    while (stream.PollReadableNow() == 1 && stream.Recv(buf, sizeof(buf)) > 0) {
+    }
+}

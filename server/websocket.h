@@ -36,3 +36,20 @@ bool BuildWebSocketFrameHeader(uint32_t nPayloadLen, MzByte& header);
 // header and payload each in full. A length outside 0..g_nFramePayloadLen sends nothing
 // and fails.
 bool SendWebSocketFrame(int nPayloadLen, CByteStream& stream);
+
+// Frames a browser sends: opcode 8 closes.
+const int kWebSocketOpClose = 8;
+
+// Reads one frame header the browser sent and, for a control frame (at most 125 bytes),
+// its unmasked payload into strPayload. Returns the opcode, or -1 when the stream ends or
+// fails before the header and payload are whole. A data frame's payload is left unread.
+int RecvClientFrame(CByteStream& stream, std::string& strPayload);
+
+// The server's close frame answering a browser's close: the same status code, or none
+// when the browser gave none.
+std::string BuildWebSocketCloseReply(const std::string& strClosePayload);
+
+// The browser sent something while the stream runs: a close is answered with a close
+// (the same status code); any other frame ends the stream after what has arrived is read.
+// Either way nothing is left unread, so the connection's close sends no reset.
+void EndWebSocketStream(CByteStream& stream);

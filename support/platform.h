@@ -23,3 +23,9 @@ std::string GetProcessImagePath();
 
 // The platform's path separator for the executable's path.
 char PathSeparator();
+
+// Raises the soft limit on open descriptors to the hard one, as servers do (POSIX; nothing
+// to do on Windows, where sockets have no such limit).
+void RaiseDescriptorLimit();
+// The soft limit on open descriptors; -1 when the platform has none.
+long DescriptorLimit();

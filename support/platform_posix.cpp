@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <netdb.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -51,4 +52,19 @@ std::string GetProcessImagePath() {
 
 char PathSeparator() {
     return '/';
+}
+
+void RaiseDescriptorLimit() {
+    rlimit lim{};
+    if (::getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
+        lim.rlim_cur = lim.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &lim);
+    }
+}
+
+long DescriptorLimit() {
+    rlimit lim{};
+    if (::getrlimit(RLIMIT_NOFILE, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY)
+        return -1;
+    return static_cast<long>(lim.rlim_cur);
 }

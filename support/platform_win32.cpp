@@ -55,3 +55,9 @@ std::string GetProcessImagePath() {
 char PathSeparator() {
     return '\\';
 }
+
+void RaiseDescriptorLimit() {}
+
+long DescriptorLimit() {
+    return -1;
+}

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #if defined(_WIN32)
@@ -48,6 +49,17 @@ bool ResolveIPv4(const std::string& strHost, int nPort, sockaddr_in& sa);
 // resolver, IPv4 only) and connects. A failed lookup leaves its own code as the last
 // error (negative on POSIX, see GetErrorText) and does not touch the socket.
 bool ConnectIPv4(SOCKET s, const std::string& strHost, int nPort);
+// The same with a time limit (nTimeoutMs < 0: none), after which it fails with the
+// system's timed-out error, and a question asked a few times a second: when fnCancelled
+// says yes, the connect is abandoned and fails. The socket is blocking again afterwards.
+bool ConnectIPv4(SOCKET s, const std::string& strHost, int nPort, int nTimeoutMs,
+                 const std::function<bool()>& fnCancelled);
+
+// Blocking receives and sends that move nothing for nSeconds fail (EAGAIN, or
+// WSAETIMEDOUT), so that a silent peer cannot hold a session for ever. 0: no limit.
+void SetIdleTimeout(SOCKET s, int nSeconds);
+// The error a send or receive reports when the idle timeout ran out.
+bool IsTimeoutError(int nError);
 
 // One send or receive call; the result as the system returns it (bytes, 0, or -1).
 // Interrupted calls (EINTR) are repeated. Sends never raise SIGPIPE.

@@ -1,6 +1,8 @@
 // The parts of the socket shim that read the same on every platform.
 #include "support/socket_native.h"
 
+#include <chrono>
+
 namespace {
 
 bool ParseIPv4(const std::string& strAddr, in_addr& addr) {
@@ -58,6 +60,43 @@ bool ResolveIPv4(const std::string& strHost, int nPort, sockaddr_in& sa) {
     sa.sin_addr = reinterpret_cast<sockaddr_in*>(pResult->ai_addr)->sin_addr;
     ::freeaddrinfo(pResult);
     return true;
+}
+
+bool ConnectIPv4(SOCKET s, const std::string& strHost, int nPort) {
+    return ConnectIPv4(s, strHost, nPort, -1, std::function<bool()>());
+}
+
+bool ConnectIPv4(SOCKET s, const std::string& strHost, int nPort, int nTimeoutMs,
+                 const std::function<bool()>& fnCancelled) {
+    sockaddr_in sa{};
+    if (!ResolveIPv4(strHost, nPort, sa) || !SetNonBlocking(s, true))
+        return false;
+    int nError = 0;
+    if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0) {
+        nError = GetLastSocketError();
+        if (IsConnectInProgress(nError)) {
+            // Short waits, so that a stop is seen promptly even while nothing happens.
+            const auto tEnd = std::chrono::steady_clock::now() +
+                              std::chrono::milliseconds(nTimeoutMs < 0 ? 0 : nTimeoutMs);
+            for (;;) {
+                if (WaitConnectOutcome(s, 100) != 0) {
+                    nError = PendingSocketError(s);
+                    break;
+                }
+                if (fnCancelled && fnCancelled()) {
+                    nError = InvalidArgumentError();
+                    break;
+                }
+                if (nTimeoutMs >= 0 && std::chrono::steady_clock::now() >= tEnd) {
+                    nError = TimedOutError();
+                    break;
+                }
+            }
+        }
+    }
+    SetNonBlocking(s, false);
+    SetLastSocketError(nError);
+    return nError == 0;
 }
 
 bool SendAll(SOCKET s, const void* pData, size_t nLen) {

@@ -2,6 +2,7 @@
 #include "support/socket_native.h"
 
 #include <csignal>
+#include <fcntl.h>
 
 bool InitSocketLibrary() {
     // MSG_NOSIGNAL covers our own sends; ignoring the signal also covers any library
@@ -30,6 +31,46 @@ void SetResolveError(int nResult) {
     errno = nResult != 0 ? nResult : EAI_NONAME;
 }
 
+int TimedOutError() {
+    return ETIMEDOUT;
+}
+
+bool SetNonBlocking(SOCKET s, bool bNonBlocking) {
+    int nFlags = ::fcntl(s, F_GETFL, 0);
+    if (nFlags < 0)
+        return false;
+    nFlags = bNonBlocking ? (nFlags | O_NONBLOCK) : (nFlags & ~O_NONBLOCK);
+    return ::fcntl(s, F_SETFL, nFlags) == 0;
+}
+
+bool IsConnectInProgress(int nError) {
+    return nError == EINPROGRESS || nError == EINTR;
+}
+
+int WaitConnectOutcome(SOCKET s, int nTimeoutMs) {
+    pollfd pfd{s, POLLOUT, 0};
+    int n = ::poll(&pfd, 1, nTimeoutMs);
+    return n > 0 ? 1 : 0;
+}
+
+int PendingSocketError(SOCKET s) {
+    int nErr = 0;
+    socklen_t nLen = sizeof(nErr);
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &nErr, &nLen) != 0)
+        return errno;
+    return nErr;
+}
+
+void SetIdleTimeout(SOCKET s, int nSeconds) {
+    timeval tv{nSeconds, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+}
+
+bool IsTimeoutError(int nError) {
+    return nError == EAGAIN || nError == EWOULDBLOCK;
+}
+
 void AllowPortReuse(SOCKET s) {
     int nOn = 1;
     ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof(nOn));
@@ -40,27 +81,6 @@ SOCKET AcceptSocket(SOCKET sListen) {
         SOCKET s = ::accept(sListen, nullptr, nullptr);
         if (s >= 0 || errno != EINTR)
             return s;
-    }
-}
-
-bool ConnectIPv4(SOCKET s, const std::string& strHost, int nPort) {
-    sockaddr_in sa{};
-    if (!ResolveIPv4(strHost, nPort, sa))
-        return false;
-    for (;;) {
-        if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0)
-            return true;
-        if (errno != EINTR)
-            return false;
-        // An interrupted connect goes on in the background; wait for its outcome.
-        pollfd pfd{s, POLLOUT, 0};
-        if (::poll(&pfd, 1, -1) < 0 && errno == EINTR)
-            continue;
-        int nErr = 0;
-        socklen_t nLen = sizeof(nErr);
-        ::getsockopt(s, SOL_SOCKET, SO_ERROR, &nErr, &nLen);
-        errno = nErr;
-        return nErr == 0;
     }
 }
 

@@ -27,19 +27,55 @@ void SetResolveError(int nResult) {
     ::WSASetLastError(nResult != 0 ? nResult : WSAHOST_NOT_FOUND);
 }
 
+int TimedOutError() {
+    return WSAETIMEDOUT;
+}
+
+bool SetNonBlocking(SOCKET s, bool bNonBlocking) {
+    u_long nOn = bNonBlocking ? 1 : 0;
+    return ::ioctlsocket(s, FIONBIO, &nOn) == 0;
+}
+
+bool IsConnectInProgress(int nError) {
+    return nError == WSAEWOULDBLOCK;
+}
+
+int WaitConnectOutcome(SOCKET s, int nTimeoutMs) {
+    // A connect that succeeds makes the socket writable; one that fails reports it in the
+    // exception set.
+    fd_set setWrite, setError;
+    FD_ZERO(&setWrite);
+    FD_ZERO(&setError);
+    FD_SET(s, &setWrite);
+    FD_SET(s, &setError);
+    timeval tv{nTimeoutMs / 1000, (nTimeoutMs % 1000) * 1000};
+    return ::select(0, nullptr, &setWrite, &setError, &tv) > 0 ? 1 : 0;
+}
+
+int PendingSocketError(SOCKET s) {
+    int nErr = 0;
+    int nLen = sizeof(nErr);
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&nErr), &nLen) != 0)
+        return ::WSAGetLastError();
+    return nErr;
+}
+
+void SetIdleTimeout(SOCKET s, int nSeconds) {
+    DWORD dwMs = static_cast<DWORD>(nSeconds) * 1000;
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&dwMs), sizeof(dwMs));
+    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&dwMs), sizeof(dwMs));
+}
+
+bool IsTimeoutError(int nError) {
+    return nError == WSAETIMEDOUT;
+}
+
 void AllowPortReuse(SOCKET) {
     // SO_REUSEADDR on Windows lets another process bind the same port: leave the default.
 }
 
 SOCKET AcceptSocket(SOCKET sListen) {
     return ::accept(sListen, nullptr, nullptr);
-}
-
-bool ConnectIPv4(SOCKET s, const std::string& strHost, int nPort) {
-    sockaddr_in sa{};
-    if (!ResolveIPv4(strHost, nPort, sa))
-        return false;
-    return ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
 }
 
 int SendOnce(SOCKET s, const void* pData, size_t nLen) {

@@ -9,6 +9,7 @@
 #include "framework/gtk/gtk_test_hook.h"
 #include "framework/gtk/gtk_window_system.h"
 #include "server/assets.h"
+#include "support/platform.h"
 #include "support/process_paths.h"
 
 #include <gtk/gtk.h>
@@ -26,9 +27,11 @@ int main(int argc, char** argv) {
             std::perror("tachyra: sockets");
             return 1;
         }
-        return RunServerMode("tachyra", std::string(), 10001);
+        RaiseDescriptorLimit();
+        return RunServerMode("tachyra", CServerSettings());
     }
 
+    RaiseDescriptorLimit();
     const std::string strAppName = GetProcessBaseName();
     g_set_prgname(strAppName.c_str());
     g_set_application_name("Tachyra");

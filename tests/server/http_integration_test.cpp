@@ -143,14 +143,15 @@ TEST_F(WebSocketOverLoopback, UpgradeOnAnyPathThenFramesThenCloseEndsTheSession)
         ASSERT_EQ(RecvUpTo(s, strFrame.size()), strFrame) << "frame " << i;
 
     // A masked close frame from the client (status 1000) ends the stream at the next
-    // poll: the server closes without a close frame of its own.
+    // poll: the server answers with its own close, same code, after whole frames.
     const unsigned char close[] = {0x88, 0x82, 0x11, 0x22, 0x33, 0x44, 0x03 ^ 0x11, 0xE8 ^ 0x22};
     ASSERT_TRUE(SendAll(s, close, sizeof(close)));
     bool bClosed = false;
-    // The server closes with the close frame unread, so the tail in flight may be cut by
-    // the reset; only the close itself is checked here.
-    RecvUntilClose(s, &bClosed);
+    const std::string strTail = RecvUntilClose(s, &bClosed);
     EXPECT_TRUE(bClosed);
+    ASSERT_GE(strTail.size(), 4u);
+    EXPECT_EQ(strTail.substr(strTail.size() - 4), "\x88\x02\x03\xE8");
+    EXPECT_EQ((strTail.size() - 4) % strFrame.size(), 0u) << "a frame was cut short";
     EXPECT_TRUE(WaitRegistryEmpty());
     CloseSocket(s);
 }

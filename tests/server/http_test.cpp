@@ -94,13 +94,16 @@ TEST(HttpRequestReader, JustBelowTheLimitStillCompletes) {
     EXPECT_EQ(Feed(reader, strHead), CHttpRequestReader::kComplete);
 }
 
-TEST(HttpRequestReader, NulCutsTheRestOfItsChunk) {
+TEST(HttpRequestReader, ANulBeforeTheHeadIsCompleteRefusesTheRequest) {
+    // Bytes after a NUL are dropped, so such a request could never be read as sent.
     CHttpRequestReader reader;
     const char chunk1[] = " /a HTTP/1.1\r\nX: 1\0junk\r\n\r\n";
-    EXPECT_EQ(reader.AddChunk(chunk1, sizeof(chunk1) - 1), CHttpRequestReader::kNeedMore);
+    EXPECT_EQ(reader.AddChunk(chunk1, sizeof(chunk1) - 1), CHttpRequestReader::kRefused);
     EXPECT_EQ(reader.Text(), " /a HTTP/1.1\r\nX: 1");
-    EXPECT_EQ(reader.AddChunk("\r\n\r\n", 4), CHttpRequestReader::kComplete);
-    EXPECT_EQ(reader.Text(), " /a HTTP/1.1\r\nX: 1\r\n\r\n");
+    // A head that is whole before the NUL is still a complete request.
+    CHttpRequestReader complete;
+    const char chunk2[] = " /a HTTP/1.1\r\n\r\n\0tail";
+    EXPECT_EQ(complete.AddChunk(chunk2, sizeof(chunk2) - 1), CHttpRequestReader::kComplete);
 }
 
 TEST(GetHeaderValue, PathOfTheRequestLine) {

@@ -265,63 +265,6 @@ TEST_F(ServerTest, StopUnderLoadWaitsForEverySessionAndLeaksNothing) {
     EXPECT_GT(s, 0u);
 }
 
-TEST_F(ServerTest, AnAcceptFailureEndsTheRunWithItsSocketClosed) {
-#if defined(__SANITIZE_ADDRESS__)
-    // The undefined-behaviour checker needs descriptors of its own for its type checks
-    // and reports false errors when none are left; the child-process test below covers
-    // this path in every build.
-    GTEST_SKIP() << "descriptor exhaustion confuses the sanitizer runtime";
-#endif
-    // Leave no descriptor for the next accept: it fails with EMFILE, not because of a stop.
-    rlimit old{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
-    CRawSocket peer;
-    rlimit low = old;
-    low.rlim_cur = static_cast<rlim_t>(CountOpenDescriptors() + 1 + 3);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-    // Use up every descriptor that is left but one, which the client takes.
-    std::vector<int> fillers;
-    for (;;) {
-        int fd = ::dup(0);
-        if (fd < 0)
-            break;
-        fillers.push_back(fd);
-    }
-    ASSERT_FALSE(fillers.empty());
-    ::close(fillers.back());
-    fillers.pop_back();
-    bool bConnected = peer.Connect(m_nPort);
-    bool bStopped = m_events.WaitFor([&] { return m_events.m_nServerStopped == 1; }, 20s);
-    for (int fd : fillers)
-        ::close(fd);
-    ::setrlimit(RLIMIT_NOFILE, &old);
-    ASSERT_TRUE(bConnected);
-    ASSERT_TRUE(bStopped);
-    ASSERT_EQ(m_events.Get(m_events.m_acceptErrors).size(), 1u)
-        << m_events.Get(m_events.m_serverErrors).size() << " " << m_server.IsServerListening();
-    EXPECT_EQ(m_events.Get(m_events.m_acceptErrors)[0].rfind("(" + std::to_string(EMFILE) + ")", 0),
-              0u);
-    EXPECT_FALSE(m_server.IsServerListening());
-    EXPECT_FALSE(m_server.IsServerRunActive());
-    CRawSocket late;
-    EXPECT_FALSE(late.Connect(m_nPort)); // nobody listens any more
-}
-
-TEST(ServerStart, AServerWithoutDescriptorsToAcceptStopsAndSaysWhy) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizer runtimes need more descriptors than the limit leaves";
-#endif
-    // Four descriptors: the standard three and the listening socket. Linux takes the
-    // descriptor for a new connection before accept waits, so accept fails at once.
-    CChildProcess server;
-    ASSERT_TRUE(server.Start(
-        {"/usr/bin/prlimit", "--nofile=4", CliPath(), "-s", "-B", "127.0.0.1", "-p", "0"}));
-    EXPECT_EQ(server.Wait(), 1);
-    EXPECT_NE(server.Stdout().find("listening on port"), std::string::npos) << server.Stdout();
-    EXPECT_NE(server.Stderr().find("(" + std::to_string(EMFILE) + ")"), std::string::npos)
-        << server.Stderr();
-}
-
 TEST(ServerStart, APortInUseReportsTheBindError) {
     CLoopbackPort taken(true);
     ASSERT_NE(taken.Port(), 0);

@@ -29,9 +29,10 @@ async def stream_and_close(port):
             assert len(message) == FRAME_PAYLOAD, "frame %d has %d characters" % (i, len(message))
             assert set(message) <= ALLOWED, "frame %d has unexpected characters" % i
         await ws.close()
-        # The server answers the close by closing the connection, without a close frame.
-        assert ws.close_rcvd is None, "the server sent a close frame"
-        return ws.close_code
+        # The server answers the close with its own, same code, and an orderly end.
+        assert ws.close_rcvd is not None, "the server sent no close frame"
+        assert ws.close_rcvd.code == 1000, "close code %s" % ws.close_rcvd.code
+        return ws.close_rcvd.code
 
 
 def main():
@@ -39,7 +40,7 @@ def main():
     try:
         server.wait_send_idle()
         code = asyncio.run(stream_and_close(server.port))
-        print("connection closed by the server, close code %s" % code)
+        print("the server answered the close with close code %s" % code)
         # The session is gone: the server's meter falls back to nothing sent.
         server.wait_send_idle()
     finally:

@@ -1,0 +1,230 @@
+// What a hostile or broken peer can do to the server, and what a stuck or dead server
+// can do to the client: limits, idle timeouts, clean ends. Peers are second processes
+// or raw sockets over loopback; every wait is bounded.
+#include "server/test_server.h"
+#include "testkit/child_process.h"
+#include "testkit/raw_socket.h"
+#include "testkit/recording_events.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+#include <sys/socket.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// tachyra-cli -s on a free loopback port, with extra arguments, under a descriptor limit.
+int StartLimitedServer(CChildProcess& server, int nFiles, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"/usr/bin/prlimit", "--nofile=" + std::to_string(nFiles),
+                                     CliPath(), "-s", "-B", "127.0.0.1", "-p", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    if (!server.Start(args))
+        return 0;
+    const std::string strLine = server.WaitForLine("listening on port");
+    const size_t nPos = strLine.rfind(' ');
+    return nPos == std::string::npos ? 0 : std::atoi(strLine.c_str() + nPos + 1);
+}
+
+bool DownloadWorks(int nPort) {
+    CRawSocket peer;
+    bool bClosed = false;
+    return peer.Connect(nPort) && peer.Send(std::string("EST") + '\x01') &&
+           peer.Drain(1 << 20, 20s, bClosed) >= (1u << 20);
+}
+
+TEST(Hardening, RunningOutOfDescriptorsPausesAcceptingInsteadOfEndingTheServer) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer runtimes need more descriptors than the limit leaves";
+#endif
+    CChildProcess server;
+    const int nPort = StartLimitedServer(server, 256, {"--max-sessions", "1000"});
+    ASSERT_NE(nPort, 0) << server.Stderr();
+    {
+        std::vector<std::unique_ptr<CRawSocket>> silent;
+        for (int i = 0; i < 400; ++i) {
+            silent.push_back(std::make_unique<CRawSocket>());
+            ASSERT_TRUE(silent.back()->Connect(nPort)) << i;
+        }
+        std::this_thread::sleep_for(500ms); // let accepting run into the limit
+        EXPECT_TRUE(server.Running()) << server.Stderr();
+    }
+    EXPECT_TRUE(DownloadWorks(nPort)) << server.Stderr();
+    EXPECT_NE(server.Stderr().find("accepting paused"), std::string::npos) << server.Stderr();
+    server.Signal(SIGINT);
+    EXPECT_EQ(server.Wait(), 0) << server.Stderr();
+}
+
+TEST(Hardening, ConnectionsBeyondTheCapAreClosedAtOnce) {
+    CChildProcess server;
+    const int nPort = StartLimitedServer(server, 1024, {"--max-sessions", "3"});
+    ASSERT_NE(nPort, 0);
+    CRawSocket held[3], extra;
+    bool bClosed = false;
+    for (CRawSocket& peer : held) {
+        ASSERT_TRUE(peer.Connect(nPort));
+        ASSERT_TRUE(peer.Send(std::string("EST") + '\x01'));
+        ASSERT_GT(peer.Drain(8192, 20s, bClosed), 0u); // served, so counted
+    }
+    ASSERT_TRUE(extra.Connect(nPort));
+    extra.Recv(1, 20s, bClosed);
+    EXPECT_TRUE(bClosed) << "the fourth connection must be closed, not left waiting";
+    held[0].Close();
+    server.Signal(SIGINT);
+    EXPECT_EQ(server.Wait(), 0);
+}
+
+TEST(Hardening, DownloadsCarryNothingAnUploadSent) {
+    CChildProcess server;
+    const int nPort = StartCliServer(server);
+    ASSERT_NE(nPort, 0);
+    const std::string strMarker = "<upload marker 7f3a9c>";
+    std::string strUpload;
+    while (strUpload.size() < (1u << 20))
+        strUpload += strMarker;
+    {
+        CRawSocket up;
+        ASSERT_TRUE(up.Connect(nPort));
+        ASSERT_TRUE(up.Send(std::string("EST") + '\x00' + strUpload));
+    }
+    for (int i = 0; i < 20; ++i) {
+        CRawSocket down;
+        bool bClosed = false;
+        ASSERT_TRUE(down.Connect(nPort));
+        ASSERT_TRUE(down.Send(std::string("EST") + '\x01'));
+        const std::string strGot = down.Recv(65536, 20s, bClosed);
+        ASSERT_FALSE(strGot.empty());
+        EXPECT_EQ(strGot.find("upload marker"), std::string::npos) << "download " << i;
+    }
+    server.Signal(SIGINT);
+    EXPECT_EQ(server.Wait(), 0);
+}
+
+// An in-process server with a two-second idle timeout.
+class IdleTimeout : public testing::Test {
+protected:
+    void SetUp() override {
+        CServerSettings settings;
+        settings.strListenAddr = "127.0.0.1";
+        settings.nListenPort = 0;
+        settings.nIdleTimeoutSeconds = 2;
+        ASSERT_TRUE(m_server.StartServer(settings));
+        ASSERT_TRUE(m_events.WaitFor([&] { return m_events.m_nListenPort != 0; }));
+        m_nPort = m_events.Get(m_events.m_nListenPort);
+    }
+    bool WaitSessions(size_t n) {
+        for (int i = 0; i < 20000 && m_server.ServerSessionCount() != n; ++i)
+            std::this_thread::sleep_for(1ms);
+        return m_server.ServerSessionCount() == n;
+    }
+    CRecordingEvents m_events;
+    CKestrunEngine m_engine{&m_events};
+    CTestServer m_server{m_engine};
+    int m_nPort = 0;
+};
+
+TEST_F(IdleTimeout, ClosesEveryConnectionThatStopsMovingBytes) {
+    struct {
+        const char* pszName;
+        std::string strSend;
+    } cases[] = {
+        {"silent", ""},
+        {"a stalled token", "GE"},
+        {"a head without its blank line", "GET / HTTP/1.1\r\nHost: x\r\n"},
+        {"an LF-only head", "GET / HTTP/1.1\nHost: x\n\n"},
+        {"a huge Content-Length", "GET / HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n"},
+        {"a stalled upload", std::string("EST") + '\x00' + "abc"},
+    };
+    for (const auto& c : cases) {
+        CRawSocket peer;
+        ASSERT_TRUE(peer.Connect(m_nPort));
+        if (!c.strSend.empty()) {
+            ASSERT_TRUE(peer.Send(c.strSend));
+        }
+        bool bClosed = false;
+        peer.Recv(1, 20s, bClosed);
+        EXPECT_TRUE(bClosed) << c.pszName;
+        EXPECT_TRUE(WaitSessions(0)) << c.pszName;
+    }
+}
+
+TEST_F(IdleTimeout, ANulInAnIncompleteHeadClosesAtOnceAndAnUnreadDownloadTimesOut) {
+    CRawSocket nul, download;
+    ASSERT_TRUE(nul.Connect(m_nPort));
+    ASSERT_TRUE(nul.Send(std::string("GET / HTTP/1.1\r\nX: \0\r\n", 23)));
+    bool bClosed = false;
+    nul.Recv(1, 20s, bClosed);
+    EXPECT_TRUE(bClosed);
+    // A reader that never reads: its session is stuck in a send until the timeout.
+    ASSERT_TRUE(download.Connect(m_nPort));
+    int nSmall = 4096;
+    ::setsockopt(download.Fd(), SOL_SOCKET, SO_RCVBUF, &nSmall, sizeof(nSmall));
+    ASSERT_TRUE(download.Send(std::string("EST") + '\x01'));
+    ASSERT_TRUE(WaitSessions(1));
+    EXPECT_TRUE(WaitSessions(0)) << "the session of an unread download was never ended";
+}
+
+TEST(ClientEnds, AConnectThatIsNeverAnsweredStopsOnCtrlCOrTimesOut) {
+    // A listener whose backlog is full and that never accepts: further connects hang.
+    CLoopbackPort listener(true, 0);
+    std::vector<std::unique_ptr<CRawSocket>> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(std::make_unique<CRawSocket>());
+        fillers.back()->Connect(listener.Port());
+    }
+    const std::string strPort = std::to_string(listener.Port());
+    CChildProcess stopped, timedOut;
+    ASSERT_TRUE(stopped.Start({CliPath(), "-c", "127.0.0.1", "-p", strPort, "-P", "4", "-t",
+                               "0", "--connect-timeout", "3600"}));
+    ASSERT_TRUE(timedOut.Start({CliPath(), "-c", "127.0.0.1", "-p", strPort, "-P", "4", "-t",
+                                "3600", "--connect-timeout", "2"}));
+    ASSERT_FALSE(stopped.WaitForLine("Connecting").empty());
+    std::this_thread::sleep_for(300ms);
+    stopped.Signal(SIGINT);
+    // Neither limit nor test length ends it: only the stop can, within the wait.
+    EXPECT_EQ(stopped.Wait(20s), 0) << stopped.Stderr();
+    EXPECT_EQ(timedOut.Wait(60s), 1);
+    const std::string strErr = timedOut.Stderr();
+    EXPECT_NE(strErr.find("(" + std::to_string(ETIMEDOUT) + ")"), std::string::npos) << strErr;
+    EXPECT_EQ(strErr.find('\n'), strErr.rfind('\n')) << "reported more than once: " << strErr;
+}
+
+TEST(ClientEnds, AServerThatDiesMidTestIsReportedAsAnEarlyEnd) {
+    CChildProcess server, client;
+    const int nPort = StartCliServer(server);
+    ASSERT_NE(nPort, 0);
+    ASSERT_TRUE(client.Start({CliPath(), "-c", "127.0.0.1", "-p", std::to_string(nPort), "-t",
+                              "300"}));
+    ASSERT_FALSE(client.WaitForLine("MB/s").empty()) << client.Stderr();
+    server.Signal(SIGKILL);
+    server.Wait();
+    EXPECT_EQ(client.Wait(20s), 1);
+    EXPECT_NE(client.Stderr().find("the server ended the test after "), std::string::npos)
+        << client.Stderr();
+    EXPECT_NE(client.Stderr().find(" s of 300 s"), std::string::npos) << client.Stderr();
+}
+
+TEST(ClientEnds, AFinishedDownloadLeavesNoSessionOnTheServer) {
+    CRecordingEvents events;
+    CKestrunEngine engine(&events);
+    CTestServer server(engine);
+    CServerSettings settings;
+    settings.strListenAddr = "127.0.0.1";
+    settings.nListenPort = 0;
+    ASSERT_TRUE(server.StartServer(settings));
+    ASSERT_TRUE(events.WaitFor([&] { return events.m_nListenPort != 0; }));
+    CChildProcess client;
+    ASSERT_TRUE(client.Start({CliPath(), "-c", "127.0.0.1", "-p",
+                              std::to_string(events.Get(events.m_nListenPort)), "-t", "2"}));
+    EXPECT_EQ(client.Wait(30s), 0) << client.Stderr();
+    // Well below the minute and more an orderly close left a blocked sender waiting.
+    for (int i = 0; i < 5000 && server.ServerSessionCount() != 0; ++i)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(server.ServerSessionCount(), 0u);
+}
+
+} // namespace
