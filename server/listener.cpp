@@ -109,8 +109,8 @@ bool CTestServer::RunServer(const CServerSettings& settings) {
 }
 
 void CTestServer::AcceptLoop(SOCKET sListen, const CServerSettings& settings) {
-    const size_t nCap = static_cast<size_t>(
-        settings.nMaxSessions > 0 ? settings.nMaxSessions : DefaultSessionCap());
+    const size_t nCap = static_cast<size_t>(settings.nMaxSessions > 0 ? settings.nMaxSessions
+                                                                      : DefaultSessionCap());
     bool bFailing = false;
     for (;;) {
         SOCKET s = AcceptSocket(sListen);

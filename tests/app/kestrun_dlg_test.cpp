@@ -61,6 +61,10 @@ TEST_F(MainWindow, FirstRunShowsTheDefaults) {
 }
 
 TEST_F(MainWindow, StoredTypePrefixSelectsAndUnmatchedSelectsNothing) {
+    store.WriteString("Kestrun", "m_strType", "");
+    Open();
+    EXPECT_EQ(pDlg->m_strType, "下载"); // empty means download
+    pDlg->AttachWindowSystem(nullptr);
     store.WriteString("Kestrun", "m_strType", "下");
     Open();
     EXPECT_EQ(ws.ComboGetItemText(IDC_TYPE, ws.ComboGetCurSel(IDC_TYPE)), "下载");
@@ -77,12 +81,6 @@ TEST_F(MainWindow, StoredTypePrefixSelectsAndUnmatchedSelectsNothing) {
     EXPECT_TRUE(dlg.UpdateData(true));
     EXPECT_EQ(dlg.m_strType, "");
     dlg.AttachWindowSystem(nullptr);
-}
-
-TEST_F(MainWindow, EmptyStoredTypeMeansDownload) {
-    store.WriteString("Kestrun", "m_strType", "");
-    Open();
-    EXPECT_EQ(pDlg->m_strType, "下载");
 }
 
 TEST_F(MainWindow, NonIntegerShowsThePlainMessageAndKeepsTheMember) {
@@ -143,20 +141,14 @@ TEST_F(MainWindow, CloseSavesInOrderAndEndsWithOne) {
     EXPECT_EQ(ws.Boxes().size(), 1u); // the range message, then the close went on
 }
 
-TEST_F(MainWindow, SystemMenuItemOpensTheMakersSite) {
+TEST_F(MainWindow, SystemMenuItemAndWebTestOpenTheirPages) {
+    store.WriteInt("Kestrun", "m_nListenPort", 12345);
     Open();
     EXPECT_TRUE(pDlg->OnSysCommand(101));
     EXPECT_FALSE(pDlg->OnSysCommand(0xF060)); // SC_CLOSE goes to the default processing
-    ASSERT_EQ(ws.m_vecUrls.size(), 1u);
-    EXPECT_EQ(ws.m_vecUrls[0], "https://tachyra.example.org/");
-}
-
-TEST_F(MainWindow, WebTestOpensTheListenPort) {
-    store.WriteInt("Kestrun", "m_nListenPort", 12345);
-    Open();
     pDlg->OnCommand(IDC_WEBTEST_BUTTON);
-    ASSERT_EQ(ws.m_vecUrls.size(), 1u);
-    EXPECT_EQ(ws.m_vecUrls[0], "http://127.0.0.1:12345/");
+    EXPECT_EQ(ws.m_vecUrls, (std::vector<std::string>{"https://tachyra.example.org/",
+                                                      "http://127.0.0.1:12345/"}));
 }
 
 TEST_F(MainWindow, MeterSamplesOnTheDialogThreadReachThePanes) {

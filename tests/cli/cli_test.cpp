@@ -5,11 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -24,10 +20,12 @@ size_t CountOf(const std::string& strText, const std::string& strNeedle) {
 }
 
 TEST(CliReport, JsonQuotingEscapesWhatJsonRequires) {
-    EXPECT_EQ(JsonQuote("plain"), "\"plain\"");
-    EXPECT_EQ(JsonQuote("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(JsonQuote("x\r\ny\t\x01"), "\"x\\r\\ny\\t\\u0001\"");
-    EXPECT_EQ(JsonQuote("(111)\xEF\xBC\x9A"), "\"(111)\xEF\xBC\x9A\""); // UTF-8 passes through
+    const char* cases[][2] = {{"plain", "\"plain\""},
+                              {"a\"b\\c", "\"a\\\"b\\\\c\""},
+                              {"x\r\ny\t\x01", "\"x\\r\\ny\\t\\u0001\""},
+                              {"(111)\xEF\xBC\x9A", "\"(111)\xEF\xBC\x9A\""}}; // UTF-8 passes
+    for (const auto& c : cases)
+        EXPECT_EQ(JsonQuote(c[0]), c[1]);
 }
 
 TEST(CliReport, MeanRatesUseMebibytesAndTheRealDuration) {
@@ -121,28 +119,21 @@ TEST(CliProcess, ARefusedClientPrintsTheErrorOnce) {
 }
 
 TEST(CliProcess, HelpVersionAndUsageErrors) {
-    CChildProcess version;
-    ASSERT_TRUE(version.Start({CliPath(), "--version"}));
-    EXPECT_EQ(version.Wait(), 0);
-    EXPECT_NE(version.Stdout().find("v18.0701"), std::string::npos);
-
-    CChildProcess help;
-    ASSERT_TRUE(help.Start({CliPath(), "--help"}));
-    EXPECT_EQ(help.Wait(), 0);
-    EXPECT_NE(help.Stdout().find("--upload"), std::string::npos);
-
-    CChildProcess neither;
-    ASSERT_TRUE(neither.Start({CliPath()}));
-    EXPECT_NE(neither.Wait(), 0);
-    EXPECT_FALSE(neither.Stderr().empty());
-
-    CChildProcess both;
-    ASSERT_TRUE(both.Start({CliPath(), "-s", "-c", "127.0.0.1"}));
-    EXPECT_NE(both.Wait(), 0);
-
-    CChildProcess badPort;
-    ASSERT_TRUE(badPort.Start({CliPath(), "-c", "127.0.0.1", "-p", "70000"}));
-    EXPECT_NE(badPort.Wait(), 0);
+    for (const auto& c :
+         {std::make_pair("--version", "v18.0701"), std::make_pair("--help", "--upload")}) {
+        CChildProcess cli;
+        ASSERT_TRUE(cli.Start({CliPath(), c.first}));
+        EXPECT_EQ(cli.Wait(), 0) << c.first;
+        EXPECT_NE(cli.Stdout().find(c.second), std::string::npos) << c.first;
+    }
+    for (const std::vector<std::string>& args : {std::vector<std::string>{CliPath()},
+                                                 {CliPath(), "-s", "-c", "127.0.0.1"},
+                                                 {CliPath(), "-c", "127.0.0.1", "-p", "70000"}}) {
+        CChildProcess cli;
+        ASSERT_TRUE(cli.Start(args));
+        EXPECT_NE(cli.Wait(), 0) << args.back();
+        EXPECT_FALSE(cli.Stderr().empty()) << args.back();
+    }
 }
 
 } // namespace

@@ -1,17 +1,9 @@
-// The client test against a server in a second process, and against peers that refuse,
-// close or reset.
+// The client test against the in-process server and against peers that refuse, close or
+// reset.
 #include "client/client_test.h"
-#include "testkit/child_process.h"
-#include "testkit/raw_socket.h"
-#include "testkit/recording_events.h"
+#include "testkit/loopback_server.h"
 
-#include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <csignal>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -20,23 +12,31 @@ using namespace std::chrono_literals;
 
 const std::string kColon = "\xEF\xBC\x9A";
 
-CClientSettings Settings(const std::string& strAddr, int nPort, const std::string& strType,
-                         int nSessions = 10) {
-    CClientSettings settings;
-    settings.strServerAddr = strAddr;
-    settings.nServerPort = nPort;
-    settings.strType = strType;
-    settings.nSessions = nSessions;
-    return settings;
-}
-
-class ClientTest : public testing::Test {
+class ClientTest : public LoopbackServerTest {
 protected:
-    void StartAgainst(int nPort, const std::string& strType, int nSessions = 10) {
-        ASSERT_TRUE(m_client.StartClientTest(Settings("127.0.0.1", nPort, strType, nSessions)));
+    void StartAgainst(const std::string& strAddr, int nPort, const std::string& strType,
+                      int nSessions = 10) {
+        m_clientEvents.WaitFor([&] { // forget what an earlier test run left
+            m_clientEvents.m_clientEnds.clear();
+            m_clientEvents.m_nSessionsStarted = 0;
+            return true;
+        });
+        CClientSettings settings;
+        settings.strServerAddr = strAddr;
+        settings.nServerPort = nPort;
+        settings.strType = strType;
+        settings.nSessions = nSessions;
+        ASSERT_TRUE(m_client.StartClientTest(settings));
+        m_settings = settings;
     }
-    bool WaitEnded(std::chrono::milliseconds timeout = 30s) {
-        return m_events.WaitFor([&] { return !m_events.m_clientEnds.empty(); }, timeout);
+    // Waits for the test's end and returns the one text it reported.
+    std::string WaitEnded(std::chrono::milliseconds timeout = 30s) {
+        EXPECT_TRUE(
+            m_clientEvents.WaitFor([&] { return !m_clientEvents.m_clientEnds.empty(); }, timeout));
+        m_client.WaitForWorkers();
+        auto ends = m_clientEvents.Get(m_clientEvents.m_clientEnds);
+        EXPECT_EQ(ends.size(), 1u);
+        return ends.empty() ? "(none)" : ends[0];
     }
     // Waits until traffic in the given direction is seen; returns the bytes taken.
     uint64_t WaitTraffic(bool bRecv, uint64_t& nOther) {
@@ -44,7 +44,7 @@ protected:
         nOther = 0;
         for (int i = 0; i < 2000 && nTotal < (1u << 20); ++i) {
             uint64_t r = 0, s = 0;
-            m_engine.TakeCounters(r, s);
+            m_clientEngine.TakeCounters(r, s);
             nTotal += bRecv ? r : s;
             nOther += bRecv ? s : r;
             std::this_thread::sleep_for(5ms);
@@ -54,75 +54,50 @@ protected:
     void TearDown() override {
         m_client.StopClientTest();
         m_client.WaitForWorkers();
+        LoopbackServerTest::TearDown();
     }
 
-    CRecordingEvents m_events;
-    CKestrunEngine m_engine{&m_events};
-    CClientTest m_client{m_engine};
+    CClientSettings m_settings;
+    CRecordingEvents m_clientEvents;
+    CKestrunEngine m_clientEngine{&m_clientEvents};
+    CClientTest m_client{m_clientEngine};
 };
 
-TEST_F(ClientTest, DownloadAndUploadAgainstASecondProcess) {
-    CChildProcess server;
-    int nPort = StartCliServer(server);
-    ASSERT_NE(nPort, 0) << server.Stderr();
-    struct {
-        const char* pszType;
-        bool bRecv;
-    } cases[] = {{"下载", true}, {"上传", false}, {"", false}, {"other", false}};
-    for (const auto& c : cases) {
+TEST_F(ClientTest, DownloadAndUploadEachCountOneDirection) {
+    for (const auto& c : {std::make_pair("下载", true), std::make_pair("上传", false),
+                          std::make_pair("", false), std::make_pair("other", false)}) {
         uint64_t nLeftRecv = 0, nLeftSend = 0;
-        m_engine.TakeCounters(nLeftRecv, nLeftSend); // what the previous case left behind
-        StartAgainst(nPort, c.pszType);
-        EXPECT_FALSE(m_client.StartClientTest(Settings("127.0.0.1", nPort, c.pszType)))
-            << "a second test must not start";
+        m_clientEngine.TakeCounters(nLeftRecv, nLeftSend); // what the previous case left
+        StartAgainst("127.0.0.1", m_nPort, c.first);
+        EXPECT_FALSE(m_client.StartClientTest(m_settings)) << "a second test must not start";
         uint64_t nOther = 0;
-        EXPECT_GE(WaitTraffic(c.bRecv, nOther), 1u << 20) << c.pszType;
-        EXPECT_EQ(nOther, 0u) << c.pszType;
+        EXPECT_GE(WaitTraffic(c.second, nOther), 1u << 20) << c.first;
+        EXPECT_EQ(nOther, 0u) << c.first;
         m_client.StopClientTest();
-        ASSERT_TRUE(WaitEnded()) << c.pszType;
-        auto ends = m_events.Get(m_events.m_clientEnds);
-        ASSERT_EQ(ends.size(), 1u);
-        EXPECT_EQ(ends[0], "") << "a stopped test reports no error";
+        EXPECT_EQ(WaitEnded(), "") << "a stopped test reports no error";
         EXPECT_EQ(m_client.ActiveClientCount(), 0);
-        m_client.WaitForWorkers();
-        EXPECT_EQ(m_events.Get(m_events.m_nSessionsStarted), 10);
-        m_events.WaitFor([&] {
-            m_events.m_clientEnds.clear();
-            m_events.m_nSessionsStarted = 0;
-            return true;
-        });
+        EXPECT_EQ(m_clientEvents.Get(m_clientEvents.m_nSessionsStarted), 10);
     }
-    server.Signal(SIGINT);
-    EXPECT_EQ(server.Wait(), 0);
 }
 
 TEST_F(ClientTest, ARefusedConnectionIsReportedOnce) {
     const int nClosedPort = ClosedLoopbackPort();
     ASSERT_NE(nClosedPort, 0);
-    StartAgainst(nClosedPort, "下载");
-    ASSERT_TRUE(WaitEnded());
-    m_client.WaitForWorkers();
-    auto ends = m_events.Get(m_events.m_clientEnds);
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].rfind("(" + std::to_string(ECONNREFUSED) + ")" + kColon, 0), 0u) << ends[0];
-    EXPECT_NE(ends[0].find("refused"), std::string::npos) << ends[0];
+    StartAgainst("127.0.0.1", nClosedPort, "下载");
+    const std::string strEnd = WaitEnded();
+    EXPECT_EQ(strEnd.rfind("(" + std::to_string(ECONNREFUSED) + ")" + kColon, 0), 0u) << strEnd;
+    EXPECT_NE(strEnd.find("refused"), std::string::npos) << strEnd;
 }
 
 TEST_F(ClientTest, AnUnknownHostIsReportedOnceWithTheLookupError) {
-    ASSERT_TRUE(m_client.StartClientTest(Settings("no-such-host.invalid", 10001, "下载")));
-    ASSERT_TRUE(WaitEnded(120s));
-    m_client.WaitForWorkers();
-    auto ends = m_events.Get(m_events.m_clientEnds);
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].rfind("(0x", 0), 0u) << ends[0];
-    EXPECT_NE(ends[0].find(kColon), std::string::npos);
+    StartAgainst("no-such-host.invalid", 10001, "下载");
+    const std::string strEnd = WaitEnded(120s);
+    EXPECT_EQ(strEnd.rfind("(0x", 0), 0u) << strEnd;
+    EXPECT_NE(strEnd.find(kColon), std::string::npos);
 }
 
 TEST_F(ClientTest, AServerThatStopsEndsTheTestWithoutAnError) {
-    CChildProcess server;
-    int nPort = StartCliServer(server);
-    ASSERT_NE(nPort, 0);
-    StartAgainst(nPort, "下载");
+    StartAgainst("127.0.0.1", m_nPort, "下载");
     uint64_t nOther = 0;
     ASSERT_GT(WaitTraffic(true, nOther), 0u);
     // Every session must be connected first: one still connecting when the server goes
@@ -130,10 +105,8 @@ TEST_F(ClientTest, AServerThatStopsEndsTheTestWithoutAnError) {
     for (int i = 0; i < 4000 && m_client.ClientSessionCount() < 10; ++i)
         std::this_thread::sleep_for(5ms);
     ASSERT_EQ(m_client.ClientSessionCount(), 10u);
-    server.Signal(SIGINT); // the server's stop cuts every connection
-    ASSERT_TRUE(WaitEnded());
-    EXPECT_EQ(m_events.Get(m_events.m_clientEnds)[0], "");
-    EXPECT_EQ(server.Wait(), 0);
+    m_server.StopServer(); // the server's stop cuts every connection
+    EXPECT_EQ(WaitEnded(), "");
 }
 
 TEST_F(ClientTest, PeersThatResetMidStreamEndTheTestCleanly) {
@@ -141,72 +114,48 @@ TEST_F(ClientTest, PeersThatResetMidStreamEndTheTestCleanly) {
     CLoopbackPort listener(true);
     ASSERT_NE(listener.Port(), 0);
     for (const char* pszType : {"上传", "下载"}) {
-        m_events.WaitFor([&] {
-            m_events.m_clientEnds.clear();
-            return true;
-        });
-        StartAgainst(listener.Port(), pszType, 4);
+        StartAgainst("127.0.0.1", listener.Port(), pszType, 4);
         std::vector<int> peers;
         char szBuf[8192] = {0};
         for (int i = 0; i < 4; ++i) {
             int fd = ::accept(listener.Fd(), nullptr, nullptr);
             ASSERT_GE(fd, 0);
+            peers.push_back(fd);
             ASSERT_EQ(::recv(fd, szBuf, 4, MSG_WAITALL), 4);
             EXPECT_EQ(std::string(szBuf, 3), "EST");
             EXPECT_EQ(szBuf[3], pszType == std::string("下载") ? 1 : 0);
             if (szBuf[3] == 1)
                 ::send(fd, szBuf, sizeof(szBuf), MSG_NOSIGNAL);
-            peers.push_back(fd);
         }
         for (int fd : peers) {
             linger lg{1, 0};
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
             ::close(fd);
         }
-        ASSERT_TRUE(WaitEnded()) << pszType;
-        EXPECT_EQ(m_events.Get(m_events.m_clientEnds)[0], "") << pszType;
-        m_client.WaitForWorkers();
+        EXPECT_EQ(WaitEnded(), "") << pszType;
     }
 }
 
 TEST_F(ClientTest, SessionsWithoutAThreadStillEndTheTest) {
-    CChildProcess server;
-    int nPort = StartCliServer(server);
-    ASSERT_NE(nPort, 0);
     m_client.SetWorkerLimit(3);
-    StartAgainst(nPort, "下载");
+    StartAgainst("127.0.0.1", m_nPort, "下载");
     uint64_t nOther = 0;
     EXPECT_GT(WaitTraffic(true, nOther), 0u);
     EXPECT_EQ(m_client.ActiveClientCount(), 3);
     m_client.StopClientTest();
-    ASSERT_TRUE(WaitEnded());
-    m_client.WaitForWorkers();
-    EXPECT_EQ(m_events.Get(m_events.m_clientEnds).size(), 1u);
-    EXPECT_EQ(m_events.Get(m_events.m_nSessionsStarted), 3);
+    WaitEnded();
+    EXPECT_EQ(m_clientEvents.Get(m_clientEvents.m_nSessionsStarted), 3);
     EXPECT_EQ(m_client.ActiveClientCount(), 0);
     m_client.SetWorkerLimit(0);
-    server.Signal(SIGINT);
-    EXPECT_EQ(server.Wait(), 0);
 }
 
 TEST_F(ClientTest, SessionsThatConnectAfterAStopAreStoppedToo) {
-    CChildProcess server;
-    int nPort = StartCliServer(server);
-    ASSERT_NE(nPort, 0);
     for (int i = 0; i < 5; ++i) {
-        m_events.WaitFor([&] {
-            m_events.m_clientEnds.clear();
-            return true;
-        });
-        StartAgainst(nPort, "下载");
+        StartAgainst("127.0.0.1", m_nPort, "下载");
         // The sessions are still sleeping or connecting: none is registered yet.
         m_client.StopClientTest();
-        ASSERT_TRUE(WaitEnded()) << "a late session kept streaming";
-        EXPECT_EQ(m_events.Get(m_events.m_clientEnds)[0], "");
-        m_client.WaitForWorkers();
+        EXPECT_EQ(WaitEnded(), "") << "a late session kept streaming";
     }
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.Wait(), 0);
 }
 
 } // namespace

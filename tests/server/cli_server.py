@@ -45,14 +45,6 @@ class CliServer:
             if line.startswith("recv "):
                 idle = idle + 1 if line.endswith("send 0.00MB/s") else 0
 
-    def wait_send_busy(self, seconds=20):
-        """Waits for a meter sample that shows bytes sent."""
-        deadline = time.monotonic() + seconds
-        while True:
-            line = self.next_line(deadline)
-            if line.startswith("recv ") and not line.endswith("send 0.00MB/s"):
-                return line
-
     def stop(self):
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGINT)

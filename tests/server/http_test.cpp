@@ -4,94 +4,66 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
-// Feeds strText in chunks of nChunk bytes, as the socket loop would; the state after the
-// last chunk fed (stops early when the reader decides).
-CHttpRequestReader::EState Feed(CHttpRequestReader& reader, const std::string& strText,
-                                size_t nChunk = CHttpRequestReader::kChunkSize) {
-    CHttpRequestReader::EState state = CHttpRequestReader::kNeedMore;
-    for (size_t i = 0; i < strText.size(); i += nChunk) {
-        size_t n = std::min(nChunk, strText.size() - i);
-        state = reader.AddChunk(strText.data() + i, static_cast<int>(n));
-        if (state != CHttpRequestReader::kNeedMore)
-            break;
+using EState = CHttpRequestReader::EState;
+
+// Feeds each piece in chunks of at most nChunk bytes, as the socket loop would; the state
+// after the last chunk fed (stops early when the reader decides).
+EState Feed(CHttpRequestReader& reader, const std::vector<std::string>& pieces, size_t nChunk) {
+    EState state = CHttpRequestReader::kNeedMore;
+    for (const std::string& strPiece : pieces) {
+        for (size_t i = 0; i < strPiece.size() && state == CHttpRequestReader::kNeedMore;
+             i += nChunk) {
+            const size_t n = std::min(nChunk, strPiece.size() - i);
+            state = reader.AddChunk(strPiece.data() + i, static_cast<int>(n));
+        }
     }
     return state;
 }
 
-const char kBrowserRequest[] = "GET / HTTP/1.1\r\n"
-                               "Host: 127.0.0.1:10001\r\n"
-                               "Connection: keep-alive\r\n"
-                               "User-Agent: Mozilla/5.0\r\n"
-                               "Accept-Language: zh-CN,zh;q=0.9\r\n\r\n";
-
 } // namespace
 
-TEST(HttpRequestReader, CompleteAtTheBlankLine) {
+TEST(HttpRequestReader, DecidesAtTheRightByte) {
+    // What follows the first token, as the session hands it over.
+    const std::string strBrowser = " / HTTP/1.1\r\nHost: 127.0.0.1:10001\r\nConnection: keep-alive"
+                                   "\r\nAccept-Language: zh-CN,zh;q=0.9\r\n\r\n";
+    const size_t nMax = CHttpRequestReader::kMaxRequestBytes, k = CHttpRequestReader::kChunkSize;
+    const std::string strFiller = " / HTTP/1.1\r\nX-Filler: ";
+    const struct {
+        std::vector<std::string> pieces;
+        size_t nChunk;
+        EState state;
+    } cases[] = {
+        {{strBrowser.substr(0, strBrowser.size() - 2)}, k, CHttpRequestReader::kNeedMore},
+        {{strBrowser.substr(0, strBrowser.size() - 2), "\r\n"}, k, CHttpRequestReader::kComplete},
+        {{strBrowser}, 1, CHttpRequestReader::kComplete},
+        {{" / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello"}, k, CHttpRequestReader::kComplete},
+        {{" / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhel"}, k, CHttpRequestReader::kNeedMore},
+        {{" / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhel", "lo"}, k, CHttpRequestReader::kComplete},
+        // Only the exact field name counts; a value without digits means no body.
+        {{" / HTTP/1.1\r\ncontent-length: 5\r\n\r\n"}, k, CHttpRequestReader::kComplete},
+        {{" / HTTP/1.1\r\nContent-Length: abc\r\n\r\n"}, k, CHttpRequestReader::kComplete},
+        {{" / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n"},
+         k,
+         CHttpRequestReader::kNeedMore},
+        {{" / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n", std::string(70000, 'x')},
+         k,
+         CHttpRequestReader::kRefused},
+        {{strFiller + std::string(nMax, 'a')}, k, CHttpRequestReader::kRefused},
+        {{strFiller + std::string(nMax - strFiller.size() - 5, 'a') + "\r\n\r\n"},
+         k,
+         CHttpRequestReader::kComplete},
+    };
+    for (const auto& c : cases) {
+        CHttpRequestReader reader;
+        EXPECT_EQ(Feed(reader, c.pieces, c.nChunk), c.state) << c.pieces[0].substr(0, 50);
+    }
     CHttpRequestReader reader;
-    std::string strRest = std::string(kBrowserRequest).substr(3);
-    EXPECT_EQ(Feed(reader, strRest.substr(0, strRest.size() - 2)), CHttpRequestReader::kNeedMore);
-    EXPECT_EQ(reader.AddChunk("\r\n", 2), CHttpRequestReader::kComplete);
-    EXPECT_EQ(reader.Text(), strRest);
-}
-
-TEST(HttpRequestReader, BlankLineSplitAcrossChunks) {
-    CHttpRequestReader reader;
-    EXPECT_EQ(Feed(reader, std::string(kBrowserRequest).substr(3), 1),
-              CHttpRequestReader::kComplete);
-}
-
-TEST(HttpRequestReader, ContentLengthBodyInTheSamePacketCompletesAtOnce) {
-    CHttpRequestReader reader;
-    const std::string strText = " / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello";
-    EXPECT_EQ(reader.AddChunk(strText.data(), static_cast<int>(strText.size())),
-              CHttpRequestReader::kComplete);
-}
-
-TEST(HttpRequestReader, ContentLengthWaitsForTheBody) {
-    CHttpRequestReader reader;
-    const std::string strHead = " / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhel";
-    EXPECT_EQ(reader.AddChunk(strHead.data(), static_cast<int>(strHead.size())),
-              CHttpRequestReader::kNeedMore);
-    EXPECT_EQ(reader.AddChunk("lo", 2), CHttpRequestReader::kComplete);
-}
-
-TEST(HttpRequestReader, LowerCaseContentLengthIsNotAField) {
-    CHttpRequestReader reader;
-    const std::string strText = " / HTTP/1.1\r\ncontent-length: 5\r\n\r\n";
-    EXPECT_EQ(reader.AddChunk(strText.data(), static_cast<int>(strText.size())),
-              CHttpRequestReader::kComplete);
-}
-
-TEST(HttpRequestReader, ContentLengthWithoutDigitsMeansZero) {
-    CHttpRequestReader reader;
-    const std::string strText = " / HTTP/1.1\r\nContent-Length: abc\r\n\r\n";
-    EXPECT_EQ(reader.AddChunk(strText.data(), static_cast<int>(strText.size())),
-              CHttpRequestReader::kComplete);
-}
-
-TEST(HttpRequestReader, HugeContentLengthIsRefusedAtTheLimit) {
-    CHttpRequestReader reader;
-    const std::string strText = " / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n";
-    EXPECT_EQ(Feed(reader, strText), CHttpRequestReader::kNeedMore);
-    EXPECT_EQ(Feed(reader, std::string(70000, 'x')), CHttpRequestReader::kRefused);
-}
-
-TEST(HttpRequestReader, A64KiBHeadIsRefused) {
-    CHttpRequestReader reader;
-    std::string strHead = " / HTTP/1.1\r\nX-Filler: ";
-    strHead.append(CHttpRequestReader::kMaxRequestBytes, 'a');
-    EXPECT_EQ(Feed(reader, strHead), CHttpRequestReader::kRefused);
-}
-
-TEST(HttpRequestReader, JustBelowTheLimitStillCompletes) {
-    CHttpRequestReader reader;
-    std::string strHead = " / HTTP/1.1\r\nX-Filler: ";
-    strHead.append(CHttpRequestReader::kMaxRequestBytes - strHead.size() - 4 - 1, 'a');
-    strHead += "\r\n\r\n";
-    EXPECT_EQ(Feed(reader, strHead), CHttpRequestReader::kComplete);
+    Feed(reader, {strBrowser}, 1);
+    EXPECT_EQ(reader.Text(), strBrowser);
 }
 
 TEST(HttpRequestReader, ANulBeforeTheHeadIsCompleteRefusesTheRequest) {
@@ -106,68 +78,65 @@ TEST(HttpRequestReader, ANulBeforeTheHeadIsCompleteRefusesTheRequest) {
     EXPECT_EQ(complete.AddChunk(chunk2, sizeof(chunk2) - 1), CHttpRequestReader::kComplete);
 }
 
-TEST(GetHeaderValue, PathOfTheRequestLine) {
-    EXPECT_EQ(GetHeaderValue("GET / HTTP/1.1\r\n\r\n", "path"), "");
-    EXPECT_EQ(GetHeaderValue("GET /buttons.css HTTP/1.1\r\n\r\n", "path"), "buttons.css");
-    EXPECT_EQ(GetHeaderValue("GET /buttons.css?v=2 HTTP/1.1\r\n\r\n", "PATH"), "buttons.css?v=2");
-    EXPECT_EQ(GetHeaderValue("GET /a%20b HTTP/1.1\r\n\r\n", "Path"), "a%20b");
-    EXPECT_EQ(GetHeaderValue("GET nothing\r\n\r\n", "path"), "");
-    EXPECT_EQ(GetHeaderValue("GET /nospace", "path"), "");
+TEST(GetHeaderValue, PathAndFields) {
+    const std::string strTwice = "GET / HTTP/1.1\r\nX-Upgrade: no\r\nUpgrade:  WebSocket \t\r\n"
+                                 "Upgrade: second\r\n\r\n";
+    const struct {
+        std::string strRequest;
+        const char* pszName;
+        const char* pszValue;
+    } cases[] = {
+        {"GET / HTTP/1.1\r\n\r\n", "path", ""},
+        {"GET /buttons.css HTTP/1.1\r\n\r\n", "path", "buttons.css"},
+        {"GET /buttons.css?v=2 HTTP/1.1\r\n\r\n", "PATH", "buttons.css?v=2"},
+        {"GET /a%20b HTTP/1.1\r\n\r\n", "Path", "a%20b"},
+        {"GET nothing\r\n\r\n", "path", ""},
+        {"GET /nospace", "path", ""},
+        // The first occurrence wins, even inside a longer field name; the case is exact.
+        {strTwice, "Upgrade", "no"},
+        {strTwice, "upgrade", ""},
+        {"GET / HTTP/1.1\r\nUpgrade:  WebSocket \t\r\n\r\n", "Upgrade", "WebSocket"},
+        // One character after the colon is always skipped.
+        {"GET / HTTP/1.1\r\nSec-WebSocket-Key:abcd\r\n\r\n", "Sec-WebSocket-Key", "bcd"},
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", "Connection", ""},
+        {"GET / HTTP/1.1\r\nConnection: \r\n\r\n", "Connection", ""},
+        {"GET / HTTP/1.1\r\nConnection: close", "Connection", ""},
+        {"Connection:", "Connection", ""},
+        {"Connection: x", "Connection", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GetHeaderValue(c.strRequest, c.pszName), c.pszValue) << c.strRequest;
 }
 
-TEST(GetHeaderValue, ExactCaseFirstOccurrenceTrimmed) {
-    const std::string strRequest = "GET / HTTP/1.1\r\nX-Upgrade: no\r\nUpgrade:  WebSocket \t\r\n"
-                                   "Upgrade: second\r\n\r\n";
-    // The first occurrence wins, even inside a longer field name.
-    EXPECT_EQ(GetHeaderValue(strRequest, "Upgrade"), "no");
-    EXPECT_EQ(GetHeaderValue(strRequest, "upgrade"), "");
-    EXPECT_EQ(GetHeaderValue("GET / HTTP/1.1\r\nUpgrade:  WebSocket \t\r\n\r\n", "Upgrade"),
-              "WebSocket");
-}
-
-TEST(GetHeaderValue, OneCharacterAfterTheColonIsAlwaysSkipped) {
-    EXPECT_EQ(
-        GetHeaderValue("GET / HTTP/1.1\r\nSec-WebSocket-Key:abcd\r\n\r\n", "Sec-WebSocket-Key"),
-        "bcd");
-}
-
-TEST(GetHeaderValue, MissingEmptyOrUnterminated) {
-    EXPECT_EQ(GetHeaderValue("GET / HTTP/1.1\r\nHost: x\r\n\r\n", "Connection"), "");
-    EXPECT_EQ(GetHeaderValue("GET / HTTP/1.1\r\nConnection: \r\n\r\n", "Connection"), "");
-    EXPECT_EQ(GetHeaderValue("GET / HTTP/1.1\r\nConnection: close", "Connection"), "");
-    EXPECT_EQ(GetHeaderValue("Connection:", "Connection"), "");
-    EXPECT_EQ(GetHeaderValue("Connection: x", "Connection"), "");
-}
-
-TEST(HttpResponseHead, PageHeadBytes) {
+TEST(HttpResponseHead, ExactBytes) {
     EXPECT_EQ(BuildHttpResponseHead("text/html", "utf-8", 5073),
               "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
               "Content-Length: 5073\r\nConnection: close\r\n\r\n");
-}
-
-TEST(HttpResponseHead, FaviconHead) {
-    EXPECT_EQ(BuildHttpResponseHead("text/html", "gb2312", 0),
-              "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=gb2312\r\n"
+    EXPECT_EQ(BuildHttpResponseHead("text/css", "gb2312", 0),
+              "HTTP/1.1 200 OK\r\nContent-Type: text/css; charset=gb2312\r\n"
               "Content-Length: 0\r\nConnection: close\r\n\r\n");
 }
 
-TEST(HttpRoutes, FourPathsIgnoringCase) {
-    ASSERT_NE(FindHttpRoute(""), nullptr);
-    EXPECT_EQ(FindHttpRoute("")->body, EHttpBody::kPageHtml);
-    EXPECT_STREQ(FindHttpRoute("")->pszContentType, "text/html");
-    ASSERT_NE(FindHttpRoute("BUTTONS.CSS"), nullptr);
-    EXPECT_EQ(FindHttpRoute("BUTTONS.CSS")->body, EHttpBody::kButtonsCss);
-    EXPECT_STREQ(FindHttpRoute("buttons.css")->pszContentType, "text/css");
-    ASSERT_NE(FindHttpRoute("echarts.min.js"), nullptr);
-    EXPECT_STREQ(FindHttpRoute("Echarts.Min.Js")->pszContentType, "text/javascript");
-    ASSERT_NE(FindHttpRoute("favicon.ico"), nullptr);
-    EXPECT_STREQ(FindHttpRoute("favicon.ico")->pszCharset, "gb2312");
-    EXPECT_EQ(FindHttpRoute("favicon.ico")->body, EHttpBody::kEmpty);
-}
-
-TEST(HttpRoutes, EverythingElseHasNoRoute) {
-    EXPECT_EQ(FindHttpRoute("index.html"), nullptr);
-    EXPECT_EQ(FindHttpRoute("echarts.min.js?v=1"), nullptr);
-    EXPECT_EQ(FindHttpRoute("/"), nullptr);
-    EXPECT_EQ(FindHttpRoute("buttons.cs"), nullptr);
+TEST(HttpRoutes, FourPathsIgnoringCaseAndNothingElse) {
+    const struct {
+        const char* pszPath;
+        EHttpBody body;
+        const char* pszType;
+        const char* pszCharset;
+    } routes[] = {
+        {"", EHttpBody::kPageHtml, "text/html", "utf-8"},
+        {"BUTTONS.CSS", EHttpBody::kButtonsCss, "text/css", "utf-8"},
+        {"buttons.css", EHttpBody::kButtonsCss, "text/css", "utf-8"},
+        {"Echarts.Min.Js", EHttpBody::kEchartsJs, "text/javascript", "utf-8"},
+        {"favicon.ico", EHttpBody::kEmpty, "text/html", "gb2312"},
+    };
+    for (const auto& r : routes) {
+        const HTTP_ROUTE* pRoute = FindHttpRoute(r.pszPath);
+        ASSERT_NE(pRoute, nullptr) << r.pszPath;
+        EXPECT_EQ(pRoute->body, r.body) << r.pszPath;
+        EXPECT_STREQ(pRoute->pszContentType, r.pszType) << r.pszPath;
+        EXPECT_STREQ(pRoute->pszCharset, r.pszCharset) << r.pszPath;
+    }
+    for (const char* pszPath : {"index.html", "echarts.min.js?v=1", "/", "buttons.cs"})
+        EXPECT_EQ(FindHttpRoute(pszPath), nullptr) << pszPath;
 }

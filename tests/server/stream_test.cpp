@@ -113,6 +113,10 @@ TEST(SessionLoop, EachFirstTokenLeadsToItsSession) {
          3 * 8192 + 100},
         {"a page request is answered", "GET / HTTP/1.1\r\n\r\n", 1 << 20, strPage, 0, 0},
         {"an unknown path gets nothing", "GET /nothing HTTP/1.1\r\n\r\n", 1 << 20, "", 0, 0},
+        {"a request cut off by the close gets nothing", "GET / HTTP/1.1\r\nHost:", 1 << 20, "", 0,
+         0},
+        {"a 64 KiB head is refused", "GET / HTTP/1.1\r\nX: " + std::string(70000, 'a') + "\r\n\r\n",
+         1 << 20, "", 0, 0},
         {"an upgrade streams frames", strUpgrade, strHandshake.size() + 2 * kFrame.size() + 5,
          strHandshake + kFrame + kFrame, 0, 2 * static_cast<uint64_t>(g_nFramePayloadLen)},
     };

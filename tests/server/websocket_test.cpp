@@ -16,75 +16,75 @@ std::string UpgradeRequest(const std::string& strUpgrade, const std::string& str
            "\r\nSec-WebSocket-Version: 13\r\n\r\n";
 }
 
-std::vector<int> HeaderBytes(uint32_t nLen) {
-    MzByte header;
-    EXPECT_TRUE(BuildWebSocketFrameHeader(nLen, header));
-    return std::vector<int>(header.m_pData, header.m_pData + header.m_nSize);
-}
-
 } // namespace
 
-TEST(WebSocketUpgrade, AcceptsTheBrowserRequestInAnyCase) {
-    EXPECT_TRUE(IsWebSocketUpgrade(UpgradeRequest("websocket", "Upgrade", "abc=")));
-    EXPECT_TRUE(IsWebSocketUpgrade(UpgradeRequest("WebSocket", "keep-alive, Upgrade", "abc=")));
-    EXPECT_TRUE(IsWebSocketUpgrade(UpgradeRequest("WEBSOCKET", "anything", "abc=")));
-}
-
-TEST(WebSocketUpgrade, RejectsMissingOrEmptyFields) {
-    EXPECT_FALSE(IsWebSocketUpgrade(UpgradeRequest("websocket", "", "abc=")));
-    EXPECT_FALSE(IsWebSocketUpgrade(UpgradeRequest("websocket", "Upgrade", "")));
-    EXPECT_FALSE(IsWebSocketUpgrade(UpgradeRequest("h2c", "Upgrade", "abc=")));
-    EXPECT_FALSE(IsWebSocketUpgrade(UpgradeRequest("websockets", "Upgrade", "abc=")));
-    EXPECT_FALSE(IsWebSocketUpgrade("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
-    // Field names are matched with their exact case.
-    EXPECT_FALSE(IsWebSocketUpgrade("GET / HTTP/1.1\r\nupgrade: websocket\r\nConnection: Upgrade"
-                                    "\r\nSec-WebSocket-Key: abc=\r\n\r\n"));
-}
-
-TEST(WebSocketHandshake, Rfc6455ExampleKey) {
-    EXPECT_EQ(MakeWebSocketAccept("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+TEST(WebSocketUpgrade, NeedsAllThreeFieldsAndTheWordInAnyCase) {
+    const struct {
+        std::string strRequest;
+        bool bUpgrade;
+    } cases[] = {
+        {UpgradeRequest("websocket", "Upgrade", "abc="), true},
+        {UpgradeRequest("WebSocket", "keep-alive, Upgrade", "abc="), true},
+        {UpgradeRequest("WEBSOCKET", "anything", "abc="), true},
+        {UpgradeRequest("websocket", "", "abc="), false},
+        {UpgradeRequest("websocket", "Upgrade", ""), false},
+        {UpgradeRequest("h2c", "Upgrade", "abc="), false},
+        {UpgradeRequest("websockets", "Upgrade", "abc="), false},
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", false},
+        // Field names are matched with their exact case.
+        {"GET / HTTP/1.1\r\nupgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: "
+         "abc=\r\n\r\n",
+         false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsWebSocketUpgrade(c.strRequest), c.bUpgrade) << c.strRequest;
 }
 
 TEST(WebSocketHandshake, ExactAnswerBytes) {
-    const std::string strAnswer =
-        BuildWebSocketHandshake(UpgradeRequest("websocket", "Upgrade", "dGhlIHNhbXBsZSBub25jZQ=="));
-    const std::string strPrefix = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
-                                  "Connection: Upgrade\r\nSec-WebSocket-Accept: ";
-    ASSERT_EQ(strPrefix.size(), 97u);
-    EXPECT_EQ(strAnswer.size(), 129u);
-    EXPECT_EQ(strAnswer, strPrefix + "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n");
-}
-
-TEST(WebSocketHandshake, KeyWithoutSpaceLosesItsFirstCharacter) {
-    const std::string strRequest = "GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade"
-                                   "\r\nSec-WebSocket-Key:xdGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
-    EXPECT_NE(BuildWebSocketHandshake(strRequest).find("s3pPLMBiTxaQ9kYGzzhZRbK+xOo="),
-              std::string::npos);
-}
-
-TEST(WebSocketHandshake, NothingForAPlainRequest) {
+    EXPECT_EQ(MakeWebSocketAccept("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+    const std::string strAnswer = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                                  "Connection: Upgrade\r\nSec-WebSocket-Accept: "
+                                  "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
+    ASSERT_EQ(strAnswer.size(), 129u);
+    EXPECT_EQ(
+        BuildWebSocketHandshake(UpgradeRequest("websocket", "Upgrade", "dGhlIHNhbXBsZSBub25jZQ==")),
+        strAnswer);
+    // Without a space after the colon the key loses its first character.
+    EXPECT_EQ(BuildWebSocketHandshake("GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: "
+                                      "Upgrade\r\nSec-WebSocket-Key:xdGhlIHNhbXBsZSBub25jZQ=="
+                                      "\r\n\r\n"),
+              strAnswer);
     EXPECT_EQ(BuildWebSocketHandshake("GET / HTTP/1.1\r\n\r\n"), "");
 }
 
 TEST(WebSocketFrame, HeaderForms) {
-    EXPECT_EQ(HeaderBytes(0), (std::vector<int>{0x81, 0x00}));
-    EXPECT_EQ(HeaderBytes(125), (std::vector<int>{0x81, 0x7D}));
-    EXPECT_EQ(HeaderBytes(126), (std::vector<int>{0x81, 0x7E, 0x00, 0x7E}));
-    EXPECT_EQ(HeaderBytes(65127), (std::vector<int>{0x81, 0x7E, 0xFE, 0x67}));
-    EXPECT_EQ(HeaderBytes(65535), (std::vector<int>{0x81, 0x7E, 0xFF, 0xFF}));
-    EXPECT_EQ(HeaderBytes(65536),
-              (std::vector<int>{0x81, 0x7F, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00}));
-    EXPECT_EQ(HeaderBytes(0x12345678),
-              (std::vector<int>{0x81, 0x7F, 0x00, 0x00, 0x00, 0x00, 0x12, 0x34, 0x56, 0x78}));
+    const struct {
+        uint32_t nLen;
+        std::vector<int> bytes;
+    } cases[] = {
+        {0, {0x81, 0x00}},
+        {125, {0x81, 0x7D}},
+        {126, {0x81, 0x7E, 0x00, 0x7E}},
+        {65127, {0x81, 0x7E, 0xFE, 0x67}},
+        {65535, {0x81, 0x7E, 0xFF, 0xFF}},
+        {65536, {0x81, 0x7F, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00}},
+        {0x12345678, {0x81, 0x7F, 0x00, 0x00, 0x00, 0x00, 0x12, 0x34, 0x56, 0x78}},
+    };
+    for (const auto& c : cases) {
+        MzByte header;
+        ASSERT_TRUE(BuildWebSocketFrameHeader(c.nLen, header));
+        EXPECT_EQ(std::vector<int>(header.m_pData, header.m_pData + header.m_nSize), c.bytes)
+            << c.nLen;
+    }
 }
 
 TEST(WebSocketFrame, PayloadIsDigitsAndLowerCaseLetters) {
-    ASSERT_EQ(g_nFramePayloadLen, 65127);
     const std::string strPayload(g_szFramePayload);
+    ASSERT_EQ(g_nFramePayloadLen, 65127);
     ASSERT_EQ(strPayload.size(), 65127u);
     EXPECT_EQ(strPayload.substr(0, 36), "0123456789abcdefghijklmnopqrstuvwxyz");
-    for (char ch : strPayload)
-        ASSERT_TRUE((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'z')) << int(ch);
+    EXPECT_EQ(strPayload.find_first_not_of("0123456789abcdefghijklmnopqrstuvwxyz"),
+              std::string::npos);
 }
 
 TEST(WebSocketFrame, RefusesLengthsBeyondThePayload) {

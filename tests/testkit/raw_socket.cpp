@@ -1,5 +1,6 @@
 #include "testkit/raw_socket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -30,42 +31,28 @@ bool CRawSocket::Send(const std::string& strData) {
     return true;
 }
 
-// Receives until nMax bytes, the peer's close or the deadline, handing each chunk to fn.
-template <typename Fn>
-static size_t ReceiveUntil(int fd, size_t nMax, std::chrono::milliseconds timeout, bool& bClosed,
-                           Fn fn) {
-    bClosed = false;
-    size_t nTotal = 0;
-    auto tEnd = std::chrono::steady_clock::now() + timeout;
+std::string CRawSocket::Recv(size_t nMax, bool* pbClosed, std::chrono::milliseconds timeout) {
+    std::string strData;
+    bool bClosed = false;
+    const auto tEnd = std::chrono::steady_clock::now() + timeout;
     char szBuf[65536];
-    while (nTotal < nMax) {
-        auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         tEnd - std::chrono::steady_clock::now())
-                         .count();
-        pollfd pfd{fd, POLLIN, 0};
+    while (strData.size() < nMax) {
+        const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               tEnd - std::chrono::steady_clock::now())
+                               .count();
+        pollfd pfd{m_fd, POLLIN, 0};
         if (nLeft <= 0 || ::poll(&pfd, 1, static_cast<int>(nLeft)) <= 0)
             break;
-        size_t nWant = nMax - nTotal < sizeof(szBuf) ? nMax - nTotal : sizeof(szBuf);
-        ssize_t n = ::recv(fd, szBuf, nWant, 0);
+        const ssize_t n = ::recv(m_fd, szBuf, std::min(sizeof(szBuf), nMax - strData.size()), 0);
         if (n <= 0) {
             bClosed = true;
             break;
         }
-        fn(szBuf, static_cast<size_t>(n));
-        nTotal += static_cast<size_t>(n);
+        strData.append(szBuf, static_cast<size_t>(n));
     }
-    return nTotal;
-}
-
-std::string CRawSocket::Recv(size_t nMax, std::chrono::milliseconds timeout, bool& bClosed) {
-    std::string strData;
-    ReceiveUntil(m_fd, nMax, timeout, bClosed,
-                 [&](const char* p, size_t n) { strData.append(p, n); });
+    if (pbClosed != nullptr)
+        *pbClosed = bClosed;
     return strData;
-}
-
-size_t CRawSocket::Drain(size_t nMax, std::chrono::milliseconds timeout, bool& bClosed) {
-    return ReceiveUntil(m_fd, nMax, timeout, bClosed, [](const char*, size_t) {});
 }
 
 void CRawSocket::Reset() {

@@ -13,12 +13,10 @@ public:
 
     bool Connect(int nPort);
     bool Send(const std::string& strData);
-    // Receives what arrives within the timeout, up to nMax bytes. Returns the bytes read;
-    // bClosed is set when the peer closed (or reset) the connection.
-    std::string Recv(size_t nMax, std::chrono::milliseconds timeout, bool& bClosed);
-    // Reads and discards until the peer closes or nMax bytes or the timeout; returns the
-    // byte count, and bClosed tells whether the close was seen.
-    size_t Drain(size_t nMax, std::chrono::milliseconds timeout, bool& bClosed);
+    // Receives until nMax bytes, the peer's close (or reset) or the timeout. *pbClosed
+    // tells whether the close was seen.
+    std::string Recv(size_t nMax, bool* pbClosed = nullptr,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Sends a reset instead of a normal close.
     void Reset();
     void Close();

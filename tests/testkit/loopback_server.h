@@ -1,0 +1,68 @@
+// An in-process test server on 127.0.0.1 (any free port), started before each test and
+// stopped and joined after it.
+#pragma once
+
+#include "server/assets.h"
+#include "server/test_server.h"
+#include "testkit/raw_socket.h"
+#include "testkit/recording_events.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+// Also notes how many sessions were still registered when the run reported its end.
+class CServerEvents : public CRecordingEvents {
+public:
+    const CTestServer* m_pServer = nullptr;
+    size_t m_nSessionsAtStop = 999;
+    void OnServerStopped() override {
+        m_nSessionsAtStop = m_pServer->ServerSessionCount();
+        CRecordingEvents::OnServerStopped();
+    }
+};
+
+class LoopbackServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(InitSocketLibrary());
+        m_events.m_pServer = &m_server;
+        auto pTexts = std::make_shared<CPageTexts>();
+        LoadPageTexts(pTexts->strPageHtml, pTexts->strButtonsCss, pTexts->strEchartsJs);
+        m_pTexts = pTexts;
+        ASSERT_TRUE(m_server.StartServer(Settings(0)));
+        ASSERT_TRUE(m_events.WaitFor([&] { return m_events.m_nListenPort != 0; }));
+        m_nPort = m_events.Get(m_events.m_nListenPort);
+    }
+    void TearDown() override {
+        m_server.StopServer();
+        EXPECT_TRUE(m_events.WaitFor([&] { return m_events.m_nServerStopped == 1; }));
+        m_server.WaitForWorkers();
+    }
+
+    CServerSettings Settings(int nPort) const {
+        CServerSettings settings;
+        settings.strListenAddr = "127.0.0.1";
+        settings.nListenPort = nPort;
+        settings.pPageTexts = m_pTexts;
+        settings.nIdleTimeoutSeconds = m_nIdleTimeout;
+        return settings;
+    }
+    // Waits (bounded) until exactly n sessions are registered.
+    bool WaitSessions(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        const auto tEnd = std::chrono::steady_clock::now() + timeout;
+        while (m_server.ServerSessionCount() != n) {
+            if (std::chrono::steady_clock::now() >= tEnd)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+    CServerEvents m_events;
+    CKestrunEngine m_engine{&m_events};
+    CTestServer m_server{m_engine};
+    std::shared_ptr<const CPageTexts> m_pTexts;
+    int m_nPort = 0;
+    int m_nIdleTimeout = 60; // set by a derived fixture's constructor
+};
