@@ -7,6 +7,8 @@
 #include "support/format.h"
 #include "support/version.h"
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 const char* const CKestrunDlg::kSection = "Kestrun";
@@ -35,9 +37,19 @@ CKestrunDlg::CKestrunDlg(CSettingsStore* pSettings, PFN_LoadTextResource fnLoadT
 
 CKestrunDlg::~CKestrunDlg() {
     // Workers report to this object: stop them while it is still whole.
+    StopWorkers();
+}
+
+void CKestrunDlg::StopWorkers() {
+    OnDestroyBegin(); // from now on, commands are released without acting
     m_meter.StopMeter();
     m_server.StopServer();
     m_client.StopClientTest();
+    while (m_server.WorkerCount() + m_client.WorkerCount() > 0) {
+        if (CVXWindowSystem* pWs = WindowSystem())
+            pWs->RunPendingWork();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 bool CKestrunDlg::OnInitDialog() {
@@ -230,6 +242,8 @@ void CKestrunDlg::OnServerStarted() {
 }
 
 void CKestrunDlg::OnServerError(const std::string& strErrorText) {
+    if (IsClosing())
+        return;
     if (CVXWindowSystem* pWs = WindowSystem())
         pWs->ShowMessageBox(strErrorText, AppName(), EVXBoxIcon::None);
 }
@@ -257,7 +271,7 @@ void CKestrunDlg::OnClientTestEnded(const std::string& strErrorText) {
     CVXWindowSystem* pWs = WindowSystem();
     if (pWs == nullptr)
         return;
-    if (!strErrorText.empty())
+    if (!strErrorText.empty() && !IsClosing())
         pWs->ShowMessageBox(strErrorText, AppName(), EVXBoxIcon::Error);
     pWs->SetControlText(IDC_CLIENT_BUTTON, kClientStart);
     pWs->EnableControl(IDC_CLIENT_BUTTON, true);

@@ -31,6 +31,11 @@ public:
     ~CKestrunDlg() override;
 
     bool OnInitDialog() override;
+    void OnWindowSystemDetaching() override { StopWorkers(); }
+    // Stops the meter, the server and the client test and waits for their threads, while
+    // carrying out what they have queued for the window's thread (or refusing it, once
+    // closing): a worker parked on this thread can always finish. Window's thread only.
+    void StopWorkers();
     int OnQueryClose() override;
     void OnCommand(int nControlId) override;
     bool OnSysCommand(unsigned int nCommand) override;

@@ -29,6 +29,7 @@ public:
     size_t ClientSessionCount() const { return m_sessions.Count(); }
     // Blocks until every session thread has left.
     void WaitForWorkers() { m_workers.Wait(); }
+    int WorkerCount() const { return m_workers.Count(); }
     // Caps the test's threads; for tests.
     void SetWorkerLimit(int nLimit) { m_workers.SetLimit(nLimit); }
 

@@ -55,6 +55,9 @@ public:
     bool OnCancel();
     // The window is being destroyed: commands are no longer acted on from now on.
     void OnDestroyBegin() { m_bClosing.store(true); }
+    // The backend is about to go (its destructor, on the dialog's thread): the last moment
+    // at which threads that call into it can still be wound up.
+    virtual void OnWindowSystemDetaching() {}
     // After the status bar has been placed: the content rectangle inside the margins.
     void LayoutContent(int nLeft, int nTop, int nRight, int nBottom);
     // WM_VX_COMMAND and WM_VX_CALLBACK with their record; returns 1.

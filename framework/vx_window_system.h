@@ -28,6 +28,10 @@ public:
     // window's thread, which hands it to CVXDialog::WindowProcVX. False if not queued.
     virtual bool PostVXMessage(unsigned int nMsg, _VX_COMMAND_MSG* pRecord) = 0;
 
+    // ---- window's thread: carries out what other threads have queued for it (their
+    // waiting calls, posted messages) without waiting for more ----
+    virtual void RunPendingWork() = 0;
+
     // ---- window's thread only ----
     virtual bool HasControl(int nId) = 0;
     // At most nMaxBytes bytes of the control's text.

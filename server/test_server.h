@@ -33,6 +33,7 @@ public:
     size_t ServerSessionCount() const { return m_sessions.Count(); }
     // Blocks until the run's threads (server and sessions) have all left.
     void WaitForWorkers() { m_workers.Wait(); }
+    int WorkerCount() const { return m_workers.Count(); }
     // Caps the run's threads (the server thread and its sessions); for tests.
     void SetWorkerLimit(int nLimit) { m_workers.SetLimit(nLimit); }
 

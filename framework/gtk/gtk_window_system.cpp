@@ -95,6 +95,7 @@ CGtkWindowSystem::CGtkWindowSystem(CVXDialog* pDlg, CGtkDialogTemplate tmpl)
 }
 
 CGtkWindowSystem::~CGtkWindowSystem() {
+    m_pDlg->OnWindowSystemDetaching();
     m_pDlg->AttachWindowSystem(nullptr);
     for (GdkPixbuf* p : m_vecIcons)
         g_object_unref(p);
@@ -119,6 +120,11 @@ void CGtkWindowSystem::RunOnMainLoop(const std::function<void()>& fn) {
         wait.Done();
     });
     wait.Wait();
+}
+
+void CGtkWindowSystem::RunPendingWork() {
+    while (g_main_context_pending(nullptr))
+        g_main_context_iteration(nullptr, FALSE);
 }
 
 void CGtkWindowSystem::ComputeBaseUnits() {
@@ -438,8 +444,15 @@ void CGtkWindowSystem::ShowMessageBox(const std::string& strText, const std::str
         return;
     }
     // A worker's box: the main loop shows it and goes on; the worker waits for the answer.
+    // Once the window is closing nobody is there to answer: the box is dropped.
+    if (m_pDlg->IsClosing())
+        return;
     CWaitable wait;
     Post([this, &strText, &strCaption, icon, &wait] {
+        if (m_pDlg->IsClosing()) {
+            wait.Done();
+            return;
+        }
         GtkWidget* pBox = CreateMessageBox(strText, strCaption, icon);
         g_signal_connect(pBox, "response", G_CALLBACK(+[](GtkDialog* pD, gint, gpointer) {
                              gtk_widget_destroy(GTK_WIDGET(pD));

@@ -37,6 +37,7 @@ CWin32WindowSystem::CWin32WindowSystem(HINSTANCE hInstance, CVXDialog* pDialog, 
 }
 
 CWin32WindowSystem::~CWin32WindowSystem() {
+    m_pDialog->OnWindowSystemDetaching();
     m_pDialog->AttachWindowSystem(nullptr);
     if (m_hWnd != nullptr)
         ::DestroyWindow(m_hWnd);
@@ -253,8 +254,19 @@ void CWin32WindowSystem::ShowMessageBox(const std::string& strText, const std::s
     // A worker thread's box has no owner: owning a window of another thread would tie
     // the two threads' input together.
     HWND hOwner = m_pDialog->IsUIThread() ? m_hWnd : nullptr;
+    if (hOwner == nullptr && m_pDialog->IsClosing())
+        return; // the window is going: nobody is there to answer a worker's box
     ::MessageBoxW(hOwner, WideFromProgramText(strText).c_str(),
                   WideFromProgramText(strCaption).c_str(), nType);
+}
+
+void CWin32WindowSystem::RunPendingWork() {
+    // Peeking also delivers the messages other threads send and wait for.
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
 }
 
 bool CWin32WindowSystem::PostVXMessage(unsigned int nMsg, _VX_COMMAND_MSG* pRecord) {

@@ -26,6 +26,7 @@ public:
     void ShowMessageBox(const std::string& strText, const std::string& strCaption,
                         EVXBoxIcon icon) override;
     bool PostVXMessage(unsigned int nMsg, _VX_COMMAND_MSG* pRecord) override;
+    void RunPendingWork() override;
     bool HasControl(int nId) override;
     std::string GetControlText(int nId, size_t nMaxBytes) override;
     bool IsControlEnabled(int nId) override;

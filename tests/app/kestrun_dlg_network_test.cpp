@@ -130,3 +130,20 @@ TEST_F(MainWindowNet, ClosedPortGivesExactlyOneErrorBox) {
     EXPECT_EQ(boxes[0].icon, EVXBoxIcon::Error);
     EXPECT_EQ(ws.Text(IDC_CLIENT_BUTTON), "开始连接测试");
 }
+
+namespace {
+
+TEST_F(MainWindowNet, ClosingWhileAWorkerWaitsForTheWindowsThreadEnds) {
+    // As in the real window systems, a worker's caption change waits for this thread.
+    ws.m_bWorkersWaitForPump = true;
+    dlg.OnCommand(IDC_SERVER_BUTTON);
+    ASSERT_TRUE(WaitFor([&] { return dlg.Server().IsServerListening(); }));
+    // The stop makes the server thread set its captions, which waits for this thread
+    // while this thread waits for the server thread to end: closing must carry the
+    // caption out (or refuse it) instead of waiting for ever.
+    dlg.StopWorkers();
+    EXPECT_EQ(dlg.Server().WorkerCount(), 0);
+    EXPECT_FALSE(dlg.Server().IsServerRunActive());
+}
+
+} // namespace

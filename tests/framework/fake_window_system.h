@@ -38,6 +38,7 @@ public:
 
     // ---- any thread ----
     void SetControlText(int nId, const std::string& strText) override {
+        WaitForDialogThread();
         std::lock_guard<std::mutex> lock(m_cs);
         m_mapControls[nId].strText = strText;
         m_mapControls[nId].vecHistory.push_back(strText);
@@ -134,9 +135,28 @@ public:
         throw nExitCode;
     }
 
+    void RunPendingWork() override { Pump(); }
+
     // ---- test side ----
-    // Hands every queued message to the dialog; returns how many.
+    // With this set, a worker's SetControlText waits until the dialog's thread pumps, as
+    // a real window system's cross-thread calls do.
+    bool m_bWorkersWaitForPump = false;
+    void WaitForDialogThread() {
+        if (!m_bWorkersWaitForPump || m_pDialog == nullptr || m_pDialog->IsUIThread())
+            return;
+        std::unique_lock<std::mutex> lock(m_cs);
+        const int nTicket = ++m_nWaiting;
+        m_cv.notify_all();
+        m_cv.wait(lock, [&] { return m_nReleased >= nTicket; });
+    }
+    // Hands every queued message to the dialog, and lets waiting workers go; returns how
+    // many messages.
     int Pump() {
+        {
+            std::lock_guard<std::mutex> lock(m_cs);
+            m_nReleased = m_nWaiting;
+            m_cv.notify_all();
+        }
         int n = 0;
         for (;;) {
             std::pair<unsigned int, _VX_COMMAND_MSG*> msg;
@@ -189,6 +209,7 @@ public:
     std::vector<CBox> m_vecBoxes;
     std::deque<std::pair<unsigned int, _VX_COMMAND_MSG*>> m_queue;
     bool m_bRefusePosts = false;
+    int m_nWaiting = 0, m_nReleased = 0;
     int m_nFocus = 0;
     std::string m_strCaption;
     std::vector<std::pair<unsigned int, std::string>> m_vecSystemMenu;
