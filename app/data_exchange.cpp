@@ -16,12 +16,7 @@ bool ParseDialogInt(const std::string& strText, int& nValue) {
         --nEnd;
     if (nBegin == nEnd)
         return false;
-    long long nParsed = 0;
-    if (!ParseDecimal(std::string_view(strText).substr(nBegin, nEnd - nBegin), INT_MIN, INT_MAX,
-                      nParsed))
-        return false;
-    nValue = static_cast<int>(nParsed);
-    return true;
+    return ParseDecimalInt(std::string_view(strText).substr(nBegin, nEnd - nBegin), nValue);
 }
 
 std::string RangeMessage(int nMin, int nMax) {

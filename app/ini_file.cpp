@@ -23,38 +23,11 @@ bool SameName(const std::string& a, const std::string& b) {
 } // namespace
 
 bool ParseIniInt(const std::string& strText, int& nValue) {
-    long long n = 0;
-    if (!ParseDecimal(strText, INT_MIN, INT_MAX, n))
-        return false;
-    nValue = static_cast<int>(n);
-    return true;
+    return ParseDecimalInt(strText, nValue);
 }
 
 std::string QuoteIniString(const std::string& strValue) {
-    std::string strOut = "\"";
-    for (char ch : strValue) {
-        switch (ch) {
-        case '\\':
-            strOut += "\\\\";
-            break;
-        case '"':
-            strOut += "\\\"";
-            break;
-        case '\n':
-            strOut += "\\n";
-            break;
-        case '\r':
-            strOut += "\\r";
-            break;
-        case '\t':
-            strOut += "\\t";
-            break;
-        default:
-            strOut += ch;
-        }
-    }
-    strOut += '"';
-    return strOut;
+    return QuoteEscaped(strValue, false);
 }
 
 bool UnquoteIniString(const std::string& strQuoted, std::string& strValue) {

@@ -258,12 +258,15 @@ void CKestrunDlg::OnServerStopped() {
     }
 }
 
+void CKestrunDlg::EnableClientSettings(bool bEnable) {
+    for (int nId : {IDC_TYPE, IDC_SERVER_ADDR, IDC_SERVER_PORT})
+        WindowSystem()->EnableControl(nId, bEnable);
+}
+
 void CKestrunDlg::OnClientSessionStarted() {
     if (CVXWindowSystem* pWs = WindowSystem()) {
         pWs->SetControlText(IDC_CLIENT_BUTTON, kClientStop);
-        pWs->EnableControl(IDC_TYPE, false);
-        pWs->EnableControl(IDC_SERVER_ADDR, false);
-        pWs->EnableControl(IDC_SERVER_PORT, false);
+        EnableClientSettings(false);
     }
 }
 
@@ -275,9 +278,7 @@ void CKestrunDlg::OnClientTestEnded(const std::string& strErrorText) {
         pWs->ShowMessageBox(strErrorText, AppName(), EVXBoxIcon::Error);
     pWs->SetControlText(IDC_CLIENT_BUTTON, kClientStart);
     pWs->EnableControl(IDC_CLIENT_BUTTON, true);
-    pWs->EnableControl(IDC_TYPE, true);
-    pWs->EnableControl(IDC_SERVER_ADDR, true);
-    pWs->EnableControl(IDC_SERVER_PORT, true);
+    EnableClientSettings(true);
 }
 
 void CKestrunDlg::OnMeterSample(uint64_t, uint64_t, const std::string& strRecvText,

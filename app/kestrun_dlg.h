@@ -75,6 +75,8 @@ public:
 
 private:
     bool ReadPort(int nControlId, int& nMember);
+    // The three controls of the client's settings (window's thread or a worker).
+    void EnableClientSettings(bool bEnable);
     void LoadSettings();
     void SaveSettings();
 

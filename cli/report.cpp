@@ -1,5 +1,7 @@
 #include "cli/report.h"
 
+#include "support/ascii.h"
+
 #include "meter/meter.h"
 #include "support/format.h"
 #include "support/version.h"
@@ -39,32 +41,7 @@ std::string FormatSummary(const CClientReport& report) {
 }
 
 std::string JsonQuote(const std::string& strText) {
-    std::string strOut = "\"";
-    for (unsigned char ch : strText) {
-        switch (ch) {
-        case '"':
-            strOut += "\\\"";
-            break;
-        case '\\':
-            strOut += "\\\\";
-            break;
-        case '\n':
-            strOut += "\\n";
-            break;
-        case '\r':
-            strOut += "\\r";
-            break;
-        case '\t':
-            strOut += "\\t";
-            break;
-        default:
-            if (ch < 0x20)
-                strOut += FormatString("\\u%04x", ch);
-            else
-                strOut += static_cast<char>(ch);
-        }
-    }
-    return strOut + "\"";
+    return QuoteEscaped(strText, true);
 }
 
 std::string FormatJsonReport(const CClientReport& r) {

@@ -1,6 +1,8 @@
 // Do-nothing defaults of the framework's spare hooks, and the callback dispatch.
 #include "framework/vx_dialog_extension_hooks.h"
 
+#include <functional>
+
 CVXDialogExtensionHooks::CVXDialogExtensionHooks()
     : m_cbPool(2, 8, "CObjectPool<struct CVXDialog::_Tovik_CmdCallBack>::FreeObject") {}
 
@@ -18,46 +20,32 @@ bool CVXDialogExtensionHooks::AddToolTipById(int nControlId, const std::string* 
     return AddToolTip(nControlId, pText, nToolId);
 }
 
+namespace {
+
+template <typename TFn, typename... TArgs> void CallIfSet(const TFn& fn, const TArgs&... args) {
+    if (fn)
+        fn(args...);
+}
+
+} // namespace
+
 void CVXDialogExtensionHooks::CallBack(_VX_COMMAND_MSG* pRecord, bool bClosing) {
     auto* pCallback = reinterpret_cast<_Tovik_CmdCallBack*>(pRecord->nValue);
     if (!bClosing && pCallback != nullptr) {
         const _Tovik_CmdCallBack& c = *pCallback;
-        switch (pRecord->nKind) {
-        case 1:
-            if (c.fn1)
-                c.fn1();
-            break;
-        case 2:
-            if (c.fn2)
-                c.fn2(pRecord->nArg3);
-            break;
-        case 3:
-            if (c.fn3)
-                c.fn3(pRecord->nArg1);
-            break;
-        case 4:
-            if (c.fn4)
-                c.fn4(pRecord->nArg1, pRecord->nArg2);
-            break;
-        case 5:
-            if (c.fn6)
-                c.fn6(pRecord->strSubCommand);
-            break;
-        case 6:
-            if (c.fn5)
-                c.fn5(pRecord->nArg1, pRecord->strSubCommand);
-            break;
-        case 7:
-            if (c.fn7)
-                c.fn7(pRecord->strSubCommand, pRecord->strText2);
-            break;
-        case 8:
-            if (c.fn8)
-                c.fn8(pRecord->strSubCommand, pRecord->nArg3);
-            break;
-        default: // 9..20 call nothing
-            break;
-        }
+        // Kinds 1 to 8 call their slot with the record's arguments; 9 to 20 call nothing.
+        const std::function<void()> calls[] = {
+            [&] { CallIfSet(c.fn1); },
+            [&] { CallIfSet(c.fn2, pRecord->nArg3); },
+            [&] { CallIfSet(c.fn3, pRecord->nArg1); },
+            [&] { CallIfSet(c.fn4, pRecord->nArg1, pRecord->nArg2); },
+            [&] { CallIfSet(c.fn6, pRecord->strSubCommand); },
+            [&] { CallIfSet(c.fn5, pRecord->nArg1, pRecord->strSubCommand); },
+            [&] { CallIfSet(c.fn7, pRecord->strSubCommand, pRecord->strText2); },
+            [&] { CallIfSet(c.fn8, pRecord->strSubCommand, pRecord->nArg3); },
+        };
+        if (pRecord->nKind >= 1 && pRecord->nKind <= 8)
+            calls[pRecord->nKind - 1]();
     }
     if (pCallback != nullptr)
         m_cbPool.FreeObject(pCallback);

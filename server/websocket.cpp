@@ -107,25 +107,10 @@ bool SendWebSocketFrame(int nPayloadLen, CByteStream& stream) {
     return SendAll(stream, g_szFramePayload, static_cast<size_t>(nPayloadLen));
 }
 
-namespace {
-
-bool RecvExact(CByteStream& stream, unsigned char* p, size_t nLen) {
-    while (nLen > 0) {
-        int n = stream.Recv(p, nLen);
-        if (n <= 0)
-            return false;
-        p += n;
-        nLen -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-} // namespace
-
 int RecvClientFrame(CByteStream& stream, std::string& strPayload) {
     strPayload.clear();
     unsigned char head[2];
-    if (!RecvExact(stream, head, 2))
+    if (!RecvAll(stream, head, 2))
         return -1;
     const int nOpcode = head[0] & 0x0F;
     const bool bMasked = (head[1] & 0x80) != 0;
@@ -133,21 +118,21 @@ int RecvClientFrame(CByteStream& stream, std::string& strPayload) {
     unsigned char ext[8];
     if (nLen == 126 || nLen == 127) {
         const size_t nExt = nLen == 126 ? 2 : 8;
-        if (!RecvExact(stream, ext, nExt))
+        if (!RecvAll(stream, ext, nExt))
             return -1;
         nLen = 0;
         for (size_t i = 0; i < nExt; ++i)
             nLen = (nLen << 8) | ext[i];
     }
     unsigned char mask[4] = {0, 0, 0, 0};
-    if (bMasked && !RecvExact(stream, mask, 4))
+    if (bMasked && !RecvAll(stream, mask, 4))
         return -1;
     if ((nOpcode & 0x08) == 0)
         return nOpcode; // a data frame: its payload is not needed
     if (nLen > 125)
         return -1; // no control frame is that long
     unsigned char payload[125];
-    if (!RecvExact(stream, payload, static_cast<size_t>(nLen)))
+    if (!RecvAll(stream, payload, static_cast<size_t>(nLen)))
         return -1;
     for (size_t i = 0; i < nLen; ++i)
         strPayload += static_cast<char>(payload[i] ^ mask[i % 4]);

@@ -1,5 +1,7 @@
 #include "support/ascii.h"
 
+#include <climits>
+
 namespace {
 
 bool IsAsciiSpace(char ch) {
@@ -33,6 +35,39 @@ long long Clamp(bool bNegative, unsigned long long nMagnitude, long long nMin, l
 
 } // namespace
 
+std::string QuoteEscaped(std::string_view strText, bool bControlsAsUnicode) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string strOut = "\"";
+    for (char ch : strText) {
+        switch (ch) {
+        case '"':
+            strOut += "\\\"";
+            break;
+        case '\\':
+            strOut += "\\\\";
+            break;
+        case '\n':
+            strOut += "\\n";
+            break;
+        case '\r':
+            strOut += "\\r";
+            break;
+        case '\t':
+            strOut += "\\t";
+            break;
+        default:
+            if (bControlsAsUnicode && static_cast<unsigned char>(ch) < 0x20) {
+                strOut += "\\u00";
+                strOut += kHex[(ch >> 4) & 0xF];
+                strOut += kHex[ch & 0xF];
+            } else {
+                strOut += ch;
+            }
+        }
+    }
+    return strOut + '"';
+}
+
 bool EqualsNoCaseAscii(std::string_view strA, std::string_view strB) {
     if (strA.size() != strB.size())
         return false;
@@ -61,6 +96,14 @@ bool ParseDecimal(std::string_view strText, long long nMin, long long nMax, long
     if (!bInRange)
         return false;
     nValue = nClamped;
+    return true;
+}
+
+bool ParseDecimalInt(std::string_view strText, int& nValue) {
+    long long n = 0;
+    if (!ParseDecimal(strText, INT_MIN, INT_MAX, n))
+        return false;
+    nValue = static_cast<int>(n);
     return true;
 }
 

@@ -20,6 +20,9 @@ public:
 
 // Sends everything, continuing short sends, until done or the stream fails.
 bool SendAll(CByteStream& stream, const void* pData, size_t nLen);
+// Receives exactly nLen bytes, continuing short receives; false when the stream ends or
+// fails first.
+bool RecvAll(CByteStream& stream, void* pData, size_t nLen);
 
 class CSocketStream final : public CByteStream {
 public:

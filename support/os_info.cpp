@@ -52,28 +52,25 @@ EOSIdentifyResult IdentifyOS(const COSProbe& probe, OSInfo& info) {
             bServer = true;
         }
         break;
-    case 600:
-        strName = bWorkstation ? "vista" : "2008";
-        bServer = !bWorkstation;
+    default: {
+        // From Vista on, one workstation and one server name per version.
+        static const struct {
+            int nVersion;
+            const char* pszWorkstation;
+            const char* pszServer;
+        } kReleases[] = {{600, "vista", "2008"},
+                         {601, "win7", "2008 r2"},
+                         {602, "win8", "2012"},
+                         {603, "win8.1", "2012 r2"},
+                         {1000, "win10", "2016"}};
+        for (const auto& release : kReleases) {
+            if (release.nVersion == nVersion) {
+                strName = bWorkstation ? release.pszWorkstation : release.pszServer;
+                bServer = !bWorkstation;
+            }
+        }
         break;
-    case 601:
-        strName = bWorkstation ? "win7" : "2008 r2";
-        bServer = !bWorkstation;
-        break;
-    case 602:
-        strName = bWorkstation ? "win8" : "2012";
-        bServer = !bWorkstation;
-        break;
-    case 603:
-        strName = bWorkstation ? "win8.1" : "2012 r2";
-        bServer = !bWorkstation;
-        break;
-    case 1000:
-        strName = bWorkstation ? "win10" : "2016";
-        bServer = !bWorkstation;
-        break;
-    default:
-        break;
+    }
     }
     if (!bSkipWow64 && !bIs64)
         bIs64 = probe.bWow64;

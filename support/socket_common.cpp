@@ -1,6 +1,8 @@
 // The parts of the socket shim that read the same on every platform.
 #include "support/socket_native.h"
 
+#include "support/byte_stream.h"
+
 #include <chrono>
 
 namespace {
@@ -100,15 +102,8 @@ bool ConnectIPv4(SOCKET s, const std::string& strHost, int nPort, int nTimeoutMs
 }
 
 bool SendAll(SOCKET s, const void* pData, size_t nLen) {
-    const char* p = static_cast<const char*>(pData);
-    while (nLen > 0) {
-        int n = SendOnce(s, p, nLen);
-        if (n <= 0)
-            return false;
-        p += n;
-        nLen -= static_cast<size_t>(n);
-    }
-    return true;
+    CSocketStream stream(s);
+    return SendAll(stream, pData, nLen);
 }
 
 void SetAbortiveClose(SOCKET s) {

@@ -1,12 +1,15 @@
 // The window tests' control channel (see the header for the protocol).
 #include "framework/gtk/gtk_test_hook.h"
 
+#include "support/ascii.h"
+
 #include "framework/gtk/gtk_window_system.h"
 
 #include <gdk/gdkx.h>
 #include <glib-unix.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
@@ -26,12 +29,7 @@ std::string Ok(const std::string& strPayload = std::string()) {
 }
 
 bool ParseId(const std::string& strArg, int& nId) {
-    char* pEnd = nullptr;
-    long n = std::strtol(strArg.c_str(), &pEnd, 10);
-    if (strArg.empty() || *pEnd != '\0')
-        return false;
-    nId = static_cast<int>(n);
-    return true;
+    return ParseDecimalInt(strArg, nId);
 }
 
 const char* MessageKind(GtkWidget* pBox) {
@@ -69,6 +67,14 @@ struct CRequest {
     std::string strText; // everything after the id
     GtkWidget* pControl;
 };
+
+// Activates a menu item (the window menu's or the context menu's) on the main loop.
+std::string ActivateMenuItem(const CRequest& r, bool bContext) {
+    CGtkWindowSystem* pWs = r.pWs;
+    std::string strItem = r.strRest;
+    CGtkWindowSystem::Post([pWs, strItem, bContext] { pWs->ActivateMenuItem(bContext, strItem); });
+    return Ok();
+}
 
 using FnHandler = std::string (*)(const CRequest&);
 
@@ -221,20 +227,8 @@ const std::map<std::string, FnHandler> kWindowCommands = {
      }},
     {"menu", [](const CRequest& r) { return Ok(Join(r.pWs->MenuItemTexts(false), "\t")); }},
     {"contextmenu", [](const CRequest& r) { return Ok(Join(r.pWs->MenuItemTexts(true), "\t")); }},
-    {"activate",
-     [](const CRequest& r) {
-         CGtkWindowSystem* pWs = r.pWs;
-         std::string strItem = r.strRest;
-         CGtkWindowSystem::Post([pWs, strItem] { pWs->ActivateMenuItem(false, strItem); });
-         return Ok();
-     }},
-    {"contextactivate",
-     [](const CRequest& r) {
-         CGtkWindowSystem* pWs = r.pWs;
-         std::string strItem = r.strRest;
-         CGtkWindowSystem::Post([pWs, strItem] { pWs->ActivateMenuItem(true, strItem); });
-         return Ok();
-     }},
+    {"activate", [](const CRequest& r) { return ActivateMenuItem(r, false); }},
+    {"contextactivate", [](const CRequest& r) { return ActivateMenuItem(r, true); }},
     {"closebutton",
      [](const CRequest& r) { // the header bar's close button
          GtkWidget* pClose = r.pWs->CloseButton();
