@@ -24,11 +24,45 @@ double MeanMegabytesPerSecond(uint64_t nBytes, double dSeconds) {
     return dSeconds > 0 ? BytesToMegabytes(nBytes) / dSeconds : 0.0;
 }
 
+namespace {
+
+std::string MsText(const COptionalMs& ms) {
+    return ms ? FormatString("%.2f ms", *ms) : std::string("n/a");
+}
+
+std::string MsJson(const COptionalMs& ms) {
+    return ms ? FormatString("%.3f", *ms) : std::string("null");
+}
+
+std::string SummaryJson(const CLatencySummary& l) {
+    if (!l.median)
+        return "null";
+    return "{\"min\": " + MsJson(l.min) + ", \"median\": " + MsJson(l.median) +
+           ", \"max\": " + MsJson(l.max) + "}";
+}
+
+// Under load: the handshakes while data flowed, else the connections' own round trips.
+COptionalMs LoadedFigure(const CClientReport& r) {
+    if (r.loaded.median)
+        return r.loaded.median;
+    std::vector<double> vecRtt;
+    for (const auto& iv : r.intervals) {
+        if (iv.rtt.mean)
+            vecRtt.push_back(*iv.rtt.mean);
+    }
+    return SummarizeLatency(vecRtt).mean;
+}
+
+} // namespace
+
 std::string FormatIntervalLine(const CIntervalSample& sample) {
     double dSpan = sample.dEnd - sample.dStart;
-    return FormatString("[%6.2f-%6.2f s]  recv %10.2f MB/s  send %10.2f MB/s", sample.dStart,
-                        sample.dEnd, MeanMegabytesPerSecond(sample.nRecvBytes, dSpan),
-                        MeanMegabytesPerSecond(sample.nSendBytes, dSpan));
+    return FormatString("[%6.2f-%6.2f s]  recv %10.2f MB/s  send %10.2f MB/s  rtt %s  "
+                        "handshake %s",
+                        sample.dStart, sample.dEnd,
+                        MeanMegabytesPerSecond(sample.nRecvBytes, dSpan),
+                        MeanMegabytesPerSecond(sample.nSendBytes, dSpan),
+                        MsText(sample.rtt.mean).c_str(), MsText(sample.handshake).c_str());
 }
 
 std::string FormatSummary(const CClientReport& report) {
@@ -40,8 +74,42 @@ std::string FormatSummary(const CClientReport& report) {
                         MeanMegabytesPerSecond(report.TotalSend(), report.dElapsed));
 }
 
+std::string FormatLatencyLine(const CClientReport& report) {
+    const COptionalMs idle = report.idle.median;
+    const COptionalMs loaded = LoadedFigure(report);
+    std::string strLine = "latency idle " + MsText(idle) + ", under load " + MsText(loaded);
+    if (idle && loaded)
+        strLine += FormatString(" (%+.2f ms)", *loaded - *idle);
+    return strLine;
+}
+
 std::string JsonQuote(const std::string& strText) {
     return QuoteEscaped(strText, true);
+}
+
+std::string FormatJsonInterval(const CIntervalSample& iv) {
+    const double dSpan = iv.dEnd - iv.dStart;
+    return FormatString("{\"start\": %.3f, \"end\": %.3f, \"recv_bytes\": %llu, "
+                        "\"send_bytes\": %llu, \"recv_MBps\": %.4f, \"send_MBps\": %.4f, ",
+                        iv.dStart, iv.dEnd, static_cast<unsigned long long>(iv.nRecvBytes),
+                        static_cast<unsigned long long>(iv.nSendBytes),
+                        MeanMegabytesPerSecond(iv.nRecvBytes, dSpan),
+                        MeanMegabytesPerSecond(iv.nSendBytes, dSpan)) +
+           "\"latency_ms\": {\"rtt_min\": " + MsJson(iv.rtt.min) +
+           ", \"rtt_mean\": " + MsJson(iv.rtt.mean) + ", \"rtt_max\": " + MsJson(iv.rtt.max) +
+           ", \"handshake\": " + MsJson(iv.handshake) + "}}";
+}
+
+std::string FormatJsonTotals(const CClientReport& r) {
+    return FormatString("{\"seconds\": %.3f, \"recv_bytes\": %llu, \"send_bytes\": %llu, "
+                        "\"recv_MBps\": %.4f, \"send_MBps\": %.4f, ",
+                        r.dElapsed, static_cast<unsigned long long>(r.TotalRecv()),
+                        static_cast<unsigned long long>(r.TotalSend()),
+                        MeanMegabytesPerSecond(r.TotalRecv(), r.dElapsed),
+                        MeanMegabytesPerSecond(r.TotalSend(), r.dElapsed)) +
+           "\"latency_ms\": {\"idle\": " + SummaryJson(r.idle) +
+           ", \"loaded\": " + SummaryJson(r.loaded) +
+           ", \"loaded_figure\": " + MsJson(LoadedFigure(r)) + "}}";
 }
 
 std::string FormatJsonReport(const CClientReport& r) {
@@ -52,24 +120,10 @@ std::string FormatJsonReport(const CClientReport& r) {
                       JsonQuote(r.strHost).c_str(), r.nPort, r.bUpload ? "upload" : "download",
                       r.nConnections, r.nSeconds);
     s += "  \"intervals\": [";
-    for (size_t i = 0; i < r.intervals.size(); ++i) {
-        const CIntervalSample& iv = r.intervals[i];
-        double dSpan = iv.dEnd - iv.dStart;
-        s += FormatString("%s\n    {\"start\": %.3f, \"end\": %.3f, \"recv_bytes\": %llu, "
-                          "\"send_bytes\": %llu, \"recv_MBps\": %.4f, \"send_MBps\": %.4f}",
-                          i == 0 ? "" : ",", iv.dStart, iv.dEnd,
-                          static_cast<unsigned long long>(iv.nRecvBytes),
-                          static_cast<unsigned long long>(iv.nSendBytes),
-                          MeanMegabytesPerSecond(iv.nRecvBytes, dSpan),
-                          MeanMegabytesPerSecond(iv.nSendBytes, dSpan));
-    }
+    for (size_t i = 0; i < r.intervals.size(); ++i)
+        s += std::string(i == 0 ? "" : ",") + "\n    " + FormatJsonInterval(r.intervals[i]);
     s += r.intervals.empty() ? "],\n" : "\n  ],\n";
-    s += FormatString("  \"totals\": {\"seconds\": %.3f, \"recv_bytes\": %llu, \"send_bytes\": "
-                      "%llu, \"recv_MBps\": %.4f, \"send_MBps\": %.4f},\n",
-                      r.dElapsed, static_cast<unsigned long long>(r.TotalRecv()),
-                      static_cast<unsigned long long>(r.TotalSend()),
-                      MeanMegabytesPerSecond(r.TotalRecv(), r.dElapsed),
-                      MeanMegabytesPerSecond(r.TotalSend(), r.dElapsed));
+    s += "  \"totals\": " + FormatJsonTotals(r) + ",\n";
     s += FormatString("  \"error\": %s\n",
                       r.strError.empty() ? "null" : JsonQuote(r.strError).c_str());
     s += "}\n";

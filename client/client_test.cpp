@@ -35,6 +35,16 @@ bool CClientTest::StartClientTest(const CClientSettings& settings) {
     return true;
 }
 
+std::vector<double> CClientTest::SampleRttMs() const {
+    std::vector<double> vecRtt;
+    m_sessions.ForEach([&vecRtt](SOCKET s) {
+        double dRtt = 0;
+        if (GetSmoothedRttMs(s, dRtt))
+            vecRtt.push_back(dRtt);
+    });
+    return vecRtt;
+}
+
 void CClientTest::ClientSessionDone(const std::string& strErrorText) {
     if (m_nActiveClients.fetch_sub(1) == 1)
         m_engine.Events().OnClientTestEnded(strErrorText);
@@ -65,6 +75,7 @@ void CClientTest::RunClientSession(const CClientSettings& settings, std::string&
         settings.nConnectTimeoutSeconds > 0 ? settings.nConnectTimeoutSeconds * 1000 : -1;
     if (ConnectIPv4(s, settings.strServerAddr, settings.nServerPort, nTimeoutMs,
                     [this] { return m_sessions.StopRequested(); })) {
+        SetIdleTimeout(s, settings.nIdleTimeoutSeconds);
         SendOnce(s, "EST", 3);
         const unsigned char chMode = bDownload ? 1 : 0;
         SendOnce(s, &chMode, 1);

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CClientTest {
 public:
@@ -27,6 +28,9 @@ public:
     int ActiveClientCount() const { return m_nActiveClients.load(); }
     // Client sessions connected and registered right now.
     size_t ClientSessionCount() const { return m_sessions.Count(); }
+    // The kernel's round-trip times of the connected sessions, in milliseconds; empty
+    // where the system does not tell.
+    std::vector<double> SampleRttMs() const;
     // Blocks until every session thread has left.
     void WaitForWorkers() { m_workers.Wait(); }
     int WorkerCount() const { return m_workers.Count(); }

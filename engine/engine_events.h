@@ -5,6 +5,16 @@
 #include <cstdint>
 #include <string>
 
+// One server session as it ended: who, what it was, how much it moved and for how long.
+struct CSessionRecord {
+    std::string strPeer; // "address:port"
+    // "download", "upload", "http", "websocket", "drained" (any other first bytes), or
+    // "none" (closed before it said what it was)
+    const char* pszMode = "none";
+    uint64_t nBytes = 0;
+    double dSeconds = 0;
+};
+
 class CEngineEvents {
 public:
     virtual ~CEngineEvents() = default;
@@ -18,6 +28,9 @@ public:
     virtual void OnServerAcceptFailed(const std::string& strErrorText) { (void)strErrorText; }
     // Server thread, after every connection of the run has gone.
     virtual void OnServerStopped() {}
+    // Session threads, as each session begins and ends (strPeer is "address:port").
+    virtual void OnServerSessionStarted(const std::string& strPeer) { (void)strPeer; }
+    virtual void OnServerSessionEnded(const CSessionRecord& session) { (void)session; }
     // Client session thread, as each session starts (all of them report it).
     virtual void OnClientSessionStarted() {}
     // The last client session thread of a test, as it ends. An empty text means no

@@ -36,4 +36,7 @@ struct CClientSettings {
     int nSessions = 10;
     // A connect that has not succeeded after this long fails; 0: never.
     int nConnectTimeoutSeconds = 10;
+    // A connected session that moves no byte for this long ends, as if the server had
+    // closed it (a server that vanished without a word); 0: never.
+    int nIdleTimeoutSeconds = 60;
 };

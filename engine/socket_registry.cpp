@@ -35,6 +35,12 @@ bool CSocketRegistry::StopRequested() const {
     return m_bStopRequested;
 }
 
+void CSocketRegistry::ForEach(const std::function<void(SOCKET)>& fn) const {
+    std::lock_guard<std::mutex> lock(m_cs);
+    for (const auto& entry : m_mapSockets)
+        fn(entry.second);
+}
+
 void CSocketRegistry::Reset() {
     std::lock_guard<std::mutex> lock(m_cs);
     m_bStopRequested = false;

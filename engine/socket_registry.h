@@ -5,6 +5,7 @@
 
 #include "support/socket.h"
 
+#include <functional>
 #include <mutex>
 #include <unordered_map>
 
@@ -21,6 +22,9 @@ public:
     bool StopRequested() const;
     // A new run accepts sockets again.
     void Reset();
+    // Calls fn for each registered socket, under the lock: a socket stays open while its
+    // owner has it registered, so fn may query it (but must not block or close it).
+    void ForEach(const std::function<void(SOCKET)>& fn) const;
 
 private:
     mutable std::mutex m_cs;

@@ -23,6 +23,6 @@ cmake -S "$ROOT" -B "$OUT" -G Ninja -DCMAKE_CXX_COMPILER="$CXX" -DCMAKE_BUILD_TY
 cmake --build "$OUT" --target http_request_fuzz >/dev/null
 
 # New inputs go to the build tree's corpus; the committed seeds are only read.
-exec "$OUT/http_request_fuzz" -max_total_time="$MAX_SECONDS" -timeout=10 -rss_limit_mb=2048 \
+exec "$OUT/fuzz/http_request_fuzz" -max_total_time="$MAX_SECONDS" -timeout=10 -rss_limit_mb=2048 \
   -max_len=70000 -print_final_stats=1 -artifact_prefix="$OUT/crashes/" \
   "$OUT/corpus" "$ROOT/fuzz/corpus"

@@ -6,6 +6,8 @@
 #include "meter/meter.h"
 #include "server/assets.h"
 #include "server/test_server.h"
+#include "support/ascii.h"
+#include "support/format.h"
 
 #include <cstdio>
 #include <mutex>
@@ -17,12 +19,31 @@ void PrintLine(FILE* pOut, const std::string& strLine) {
     std::fflush(pOut);
 }
 
-// Server mode: print what the engine reports.
+// Server mode: print what the engine reports, as text or as one JSON object per line.
 class CServerPrinter : public CEngineEvents {
 public:
-    explicit CServerPrinter(const char* pszProgram) : m_strProgram(pszProgram) {}
+    CServerPrinter(const char* pszProgram, bool bJsonStream)
+        : m_strProgram(pszProgram), m_bJson(bJsonStream) {}
+    void SetServer(const CTestServer* pServer) { m_pServer = pServer; }
     void OnServerListening(int nPort) override {
-        PrintLine(stdout, "Tachyra server listening on port " + std::to_string(nPort));
+        if (m_bJson)
+            PrintLine(stdout, FormatString("{\"event\": \"listening\", \"port\": %d}", nPort));
+        else
+            PrintLine(stdout, "Tachyra server listening on port " + std::to_string(nPort));
+    }
+    void OnServerSessionStarted(const std::string& strPeer) override {
+        if (m_bJson)
+            PrintLine(stdout, "{\"event\": \"session_start\", \"peer\": " +
+                                  QuoteEscaped(strPeer, true) + "}");
+    }
+    void OnServerSessionEnded(const CSessionRecord& session) override {
+        if (!m_bJson)
+            return;
+        PrintLine(stdout,
+                  "{\"event\": \"session_end\", \"peer\": " + QuoteEscaped(session.strPeer, true) +
+                      FormatString(", \"mode\": \"%s\", \"bytes\": %llu, \"seconds\": %.3f}",
+                                   session.pszMode, static_cast<unsigned long long>(session.nBytes),
+                                   session.dSeconds));
     }
     void OnServerError(const std::string& strErrorText) override {
         PrintLine(stderr, m_strProgram + ": cannot open the listening port: " + strErrorText);
@@ -39,9 +60,20 @@ public:
         std::lock_guard<std::mutex> lock(m_cs);
         m_bEnded = true;
     }
-    void OnMeterSample(uint64_t, uint64_t, const std::string& strRecv,
+    void OnMeterSample(uint64_t nRecv, uint64_t nSend, const std::string& strRecv,
                        const std::string& strSend) override {
-        PrintLine(stdout, "recv " + strRecv + "  send " + strSend);
+        if (!m_bJson) {
+            PrintLine(stdout, "recv " + strRecv + "  send " + strSend);
+            return;
+        }
+        const size_t nSessions = m_pServer != nullptr ? m_pServer->ServerSessionCount() : 0;
+        PrintLine(stdout,
+                  FormatString("{\"event\": \"interval\", \"recv_bytes\": %llu, "
+                               "\"send_bytes\": %llu, \"recv_MBps\": %.4f, "
+                               "\"send_MBps\": %.4f, \"sessions\": %zu}",
+                               static_cast<unsigned long long>(nRecv),
+                               static_cast<unsigned long long>(nSend), BytesToMegabytes(nRecv),
+                               BytesToMegabytes(nSend), nSessions));
     }
     bool Ended(bool& bFailed) {
         std::lock_guard<std::mutex> lock(m_cs);
@@ -51,6 +83,8 @@ public:
 
 private:
     const std::string m_strProgram;
+    const bool m_bJson;
+    const CTestServer* m_pServer = nullptr;
     std::mutex m_cs;
     bool m_bEnded = false;
     bool m_bFailed = false;
@@ -58,13 +92,14 @@ private:
 
 } // namespace
 
-int RunServerMode(const char* pszProgram, CServerSettings settings) {
-    CServerPrinter printer(pszProgram);
+int RunServerMode(const char* pszProgram, CServerSettings settings, bool bJsonStream) {
+    CServerPrinter printer(pszProgram, bJsonStream);
     bool bFailed = false;
     {
         CKestrunEngine engine(&printer);
         CMeter meter(engine);
         CTestServer server(engine);
+        printer.SetServer(&server);
         // The page texts are read once, before the server can answer a browser.
         auto pTexts = std::make_shared<CPageTexts>(*settings.pPageTexts);
         LoadPageTexts(pTexts->strPageHtml, pTexts->strButtonsCss, pTexts->strEchartsJs);

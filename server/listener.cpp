@@ -155,10 +155,19 @@ void CTestServer::AcceptLoop(SOCKET sListen, const CServerSettings& settings) {
 
 void CTestServer::HandleConnection(SOCKET s) {
     const SOCKET sAccepted = s;
+    CSessionRecord record;
+    record.strPeer = GetPeerAddress(s);
+    m_engine.Events().OnServerSessionStarted(record.strPeer);
+    const auto tStart = std::chrono::steady_clock::now();
     {
         CSocketStream stream(s);
-        ServeConnection(m_engine, stream, *m_settings.pPageTexts);
+        const CSessionOutcome outcome = ServeConnection(m_engine, stream, *m_settings.pPageTexts);
+        record.pszMode = outcome.pszMode;
+        record.nBytes = outcome.nBytes;
     }
+    record.dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+    m_engine.Events().OnServerSessionEnded(record);
     m_sessions.Remove(sAccepted);
     CloseSocket(s);
     std::lock_guard<std::mutex> lock(m_csRoom);

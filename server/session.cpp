@@ -19,7 +19,9 @@ int RecvToken(std::string& strToken, CByteStream& stream) {
     return n;
 }
 
-void ServeConnection(CKestrunEngine& engine, CByteStream& stream, const CPageTexts& texts) {
+CSessionOutcome ServeConnection(CKestrunEngine& engine, CByteStream& stream,
+                                const CPageTexts& texts) {
+    CSessionOutcome outcome;
     const int kBlockSize = CKestrunEngine::kBlockSize;
     std::unique_ptr<char[]> pBlock(new char[kBlockSize]);
     int nMode = 0;
@@ -33,15 +35,19 @@ void ServeConnection(CKestrunEngine& engine, CByteStream& stream, const CPageTex
             if (stream.Recv(&chMode, 1) > 0 && (chMode == 0 || chMode == 1)) {
                 nMode = chMode;
                 bStream = true;
+                outcome.pszMode = chMode == 1 ? "download" : "upload";
             }
         } else if (EqualsNoCaseAscii(strToken, "GET")) {
+            outcome.pszMode = "http";
             if (ServeHttpConnection(stream, strToken, texts)) {
                 bWebSocket = true;
                 nMode = 1;
                 bStream = true;
+                outcome.pszMode = "websocket";
             }
         } else {
             bStream = true; // anything else is drained like an upload, token not counted
+            outcome.pszMode = "drained";
         }
     }
 
@@ -66,5 +72,7 @@ void ServeConnection(CKestrunEngine& engine, CByteStream& stream, const CPageTex
             engine.AddSendBytes(static_cast<uint64_t>(nMoved));
         else
             engine.AddRecvBytes(static_cast<uint64_t>(nMoved));
+        outcome.nBytes += static_cast<uint64_t>(nMoved);
     }
+    return outcome;
 }

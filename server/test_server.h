@@ -68,6 +68,13 @@ private:
     CWorkerGroup m_workers;
 };
 
+// What a session turned out to be and how many bytes it counted.
+struct CSessionOutcome {
+    const char* pszMode = "none"; // as in CSessionRecord
+    uint64_t nBytes = 0;
+};
+
 // The session on its stream once the connection is registered: the first token decides
 // between the raw test stream, a browser request and a drained upload.
-void ServeConnection(CKestrunEngine& engine, CByteStream& stream, const CPageTexts& texts);
+CSessionOutcome ServeConnection(CKestrunEngine& engine, CByteStream& stream,
+                                const CPageTexts& texts);

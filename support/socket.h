@@ -35,6 +35,8 @@ void AllowPortReuse(SOCKET s);
 // Binds to an IPv4 address ("" or "0.0.0.0" for every interface) and a port in host order.
 bool BindIPv4(SOCKET s, const std::string& strAddr, int nPort);
 bool ListenSocket(SOCKET s, int nBacklog);
+// "address:port" of a connected socket's peer; empty when unknown.
+std::string GetPeerAddress(SOCKET s);
 // The port a bound socket actually holds (useful after binding port 0); 0 on failure.
 int GetBoundPort(SOCKET s);
 SOCKET AcceptSocket(SOCKET sListen);
@@ -60,6 +62,11 @@ bool ConnectIPv4(SOCKET s, const std::string& strHost, int nPort, int nTimeoutMs
 void SetIdleTimeout(SOCKET s, int nSeconds);
 // The error a send or receive reports when the idle timeout ran out.
 bool IsTimeoutError(int nError);
+
+// The round-trip time the kernel keeps for a connected TCP socket, in milliseconds
+// (TCP_INFO on Linux, SIO_TCP_INFO on Windows 10 and later). False where the system does
+// not tell.
+bool GetSmoothedRttMs(SOCKET s, double& dRttMs);
 
 // One send or receive call; the result as the system returns it (bytes, 0, or -1).
 // Interrupted calls (EINTR) are repeated. Sends never raise SIGPIPE.

@@ -44,6 +44,16 @@ int GetBoundPort(SOCKET s) {
     return ntohs(sa.sin_port);
 }
 
+std::string GetPeerAddress(SOCKET s) {
+    sockaddr_in sa{};
+    socklen_t nLen = sizeof(sa);
+    char szAddr[INET_ADDRSTRLEN] = {0};
+    if (::getpeername(s, reinterpret_cast<sockaddr*>(&sa), &nLen) != 0 ||
+        ::inet_ntop(AF_INET, &sa.sin_addr, szAddr, sizeof(szAddr)) == nullptr)
+        return std::string();
+    return std::string(szAddr) + ":" + std::to_string(ntohs(sa.sin_port));
+}
+
 bool ResolveIPv4(const std::string& strHost, int nPort, sockaddr_in& sa) {
     sa = sockaddr_in{};
     sa.sin_family = AF_INET;

@@ -5,6 +5,7 @@
 
 #if defined(_WIN32)
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 #include <windows.h>
 #else
 #include <arpa/inet.h>

@@ -70,6 +70,19 @@ bool IsTimeoutError(int nError) {
     return nError == WSAETIMEDOUT;
 }
 
+bool GetSmoothedRttMs(SOCKET s, double& dRttMs) {
+    // Windows 10 1703 and later; older systems refuse the control code.
+    DWORD dwVersion = 0;
+    TCP_INFO_v0 info{};
+    DWORD dwBytes = 0;
+    if (::WSAIoctl(s, SIO_TCP_INFO, &dwVersion, sizeof(dwVersion), &info, sizeof(info), &dwBytes,
+                   nullptr, nullptr) != 0 ||
+        info.RttUs == 0)
+        return false;
+    dRttMs = info.RttUs / 1000.0;
+    return true;
+}
+
 void AllowPortReuse(SOCKET) {
     // SO_REUSEADDR on Windows lets another process bind the same port: leave the default.
 }

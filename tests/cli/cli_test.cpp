@@ -30,8 +30,13 @@ TEST(CliReport, JsonQuotingEscapesWhatJsonRequires) {
 
 TEST(CliReport, MeanRatesUseMebibytesAndTheRealDuration) {
     CClientReport report;
-    report.intervals.push_back({0.0, 1.0, 1048576, 0});
-    report.intervals.push_back({1.0, 2.0, 3 * 1048576, 524288});
+    report.intervals.resize(2);
+    report.intervals[0].dEnd = 1.0;
+    report.intervals[0].nRecvBytes = 1048576;
+    report.intervals[1].dStart = 1.0;
+    report.intervals[1].dEnd = 2.0;
+    report.intervals[1].nRecvBytes = 3 * 1048576;
+    report.intervals[1].nSendBytes = 524288;
     report.dElapsed = 2.0;
     EXPECT_EQ(report.TotalRecv(), 4u * 1048576);
     EXPECT_DOUBLE_EQ(MeanMegabytesPerSecond(report.TotalRecv(), report.dElapsed), 2.0);
@@ -40,6 +45,23 @@ TEST(CliReport, MeanRatesUseMebibytesAndTheRealDuration) {
     std::string strJson = FormatJsonReport(report);
     EXPECT_NE(strJson.find("\"recv_bytes\": 4194304"), std::string::npos) << strJson;
     EXPECT_NE(strJson.find("\"error\": null"), std::string::npos);
+    // Latency that was not measured is null, never zero; measured figures are numbers.
+    EXPECT_NE(strJson.find("\"rtt_mean\": null, \"rtt_max\": null, \"handshake\": null"),
+              std::string::npos)
+        << strJson;
+    EXPECT_NE(strJson.find("\"idle\": null, \"loaded\": null, \"loaded_figure\": null"),
+              std::string::npos)
+        << strJson;
+    EXPECT_EQ(FormatLatencyLine(report), "latency idle n/a, under load n/a");
+    report.idle = SummarizeLatency({0.3, 0.1, 0.2});
+    report.loaded = SummarizeLatency({15.0, 14.0});
+    report.intervals[1].handshake = 14.5;
+    EXPECT_EQ(FormatLatencyLine(report), "latency idle 0.20 ms, under load 14.50 ms (+14.30 ms)");
+    strJson = FormatJsonReport(report);
+    EXPECT_NE(strJson.find("\"idle\": {\"min\": 0.100, \"median\": 0.200, \"max\": 0.300}"),
+              std::string::npos)
+        << strJson;
+    EXPECT_NE(strJson.find("\"handshake\": 14.500"), std::string::npos) << strJson;
     report.strError = "(111)\xEF\xBC\x9A"
                       "Connection refused";
     strJson = FormatJsonReport(report);

@@ -1,0 +1,89 @@
+"""tachyra-cli's JSON lines and latency figures, with tachyra-cli as both peers.
+
+Usage: latency_stream_test.py PATH_TO_TACHYRA_CLI
+The shaped case runs in a network namespace of its own (needs root); elsewhere it says
+why it is skipped and the rest still runs.
+"""
+import json
+import subprocess
+import sys
+
+
+def run_pair(cli, client_args):
+    """One server with --json-stream and one client; the client's lines as they came,
+    whether each arrived before the client had exited, and the server's lines."""
+    server = subprocess.Popen([cli, "-s", "-B", "127.0.0.1", "-p", "0",
+                               "--json-stream"], stdout=subprocess.PIPE, text=True)
+    try:
+        first = json.loads(server.stdout.readline())
+        assert first["event"] == "listening", first
+        client = subprocess.Popen([cli, "-c", "127.0.0.1", "-p", str(first["port"]),
+                                   *client_args], stdout=subprocess.PIPE, text=True)
+        lines = []
+        for line in client.stdout:
+            lines.append((line, client.poll() is None))
+        assert client.wait(timeout=60) == 0, "client exit status %s" % client.returncode
+    finally:
+        server.send_signal(2)
+        out, _ = server.communicate(timeout=30)
+    return lines, [json.loads(line) for line in out.splitlines()]
+
+
+def check_stream(cli):
+    lines, server_lines = run_pair(cli, ["-t", "3", "--json-stream"])
+    events = [json.loads(line) for line, _ in lines]  # every line parses alone
+    intervals = [e for e in events if e["event"] == "interval"]
+    assert events[-1]["event"] == "end" and len(intervals) == len(events) - 1, events
+    assert len(intervals) >= 2, intervals
+    assert lines[0][1], "the first interval line only came after the client had ended"
+    end = events[-1]
+    assert end["error"] is None, end
+    assert end["totals"]["recv_bytes"] == sum(i["recv_bytes"] for i in intervals) > 0
+    # The server's lines: its seconds, and the client's sessions as downloads.
+    kinds = {e["event"] for e in server_lines}
+    assert {"interval", "session_start", "session_end"} <= kinds, kinds
+    downloads = [e for e in server_lines
+                 if e["event"] == "session_end" and e["mode"] == "download"]
+    assert len(downloads) == 10, downloads
+    assert all(e["bytes"] > 0 and e["peer"].startswith("127.0.0.1:") for e in downloads)
+    assert sum(e["bytes"] for e in downloads) >= end["totals"]["recv_bytes"]
+    print("stream: %d interval lines, %d server lines" % (len(intervals), len(server_lines)))
+
+
+def latency_of(cli):
+    lines, _ = run_pair(cli, ["-t", "4", "-J"])
+    report = json.loads("".join(line for line, _ in lines))
+    latency = report["totals"]["latency_ms"]
+    rtts = [i["latency_ms"]["rtt_mean"] for i in report["intervals"][:-1]]
+    return latency["idle"]["median"], latency["loaded_figure"], rtts
+
+
+def check_latency(cli):
+    idle, loaded, rtts = latency_of(cli)
+    assert 0 < idle < 5 and 0 < loaded < 5, (idle, loaded)
+    assert all(r is not None and 0 < r < 5 for r in rtts), rtts
+    print("loopback: idle %.3f ms, under load %.3f ms" % (idle, loaded))
+
+    shape = ("ip link set lo up mtu 1500 && "
+             "tc qdisc replace dev lo root tbf rate 100mbit burst 64kb latency 300ms")
+    probe = subprocess.run(["unshare", "--net", "sh", "-c", shape], capture_output=True)
+    if probe.returncode != 0:
+        print("shaped case skipped: cannot make a network namespace here (%s)"
+              % probe.stderr.decode().strip())
+        return
+    # Both peers in one namespace: this script runs the pair again inside it.
+    inner = subprocess.run(["unshare", "--net", "sh", "-c", shape + ' && exec "$@"', "sh",
+                            sys.executable, __file__, cli, "--inside"],
+                           capture_output=True, text=True, timeout=120)
+    assert inner.returncode == 0, inner.stderr
+    idle, loaded = json.loads(inner.stdout.splitlines()[-1])
+    print("shaped: idle %.3f ms, under load %.3f ms" % (idle, loaded))
+    assert loaded >= 5 * idle, (idle, loaded)
+
+
+if __name__ == "__main__":
+    if sys.argv[2:] == ["--inside"]:
+        print(json.dumps(latency_of(sys.argv[1])[:2]))
+    else:
+        check_stream(sys.argv[1])
+        check_latency(sys.argv[1])
