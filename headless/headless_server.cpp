@@ -20,9 +20,13 @@ void PrintLine(FILE* pOut, const std::string& strLine) {
 // Server mode: print what the engine reports.
 class CServerPrinter : public CEngineEvents {
 public:
-    explicit CServerPrinter(const char* pszProgram) : m_strProgram(pszProgram) {}
+    CServerPrinter(const char* pszProgram, const std::string& strListenAddr)
+        : m_strProgram(pszProgram), m_strHost(BrowserHost(strListenAddr)) {}
     void OnServerListening(int nPort) override {
         PrintLine(stdout, "Tachyra server listening on port " + std::to_string(nPort));
+        const std::string strBase = "http://" + m_strHost + ":" + std::to_string(nPort) + "/";
+        PrintLine(stdout, "Speed page: " + strBase);
+        PrintLine(stdout, "Full test (download, upload, latency): " + strBase + "full");
     }
     void OnServerError(const std::string& strErrorText) override {
         PrintLine(stderr, m_strProgram + ": cannot open the listening port: " + strErrorText);
@@ -50,7 +54,17 @@ public:
     }
 
 private:
+    // The host part of the printed addresses: every interface is shown as this machine.
+    static std::string BrowserHost(const std::string& strListenAddr) {
+        if (strListenAddr.empty() || strListenAddr == "0.0.0.0" || strListenAddr == "::")
+            return "127.0.0.1";
+        if (strListenAddr.find(':') != std::string::npos)
+            return "[" + strListenAddr + "]";
+        return strListenAddr;
+    }
+
     const std::string m_strProgram;
+    const std::string m_strHost;
     std::mutex m_cs;
     bool m_bEnded = false;
     bool m_bFailed = false;
@@ -59,7 +73,7 @@ private:
 } // namespace
 
 int RunServerMode(const char* pszProgram, CServerSettings settings) {
-    CServerPrinter printer(pszProgram);
+    CServerPrinter printer(pszProgram, settings.strListenAddr);
     bool bFailed = false;
     {
         CKestrunEngine engine(&printer);
