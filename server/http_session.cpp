@@ -62,6 +62,9 @@ bool ServeHttpConnection(CKestrunEngine& engine, CByteStream& stream, const std:
         // The upgrade test comes before routing: any path can become a WebSocket.
         if (!StartsWithNoCaseAscii(strRequest, "POST ") && IsWebSocketUpgrade(strRequest))
             return SendWebSocketHandshake(strRequest, stream);
+        // A request read whole may hold the start of the next one, from a client that
+        // does not wait for the answer.
+        reader.KeepAfterHead(strRequest);
         switch (ServeTransferRequest(engine, stream, strRequest, reader)) {
         case ETransferOutcome::kNotMine:
             AnswerFromTable(stream, strRequest, texts);

@@ -168,6 +168,14 @@ bool CHttpHeadReader::ReadHead(CByteStream& stream, const std::string& strStart,
     }
 }
 
+void CHttpHeadReader::KeepAfterHead(std::string& strRequest) {
+    const size_t nBlank = strRequest.find("\r\n\r\n");
+    if (nBlank == std::string::npos)
+        return;
+    m_strPending.insert(0, strRequest, nBlank + 4, std::string::npos);
+    strRequest.erase(nBlank + 4);
+}
+
 size_t CHttpHeadReader::TakePending(size_t nLen) {
     const size_t nTake = std::min(nLen, m_strPending.size());
     m_strPending.erase(0, nTake);

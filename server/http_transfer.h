@@ -26,6 +26,9 @@ public:
     // was received of it before. False when the peer closed, a receive failed or the
     // limit was reached first.
     bool ReadHead(CByteStream& stream, const std::string& strStart, std::string& strHead);
+    // Cuts what follows the head's blank line off strRequest (a request read by other
+    // means) and keeps it pending, before what is pending already.
+    void KeepAfterHead(std::string& strRequest);
     // Moves up to nLen pending bytes out; the count moved.
     size_t TakePending(size_t nLen);
 
