@@ -100,7 +100,9 @@ async function runClassic() {
     };
     document.getElementById('butStart').click();
   })()`);
-  await sleep(2000); // connected and streaming
+  // Measured from two seconds after the first message: connected and streaming.
+  for (let i = 0; i < 300 && !(await evaluate('window.benchBytes > 0')); ++i) await sleep(100);
+  await sleep(2000);
   const c0 = serverCpu();
   const b0 = await evaluate('[performance.now(), window.benchBytes]');
   await sleep(secs * 1000);
