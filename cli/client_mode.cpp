@@ -180,10 +180,9 @@ int Report(const CClientOptions& opt, CClientCollector& collector, const CLatenc
     if (bEarly)
         report.strError = strEarlyEnd;
     if (opt.bJsonStream) {
-        PrintLine(stdout, "{\"event\": \"end\", \"totals\": " + FormatJsonTotals(report) +
-                              ", \"error\": " +
-                              (report.strError.empty() ? "null" : JsonQuote(report.strError)) +
-                              "}");
+        PrintLine(stdout,
+                  "{\"event\": \"end\", \"totals\": " + FormatJsonTotals(report) + ", \"error\": " +
+                      (report.strError.empty() ? "null" : JsonQuote(report.strError)) + "}");
     } else if (opt.bJson) {
         std::fputs(FormatJsonReport(report).c_str(), stdout);
     } else if (report.strError.empty() || bEarly) {

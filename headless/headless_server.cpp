@@ -22,14 +22,18 @@ void PrintLine(FILE* pOut, const std::string& strLine) {
 // Server mode: print what the engine reports, as text or as one JSON object per line.
 class CServerPrinter : public CEngineEvents {
 public:
-    CServerPrinter(const char* pszProgram, bool bJsonStream)
-        : m_strProgram(pszProgram), m_bJson(bJsonStream) {}
+    CServerPrinter(const char* pszProgram, bool bJsonStream, const std::string& strListenAddr)
+        : m_strProgram(pszProgram), m_bJson(bJsonStream), m_strHost(BrowserHost(strListenAddr)) {}
     void SetServer(const CTestServer* pServer) { m_pServer = pServer; }
     void OnServerListening(int nPort) override {
-        if (m_bJson)
+        if (m_bJson) {
             PrintLine(stdout, FormatString("{\"event\": \"listening\", \"port\": %d}", nPort));
-        else
-            PrintLine(stdout, "Tachyra server listening on port " + std::to_string(nPort));
+            return;
+        }
+        PrintLine(stdout, "Tachyra server listening on port " + std::to_string(nPort));
+        const std::string strBase = "http://" + m_strHost + ":" + std::to_string(nPort) + "/";
+        PrintLine(stdout, "Speed page: " + strBase);
+        PrintLine(stdout, "Full test (download, upload, latency): " + strBase + "full");
     }
     void OnServerSessionStarted(const std::string& strPeer) override {
         if (m_bJson)
@@ -82,8 +86,18 @@ public:
     }
 
 private:
+    // The host part of the printed addresses: every interface is shown as this machine.
+    static std::string BrowserHost(const std::string& strListenAddr) {
+        if (strListenAddr.empty() || strListenAddr == "0.0.0.0" || strListenAddr == "::")
+            return "127.0.0.1";
+        if (strListenAddr.find(':') != std::string::npos)
+            return "[" + strListenAddr + "]";
+        return strListenAddr;
+    }
+
     const std::string m_strProgram;
     const bool m_bJson;
+    const std::string m_strHost;
     const CTestServer* m_pServer = nullptr;
     std::mutex m_cs;
     bool m_bEnded = false;
@@ -93,7 +107,7 @@ private:
 } // namespace
 
 int RunServerMode(const char* pszProgram, CServerSettings settings, bool bJsonStream) {
-    CServerPrinter printer(pszProgram, bJsonStream);
+    CServerPrinter printer(pszProgram, bJsonStream, settings.strListenAddr);
     bool bFailed = false;
     {
         CKestrunEngine engine(&printer);

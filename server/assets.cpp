@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -67,6 +69,16 @@ struct CFileCloser {
 };
 
 } // namespace
+
+const std::string& CachedTextResource(int nId) {
+    static std::mutex s_cs;
+    static std::map<int, std::string> s_mapTexts; // nodes never move: references stay valid
+    std::lock_guard<std::mutex> lock(s_cs);
+    auto it = s_mapTexts.find(nId);
+    if (it == s_mapTexts.end())
+        it = s_mapTexts.emplace(nId, LoadTextResource(nId)).first;
+    return it->second;
+}
 
 void LoadPageTexts(std::string& strPageHtml, std::string& strButtonsCss,
                    std::string& strEchartsJs) {

@@ -1,5 +1,5 @@
-// The three served texts: built-in copies, replacement files beside the executable, and
-// which of the two a request gets.
+// The served texts: built-in copies, replacement files beside the executable, and which
+// of the two a request gets.
 #pragma once
 
 #include <string>
@@ -8,10 +8,16 @@
 const int kResButtonsCss = 129;
 const int kResEchartsJs = 130;
 const int kResPageHtml = 131;
+const int kResFullHtml = 132;
+const int kResFullJs = 133;
 
 // The built-in text with that id, up to its first NUL byte; empty when there is none.
 // Implemented once per platform: Win32 resources, or the copies compiled into the binary.
 std::string LoadTextResource(int nId);
+
+// The built-in text with that id, loaded at its first use and kept for the process; for
+// the texts that the run's settings do not carry.
+const std::string& CachedTextResource(int nId);
 
 // Fills each of the three page texts that is still empty with its built-in copy.
 void LoadPageTexts(std::string& strPageHtml, std::string& strButtonsCss, std::string& strEchartsJs);

@@ -28,10 +28,13 @@ const char kResponseTemplate[] = "HTTP/1.1 200 OK\r\n"
                                  "Connection: keep-alive\r\n\r\n";
 
 const HTTP_ROUTE kRoutes[] = {
-    {"", EHttpBody::kPageHtml, "websocket.html", "text/html", "utf-8"},
-    {"favicon.ico", EHttpBody::kEmpty, nullptr, "text/html", "gb2312"},
-    {"buttons.css", EHttpBody::kButtonsCss, "buttons.css", "text/css", "utf-8"},
-    {"echarts.min.js", EHttpBody::kEchartsJs, "echarts.min.js", "text/javascript", "utf-8"},
+    {"", EHttpBody::kPageHtml, "websocket.html", "text/html", "utf-8", false},
+    {"favicon.ico", EHttpBody::kEmpty, nullptr, "text/html", "gb2312", false},
+    {"buttons.css", EHttpBody::kButtonsCss, "buttons.css", "text/css", "utf-8", false},
+    {"echarts.min.js", EHttpBody::kEchartsJs, "echarts.min.js", "text/javascript", "utf-8", false},
+    // The full test page takes its settings from the query (?seconds=N).
+    {"full", EHttpBody::kFullHtml, "full.html", "text/html", "utf-8", true},
+    {"full.js", EHttpBody::kFullJs, "full.js", "text/javascript", "utf-8", false},
 };
 
 } // namespace
@@ -140,8 +143,9 @@ bool SendHttpResponse(CByteStream& stream, const char* pBody, int nBodyLen, cons
 }
 
 const HTTP_ROUTE* FindHttpRoute(const std::string& strPath) {
+    const std::string strBare = strPath.substr(0, strPath.find('?'));
     for (const HTTP_ROUTE& route : kRoutes) {
-        if (EqualsNoCaseAscii(strPath, route.pszPath))
+        if (EqualsNoCaseAscii(route.bQuery ? strBare : strPath, route.pszPath))
             return &route;
     }
     return nullptr;

@@ -1,5 +1,5 @@
 // One HTTP/1.1 GET request per connection: reading it, looking up its fields and path,
-// answering it from the fixed table of four paths.
+// answering it from the fixed table of paths.
 #pragma once
 
 #include "support/byte_stream.h"
@@ -49,7 +49,7 @@ bool SendHttpResponse(CByteStream& stream, const char* pBody, int nBodyLen, cons
                       const char* pszContentType);
 
 // Which of the served texts a path is answered with.
-enum class EHttpBody { kEmpty, kPageHtml, kButtonsCss, kEchartsJs };
+enum class EHttpBody { kEmpty, kPageHtml, kButtonsCss, kEchartsJs, kFullHtml, kFullJs };
 
 struct HTTP_ROUTE {
     const char* pszPath; // without the leading slash; "" is the page
@@ -57,7 +57,9 @@ struct HTTP_ROUTE {
     const char* pszFileName; // replacement file beside the executable, or null
     const char* pszContentType;
     const char* pszCharset;
+    bool bQuery; // a query after the path is allowed (and ignored)
 };
 
-// The route for a path (compared whole, ignoring ASCII case), or null: no answer at all.
+// The route for a path (compared whole, or up to its query where the route allows one,
+// ignoring ASCII case), or null: no answer at all.
 const HTTP_ROUTE* FindHttpRoute(const std::string& strPath);

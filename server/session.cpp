@@ -1,8 +1,9 @@
 // One server connection: the first token decides between the raw test stream, a
-// browser request (HTTP or WebSocket) and a drained upload.
+// browser request (HTTP, WebSocket or a measuring route) and a drained upload.
 #include "server/test_server.h"
 
 #include "server/http_session.h"
+#include "server/http_transfer.h"
 #include "server/websocket.h"
 #include "engine/send_pattern.h"
 #include "support/ascii.h"
@@ -39,11 +40,24 @@ CSessionOutcome ServeConnection(CKestrunEngine& engine, CByteStream& stream,
             }
         } else if (EqualsNoCaseAscii(strToken, "GET")) {
             outcome.pszMode = "http";
-            if (ServeHttpConnection(stream, strToken, texts)) {
+            if (ServeHttpConnection(engine, stream, strToken, texts)) {
                 bWebSocket = true;
                 nMode = 1;
                 bStream = true;
                 outcome.pszMode = "websocket";
+            }
+        } else if (EqualsNoCaseAscii(strToken, "POS")) {
+            // A browser's upload starts "POST "; anything else is drained, and the two
+            // bytes read to tell them apart count as drained ones.
+            std::string strRest;
+            if (RecvPostRest(stream, strRest)) {
+                outcome.pszMode = "http";
+                ServeHttpConnection(engine, stream, strToken + strRest, texts);
+            } else {
+                engine.AddRecvBytes(strRest.size());
+                outcome.nBytes += strRest.size();
+                outcome.pszMode = "drained";
+                bStream = true;
             }
         } else {
             bStream = true; // anything else is drained like an upload, token not counted

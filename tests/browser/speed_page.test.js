@@ -9,98 +9,20 @@ const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const readline = require('node:readline');
-const { spawn } = require('node:child_process');
-const { chromium } = require('playwright-core');
+const { startServer, waitIdle, launchChromium } = require('./browser_kit');
 
 const cliPath = process.argv[2];
 const artifactDir = process.argv[3] || path.join(os.tmpdir(), 'tachyra-browser-artifacts');
-const chromiumPath = process.env.TACHYRA_CHROMIUM || '/usr/bin/chromium';
-
-// tachyra-cli -s on loopback; resolves once it prints its port. Every output line is
-// offered to the waiters registered with waitForLine.
-function startServer() {
-  const proc = spawn(cliPath, ['-s', '-B', '127.0.0.1', '-p', '0'], {
-    stdio: ['ignore', 'pipe', 'inherit'],
-  });
-  const waiters = [];
-  const server = { proc, port: 0, exited: null };
-  server.waitForLine = (predicate, timeoutMs, what) =>
-    new Promise((resolve, reject) => {
-      const timer = setTimeout(() => {
-        waiters.splice(waiters.indexOf(waiter), 1);
-        reject(new Error(`tachyra-cli: no ${what} within ${timeoutMs} ms`));
-      }, timeoutMs);
-      const waiter = (line) => {
-        if (!predicate(line)) return false;
-        clearTimeout(timer);
-        resolve(line);
-        return true;
-      };
-      waiters.push(waiter);
-    });
-  readline.createInterface({ input: proc.stdout }).on('line', (line) => {
-    for (const waiter of waiters.slice()) {
-      if (waiter(line)) waiters.splice(waiters.indexOf(waiter), 1);
-    }
-  });
-  server.exit = new Promise((resolve) => proc.on('exit', (code, signal) => resolve({ code, signal })));
-  return server
-    .waitForLine((l) => l.startsWith('Tachyra server listening on port '), 30000, 'port')
-    .then((line) => {
-      server.port = Number(line.split(' ').pop());
-      return server;
-    });
-}
-
-// Two meter samples in a row with nothing sent: no session is streaming.
-function waitSendIdle(server, timeoutMs) {
-  let idle = 0;
-  return server.waitForLine(
-    (l) => {
-      if (!l.startsWith('recv ')) return false;
-      idle = l.endsWith('send 0.00MB/s') ? idle + 1 : 0;
-      return idle >= 2;
-    },
-    timeoutMs,
-    'idle meter samples',
-  );
-}
-
-function waitSendBusy(server, timeoutMs) {
-  return server.waitForLine(
-    (l) => l.startsWith('recv ') && !l.endsWith('send 0.00MB/s'),
-    timeoutMs,
-    'busy meter sample',
-  );
-}
 
 test('the speed page measures the WebSocket stream in Chromium', async (t) => {
   assert.ok(cliPath, 'pass the path of tachyra-cli');
-  assert.ok(fs.existsSync(chromiumPath), `no browser at ${chromiumPath}`);
   fs.mkdirSync(artifactDir, { recursive: true });
 
-  const server = await startServer();
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tachyra-chromium-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: chromiumPath,
-    headless: true,
-    args: [
-      '--headless',
-      '--no-sandbox',
-      '--disable-gpu',
-      '--disable-quic',
-      '--no-first-run',
-      '--disable-background-networking',
-      '--disable-component-update',
-      '--disable-sync',
-    ],
-  });
-  t.after(async () => {
-    await context.close();
-    fs.rmSync(profile, { recursive: true, force: true });
+  const server = await startServer(cliPath);
+  t.after(() => {
     if (server.proc.exitCode === null) server.proc.kill('SIGINT');
   });
+  const context = await launchChromium(t);
 
   const page = context.pages()[0] || (await context.newPage());
   const pageErrors = [];
@@ -163,7 +85,7 @@ test('the speed page measures the WebSocket stream in Chromium', async (t) => {
     String(echarts.getInstanceByDom(document.getElementById('container')).getOption().series[0].data[0].value),
   );
   assert.match(shown, /^\d+\.\d\d$/, 'the rate is shown with two decimals');
-  await waitSendBusy(server, 10000);
+  await waitIdle(server, 10000, (l) => !l.endsWith('send 0.00MB/s'), 1);
   await page.screenshot({ path: path.join(artifactDir, 'speed-page.png') });
 
   await button.click();
@@ -172,7 +94,7 @@ test('the speed page measures the WebSocket stream in Chromium', async (t) => {
   });
   assert.strictEqual(await button.isEnabled(), true);
   // The server's session ended: nothing more is sent.
-  await waitSendIdle(server, 15000);
+  await waitIdle(server, 15000);
 
   // Opened on a phone-sized screen, the gauge fits the width and both buttons show.
   const phonePage = await context.newPage();

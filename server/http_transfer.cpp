@@ -1,0 +1,221 @@
+// The measuring routes: heads read off a kept-alive connection, the download streamed from
+// the shared send pattern, the upload received and dropped, and the short refusals.
+#include "server/http_transfer.h"
+
+#include "engine/send_pattern.h"
+#include "server/http.h"
+#include "support/ascii.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Receive block of an upload body: large, so that a fast peer costs few calls.
+const size_t kUploadBlock = 256 * 1024;
+
+enum class ERoute { kOther, kDownload, kUpload, kPing };
+
+// The path's route: the part before any query, compared ignoring ASCII case.
+ERoute FindRoute(const std::string& strPath) {
+    const std::string strName = strPath.substr(0, strPath.find('?'));
+    if (EqualsNoCaseAscii(strName, "download"))
+        return ERoute::kDownload;
+    if (EqualsNoCaseAscii(strName, "upload"))
+        return ERoute::kUpload;
+    if (EqualsNoCaseAscii(strName, "ping"))
+        return ERoute::kPing;
+    return ERoute::kOther;
+}
+
+// A byte count as the routes accept it: decimal digits only, at most nMax. Gives 200
+// (nValue set), 400 for anything that is not a count, 413 for one over nMax.
+int ParseByteCount(const std::string& strText, uint64_t nMax, uint64_t& nValue) {
+    if (strText.empty() || strText.find_first_not_of("0123456789") != std::string::npos)
+        return 400;
+    const size_t nFirst = std::min(strText.find_first_not_of('0'), strText.size());
+    if (strText.size() - nFirst > 19) // more digits than any count we could take
+        return 413;
+    uint64_t n = 0;
+    for (size_t i = nFirst; i < strText.size(); ++i)
+        n = n * 10 + static_cast<uint64_t>(strText[i] - '0');
+    if (n > nMax)
+        return 413;
+    nValue = n;
+    return 200;
+}
+
+// The size a /download asks for: the value of its first "size" query parameter, or the
+// default without one.
+int ParseDownloadSize(const std::string& strPath, uint64_t& nSize) {
+    const size_t nQuery = strPath.find('?');
+    size_t nPos = nQuery == std::string::npos ? strPath.size() : nQuery + 1;
+    while (nPos < strPath.size()) {
+        size_t nEnd = std::min(strPath.find('&', nPos), strPath.size());
+        const std::string strParam = strPath.substr(nPos, nEnd - nPos);
+        if (strParam.compare(0, 5, "size=") == 0)
+            return ParseByteCount(strParam.substr(5), kMaxTransferBytes, nSize);
+        nPos = nEnd + 1;
+    }
+    nSize = kDefaultDownloadBytes;
+    return 200;
+}
+
+std::string BuildHead(int nStatus, const char* pszContentType, uint64_t nLength, bool bKeepAlive) {
+    std::string strHead = nStatus == 200   ? "HTTP/1.1 200 OK\r\n"
+                          : nStatus == 400 ? "HTTP/1.1 400 Bad Request\r\n"
+                                           : "HTTP/1.1 413 Content Too Large\r\n";
+    if (pszContentType != nullptr)
+        strHead += std::string("Content-Type: ") + pszContentType + "\r\n";
+    strHead += "Content-Length: " + std::to_string(nLength) + "\r\nCache-Control: no-store\r\n";
+    strHead += bKeepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+    return strHead;
+}
+
+// A small plain-text answer; refusals always close, so that nothing of a refused body
+// is taken for the next request.
+ETransferOutcome SendText(CByteStream& stream, int nStatus, const std::string& strText,
+                          bool bKeepAlive) {
+    const bool bKeep = bKeepAlive && nStatus == 200;
+    const std::string strAnswer =
+        BuildHead(nStatus, "text/plain; charset=utf-8", strText.size(), bKeep) + strText;
+    if (!SendAll(stream, strAnswer.data(), strAnswer.size()) || !bKeep)
+        return ETransferOutcome::kClose;
+    return ETransferOutcome::kKeepAlive;
+}
+
+ETransferOutcome ServeDownload(CKestrunEngine& engine, CByteStream& stream,
+                               const std::string& strPath, bool bKeepAlive) {
+    uint64_t nSize = 0;
+    const int nStatus = ParseDownloadSize(strPath, nSize);
+    if (nStatus == 400)
+        return SendText(stream, 400, "size must be a whole number of bytes\n", false);
+    if (nStatus == 413)
+        return SendText(stream, 413,
+                        "size may be at most " + std::to_string(kMaxTransferBytes) + " bytes\n",
+                        false);
+    const std::string strHead = BuildHead(200, "application/octet-stream", nSize, bKeepAlive);
+    if (!SendAll(stream, strHead.data(), strHead.size()))
+        return ETransferOutcome::kClose;
+    // Whole pattern blocks where possible: one call hands the system a megabyte.
+    const char* pPattern = SendPattern();
+    size_t nOffset = 0;
+    while (nSize > 0) {
+        const size_t nChunk =
+            static_cast<size_t>(std::min<uint64_t>(nSize, kSendPatternSize - nOffset));
+        const int n = stream.Send(pPattern + nOffset, nChunk);
+        if (n < 1)
+            return ETransferOutcome::kClose;
+        engine.AddSendBytes(static_cast<uint64_t>(n));
+        nSize -= static_cast<uint64_t>(n);
+        nOffset = (nOffset + static_cast<size_t>(n)) % kSendPatternSize;
+    }
+    return bKeepAlive ? ETransferOutcome::kKeepAlive : ETransferOutcome::kClose;
+}
+
+ETransferOutcome ServeUpload(CKestrunEngine& engine, CByteStream& stream,
+                             const std::string& strRequest, CHttpHeadReader& reader,
+                             bool bKeepAlive) {
+    const std::string strLength = GetHeaderValue(strRequest, "Content-Length");
+    uint64_t nLength = 0;
+    const int nStatus = ParseByteCount(strLength, kMaxTransferBytes, nLength);
+    if (strLength.empty())
+        return SendText(stream, 400, "an upload needs a Content-Length\n", false);
+    if (nStatus == 400)
+        return SendText(stream, 400, "Content-Length must be a whole number of bytes\n", false);
+    if (nStatus == 413)
+        return SendText(
+            stream, 413,
+            "an upload may have at most " + std::to_string(kMaxTransferBytes) + " bytes\n", false);
+    uint64_t nLeft = nLength;
+    size_t nTaken = reader.TakePending(static_cast<size_t>(nLeft));
+    engine.AddRecvBytes(nTaken);
+    nLeft -= nTaken;
+    std::unique_ptr<char[]> pBlock(nLeft > 0 ? new char[kUploadBlock] : nullptr);
+    while (nLeft > 0) {
+        // Never past the body: the next request may already be on its way.
+        const int n = stream.Recv(pBlock.get(), static_cast<size_t>(std::min<uint64_t>(
+                                                    nLeft, static_cast<uint64_t>(kUploadBlock))));
+        if (n < 1)
+            return ETransferOutcome::kClose; // the peer is gone; what came is counted
+        engine.AddRecvBytes(static_cast<uint64_t>(n));
+        nLeft -= static_cast<uint64_t>(n);
+    }
+    return SendText(stream, 200, std::to_string(nLength) + "\n", bKeepAlive);
+}
+
+} // namespace
+
+bool CHttpHeadReader::ReadHead(CByteStream& stream, const std::string& strStart,
+                               std::string& strHead) {
+    m_strPending.insert(0, strStart);
+    size_t nSearched = 0;
+    char szBuf[16384];
+    for (;;) {
+        const size_t nBlank = m_strPending.find("\r\n\r\n", nSearched);
+        if (nBlank != std::string::npos && nBlank + 4 <= kMaxHeadBytes) {
+            strHead = m_strPending.substr(0, nBlank + 4);
+            m_strPending.erase(0, nBlank + 4);
+            return true;
+        }
+        if (m_strPending.size() >= kMaxHeadBytes)
+            return false;
+        nSearched = m_strPending.size() < 3 ? 0 : m_strPending.size() - 3;
+        const int n = stream.Recv(szBuf, sizeof(szBuf));
+        if (n < 1)
+            return false;
+        m_strPending.append(szBuf, static_cast<size_t>(n));
+    }
+}
+
+void CHttpHeadReader::KeepAfterHead(std::string& strRequest) {
+    const size_t nBlank = strRequest.find("\r\n\r\n");
+    if (nBlank == std::string::npos)
+        return;
+    m_strPending.insert(0, strRequest, nBlank + 4, std::string::npos);
+    strRequest.erase(nBlank + 4);
+}
+
+size_t CHttpHeadReader::TakePending(size_t nLen) {
+    const size_t nTake = std::min(nLen, m_strPending.size());
+    m_strPending.erase(0, nTake);
+    return nTake;
+}
+
+bool RecvPostRest(CByteStream& stream, std::string& strRead) {
+    strRead.clear();
+    char szBuf[2];
+    while (strRead.size() < sizeof(szBuf)) {
+        const int n = stream.Recv(szBuf, sizeof(szBuf) - strRead.size());
+        if (n < 1)
+            break;
+        strRead.append(szBuf, static_cast<size_t>(n));
+    }
+    return strRead.size() == 2 && ToLowerAscii(strRead[0]) == 't' && strRead[1] == ' ';
+}
+
+ETransferOutcome ServeTransferRequest(CKestrunEngine& engine, CByteStream& stream,
+                                      const std::string& strRequest, CHttpHeadReader& reader) {
+    const bool bPost = StartsWithNoCaseAscii(strRequest, "POST ");
+    if (!bPost && !StartsWithNoCaseAscii(strRequest, "GET "))
+        return ETransferOutcome::kClose; // no other method is served
+    const std::string strPath = GetHeaderValue(strRequest, "path");
+    const ERoute route = FindRoute(strPath);
+    const bool bKeepAlive = !EqualsNoCaseAscii(GetHeaderValue(strRequest, "Connection"), "close");
+    if (bPost) {
+        // An upload anywhere else gets no answer, as an unknown page path does.
+        return route == ERoute::kUpload
+                   ? ServeUpload(engine, stream, strRequest, reader, bKeepAlive)
+                   : ETransferOutcome::kClose;
+    }
+    switch (route) {
+    case ERoute::kDownload:
+        return ServeDownload(engine, stream, strPath, bKeepAlive);
+    case ERoute::kPing:
+        return SendText(stream, 200, "", bKeepAlive);
+    case ERoute::kUpload:
+    case ERoute::kOther:
+        break;
+    }
+    return ETransferOutcome::kNotMine;
+}

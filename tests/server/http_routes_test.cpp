@@ -1,0 +1,220 @@
+// The measuring routes and the full page over loopback, driven with raw sockets: exact
+// answers, the bytes the engine counted, kept-alive connections, cut and idle peers.
+#include "testkit/loopback_server.h"
+
+#include "engine/send_pattern.h"
+#include "server/http.h"
+#include "support/process_paths.h"
+
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string Head(const char* pszStatus, const char* pszType, size_t nLength,
+                 const char* pszConnection = "close") {
+    return std::string("HTTP/1.1 ") + pszStatus + "\r\nContent-Type: " + pszType +
+           "\r\nContent-Length: " + std::to_string(nLength) +
+           "\r\nCache-Control: no-store\r\nConnection: " + pszConnection + "\r\n\r\n";
+}
+
+std::string Text(const char* pszStatus, const std::string& strBody,
+                 const char* pszConnection = "close") {
+    return Head(pszStatus, "text/plain; charset=utf-8", strBody.size(), pszConnection) + strBody;
+}
+
+std::string Download(size_t nSize, const char* pszConnection = "close") {
+    std::string strAnswer = Head("200 OK", "application/octet-stream", nSize, pszConnection);
+    for (size_t nDone = 0; nDone < nSize;) {
+        const size_t n = std::min(nSize - nDone, kSendPatternSize);
+        strAnswer.append(SendPattern(), n);
+        nDone += n;
+    }
+    return strAnswer;
+}
+
+std::string Get(const std::string& strPath, const char* pszConnection = "close") {
+    return "GET " + strPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: " + pszConnection +
+           "\r\n\r\n";
+}
+
+std::string Post(const std::string& strPath, const std::string& strFields,
+                 const std::string& strBody = "") {
+    return "POST " + strPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + strFields +
+           "\r\n" + strBody;
+}
+
+const std::string kBadSize = Text("400 Bad Request", "size must be a whole number of bytes\n");
+const std::string kSizeTooLarge =
+    Text("413 Content Too Large", "size may be at most 1073741824 bytes\n");
+
+} // namespace
+
+class HttpRoutes : public LoopbackServerTest {
+protected:
+    // Sends a request and the end of the sending side, reads until the server closes,
+    // waits for the session to end.
+    std::string Exchange(const std::string& strRequest) {
+        CRawSocket peer;
+        EXPECT_TRUE(peer.Connect(m_nPort));
+        peer.Send(strRequest);
+        ::shutdown(peer.Fd(), SHUT_WR);
+        bool bClosed = false;
+        std::string strAnswer = peer.Recv(64u << 20, &bClosed);
+        EXPECT_TRUE(bClosed) << strRequest.substr(0, 40);
+        EXPECT_TRUE(WaitSessions(0));
+        return strAnswer;
+    }
+    void ExpectCounted(uint64_t nRecv, uint64_t nSend, const std::string& strWhat) {
+        uint64_t nRecvCounted = 0, nSendCounted = 0;
+        m_engine.TakeCounters(nRecvCounted, nSendCounted);
+        EXPECT_EQ(nRecvCounted, nRecv) << strWhat;
+        EXPECT_EQ(nSendCounted, nSend) << strWhat;
+    }
+};
+
+TEST_F(HttpRoutes, EachRequestGetsItsAnswerAndItsBytesCountedOnce) {
+    const std::string& strFull = CachedTextResource(kResFullHtml);
+    const std::string& strFullJs = CachedTextResource(kResFullJs);
+    ASSERT_FALSE(strFull.empty());
+    ASSERT_FALSE(strFullJs.empty());
+    auto Page = [](const char* pszType, const std::string& strBody) {
+        return BuildHttpResponseHead(pszType, "utf-8", static_cast<int>(strBody.size())) + strBody;
+    };
+    const std::string strJunk = "POSX" + std::string(1000, 'x');
+    const struct {
+        std::string strRequest, strAnswer;
+        uint64_t nRecv, nSend;
+    } cases[] = {
+        {Get("/ping"), Text("200 OK", ""), 0, 0},
+        {Get("/ping?r=0.5"), Text("200 OK", ""), 0, 0},
+        {Get("/download?size=1000"), Download(1000), 0, 1000},
+        {Get("/DOWNLOAD?r=1&size=3000000"), Download(3000000), 0, 3000000},
+        {Get("/download?size=0"), Download(0), 0, 0},
+        {Get("/download?size=00012"), Download(12), 0, 12},
+        {Get("/download?size=abc"), kBadSize, 0, 0},
+        {Get("/download?size="), kBadSize, 0, 0},
+        {Get("/download?size=-5"), kBadSize, 0, 0},
+        {Get("/download?size=+5"), kBadSize, 0, 0},
+        {Get("/download?size=1e6"), kBadSize, 0, 0},
+        {Get("/download?size=1073741825"), kSizeTooLarge, 0, 0},
+        {Get("/download?size=99999999999999999999999"), kSizeTooLarge, 0, 0},
+        {Post("/upload", "Content-Length: 5\r\n", "hello"), Text("200 OK", "5\n"), 5, 0},
+        {Post("/Upload?r=2", "Content-Length: 0\r\n"), Text("200 OK", "0\n"), 0, 0},
+        {Post("/upload", ""), Text("400 Bad Request", "an upload needs a Content-Length\n"), 0, 0},
+        {Post("/upload", "Content-Length: 5x\r\n", "hello"),
+         Text("400 Bad Request", "Content-Length must be a whole number of bytes\n"), 0, 0},
+        {Post("/upload", "Content-Length: 1073741825\r\n"),
+         Text("413 Content Too Large", "an upload may have at most 1073741824 bytes\n"), 0, 0},
+        // Uploads elsewhere and GETs of /upload go unanswered, like unknown pages.
+        {Post("/", "Content-Length: 5\r\n", "hello"), "", 0, 0},
+        {Get("/upload"), "", 0, 0},
+        // Not a request line: drained, the bytes read to tell count with the rest.
+        {strJunk, "", strJunk.size() - 3, 0},
+        {"POST", "", 1, 0},
+        {Get("/full"), Page("text/html", strFull), 0, 0},
+        {Get("/FULL?seconds=2"), Page("text/html", strFull), 0, 0},
+        {Get("/full.js"), Page("text/javascript", strFullJs), 0, 0},
+        {Get("/full.js?v=1"), "", 0, 0},
+    };
+    ExpectCounted(0, 0, "before");
+    for (const auto& c : cases) {
+        EXPECT_TRUE(Exchange(c.strRequest) == c.strAnswer) << c.strRequest.substr(0, 60);
+        ExpectCounted(c.nRecv, c.nSend, c.strRequest.substr(0, 60));
+    }
+}
+
+TEST_F(HttpRoutes, AConnectionCarriesRequestsUntilAPageRequestOrAClose) {
+    CRawSocket peer;
+    ASSERT_TRUE(peer.Connect(m_nPort));
+    // Two requests in one packet: the second waits in the reader, not lost.
+    ASSERT_TRUE(peer.Send(Get("/ping", "keep-alive") + Get("/download?size=70000", "keep-alive")));
+    const std::string strPing = Text("200 OK", "", "keep-alive");
+    const std::string strDownload = Download(70000, "keep-alive");
+    EXPECT_TRUE(peer.Recv(strPing.size() + strDownload.size()) == strPing + strDownload);
+    // A body that arrives in pieces, then the next request right behind it.
+    const std::string strBody(300000, 'u');
+    ASSERT_TRUE(peer.Send("POST /upload HTTP/1.1\r\nContent-Length: 300000\r\n\r\n" +
+                          strBody.substr(0, 1000)));
+    ASSERT_TRUE(peer.Send(strBody.substr(1000) + Get("/ping", "keep-alive")));
+    const std::string strUploaded = Text("200 OK", "300000\n", "keep-alive");
+    EXPECT_EQ(peer.Recv(strUploaded.size() + strPing.size()), strUploaded + strPing);
+    // A page request ends the connection as it always has.
+    ASSERT_TRUE(peer.Send(Get("/", "keep-alive")));
+    bool bClosed = false;
+    const std::string strPage = peer.Recv(1 << 20, &bClosed);
+    EXPECT_TRUE(bClosed);
+    EXPECT_EQ(strPage, BuildHttpResponseHead("text/html", "utf-8",
+                                             static_cast<int>(m_pTexts->strPageHtml.size())) +
+                           m_pTexts->strPageHtml);
+    EXPECT_TRUE(WaitSessions(0));
+    ExpectCounted(300000, 70000, "kept-alive connection");
+}
+
+TEST_F(HttpRoutes, APeerThatStopsMidBodyHasWhatArrivedCounted) {
+    {
+        CRawSocket peer;
+        ASSERT_TRUE(peer.Connect(m_nPort));
+        ASSERT_TRUE(
+            peer.Send(Post("/upload", "Content-Length: 1000000\r\n", std::string(4321, 'b'))));
+        ASSERT_TRUE(WaitSessions(1));
+    }
+    EXPECT_TRUE(WaitSessions(0));
+    ExpectCounted(4321, 0, "cut upload");
+    {
+        CRawSocket peer;
+        ASSERT_TRUE(peer.Connect(m_nPort));
+        ASSERT_TRUE(peer.Send(Get("/download?size=1073741824")));
+        ASSERT_EQ(peer.Recv(5u << 20).size(), 5u << 20);
+        peer.Reset();
+    }
+    EXPECT_TRUE(WaitSessions(0));
+    uint64_t nRecv = 0, nSend = 0;
+    m_engine.TakeCounters(nRecv, nSend);
+    EXPECT_EQ(nRecv, 0u);
+    EXPECT_GE(nSend, (5u << 20) - 200u); // the head is not counted
+    EXPECT_LT(nSend, 1u << 30);
+}
+
+TEST_F(HttpRoutes, AReplacementFileBesideTheProgramIsServedForFull) {
+    const std::string strFile = CombinePath(GetProcessDirectory(), "full.html");
+    const std::string strMine = "<html>replaced</html>";
+    FILE* pFile = std::fopen(strFile.c_str(), "wb");
+    ASSERT_NE(pFile, nullptr);
+    std::fwrite(strMine.data(), 1, strMine.size(), pFile);
+    std::fclose(pFile);
+    const std::string strReplaced = Exchange(Get("/full"));
+    std::remove(strFile.c_str());
+    EXPECT_EQ(strReplaced, BuildHttpResponseHead("text/html", "utf-8", 21) + strMine);
+    const std::string& strBuiltIn = CachedTextResource(kResFullHtml);
+    EXPECT_TRUE(Exchange(Get("/full")) ==
+                BuildHttpResponseHead("text/html", "utf-8", static_cast<int>(strBuiltIn.size())) +
+                    strBuiltIn);
+}
+
+class HttpRoutesIdle : public HttpRoutes {
+protected:
+    HttpRoutesIdle() { m_nIdleTimeout = 1; }
+};
+
+TEST_F(HttpRoutesIdle, StalledPeersAreClosedAfterTheIdleTimeout) {
+    CRawSocket upload, kept, download;
+    ASSERT_TRUE(upload.Connect(m_nPort) && kept.Connect(m_nPort) && download.Connect(m_nPort));
+    ASSERT_TRUE(upload.Send(Post("/upload", "Content-Length: 1000\r\n", std::string(10, 'b'))));
+    ASSERT_TRUE(kept.Send(Get("/ping", "keep-alive")));
+    ASSERT_TRUE(download.Send(Get("/download?size=1073741824")));
+    // Nothing more is sent or read: every session must end by itself.
+    EXPECT_TRUE(WaitSessions(0));
+    for (CRawSocket* pPeer : {&upload, &kept}) {
+        bool bClosed = false;
+        pPeer->Recv(1 << 20, &bClosed);
+        EXPECT_TRUE(bClosed);
+    }
+    uint64_t nRecv = 0, nSend = 0;
+    m_engine.TakeCounters(nRecv, nSend);
+    EXPECT_EQ(nRecv, 10u);
+    EXPECT_GT(nSend, 0u);
+    EXPECT_LT(nSend, 1u << 30);
+}
