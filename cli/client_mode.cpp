@@ -58,7 +58,10 @@ private:
         std::unique_lock<std::mutex> lock(m_cs);
         while (!m_cv.wait_for(lock, std::chrono::seconds(1), [this] { return m_bStop; })) {
             lock.unlock();
-            COptionalMs ms = MeasureHandshakeMs(strHost, nPort, 1000);
+            COptionalMs ms = MeasureHandshakeMs(strHost, nPort, 1000, [this] {
+                std::lock_guard<std::mutex> lockStop(m_cs);
+                return m_bStop;
+            });
             lock.lock();
             m_latest = ms;
             if (ms)
@@ -156,7 +159,8 @@ CLatencySummary MeasureIdleLatency(const CClientOptions& opt) {
     std::vector<double> vecMs;
     const int nTimeoutMs = std::min(opt.nConnectTimeout, 3) * 1000;
     for (int i = 0; i < 5 && !WaitForStopSignal(0); ++i) {
-        COptionalMs ms = MeasureHandshakeMs(opt.strHost, opt.nPort, nTimeoutMs);
+        COptionalMs ms = MeasureHandshakeMs(opt.strHost, opt.nPort, nTimeoutMs,
+                                            [] { return WaitForStopSignal(0); });
         if (!ms)
             break;
         vecMs.push_back(*ms);

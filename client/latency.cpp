@@ -6,12 +6,13 @@
 #include <chrono>
 #include <numeric>
 
-COptionalMs MeasureHandshakeMs(const std::string& strHost, int nPort, int nTimeoutMs) {
+COptionalMs MeasureHandshakeMs(const std::string& strHost, int nPort, int nTimeoutMs,
+                               const std::function<bool()>& fnCancelled) {
     SOCKET s = INVALID_SOCKET;
     if (!CreateTcpSocket(s, std::string(), 0, false))
         return std::nullopt;
     const auto t0 = std::chrono::steady_clock::now();
-    const bool bConnected = ConnectIPv4(s, strHost, nPort, nTimeoutMs, nullptr);
+    const bool bConnected = ConnectIPv4(s, strHost, nPort, nTimeoutMs, fnCancelled);
     const auto t1 = std::chrono::steady_clock::now();
     CloseSocket(s);
     if (!bConnected)

@@ -2,6 +2,7 @@
 // server sees a connection that sends nothing), and summaries of several figures.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,8 +11,9 @@
 using COptionalMs = std::optional<double>;
 
 // Connects to the server's port and closes at once; the milliseconds the connect took,
-// or nothing when it failed or took longer than nTimeoutMs.
-COptionalMs MeasureHandshakeMs(const std::string& strHost, int nPort, int nTimeoutMs);
+// or nothing when it failed, took longer than nTimeoutMs or fnCancelled said to stop.
+COptionalMs MeasureHandshakeMs(const std::string& strHost, int nPort, int nTimeoutMs,
+                               const std::function<bool()>& fnCancelled = nullptr);
 
 struct CLatencySummary {
     COptionalMs min, median, max, mean;

@@ -70,10 +70,40 @@ bool IsTimeoutError(int nError) {
     return nError == WSAETIMEDOUT;
 }
 
+namespace {
+
+// TCP_INFO_v0 of Windows 10 1703 and later. The build targets Windows 7, where the
+// headers hide it; older systems refuse the control code at run time.
+#ifndef SIO_TCP_INFO
+#define SIO_TCP_INFO _WSAIORW(IOC_VENDOR, 39)
+#endif
+struct CTcpInfoV0 {
+    int nState;
+    ULONG Mss;
+    ULONG64 ConnectionTimeMs;
+    BOOLEAN TimestampsEnabled;
+    ULONG RttUs;
+    ULONG MinRttUs;
+    ULONG BytesInFlight;
+    ULONG Cwnd;
+    ULONG SndWnd;
+    ULONG RcvWnd;
+    ULONG RcvBuf;
+    ULONG64 BytesOut;
+    ULONG64 BytesIn;
+    ULONG BytesReordered;
+    ULONG BytesRetrans;
+    ULONG FastRetrans;
+    ULONG DupAcksIn;
+    ULONG TimeoutEpisodes;
+    UCHAR SynRetrans;
+};
+
+} // namespace
+
 bool GetSmoothedRttMs(SOCKET s, double& dRttMs) {
-    // Windows 10 1703 and later; older systems refuse the control code.
     DWORD dwVersion = 0;
-    TCP_INFO_v0 info{};
+    CTcpInfoV0 info{};
     DWORD dwBytes = 0;
     if (::WSAIoctl(s, SIO_TCP_INFO, &dwVersion, sizeof(dwVersion), &info, sizeof(info), &dwBytes,
                    nullptr, nullptr) != 0 ||
