@@ -19,52 +19,67 @@ int RecvToken(std::string& strToken, CByteStream& stream) {
     return n;
 }
 
-void ServeConnection(CKestrunEngine& engine, CByteStream& stream, const CPageTexts& texts) {
-    const int kBlockSize = CKestrunEngine::kBlockSize;
-    std::unique_ptr<char[]> pBlock(new char[kBlockSize]);
-    int nMode = 0;
-    bool bWebSocket = false;
-    bool bStream = false;
+// Receives take whatever has arrived, up to this much per call. The 8192-byte block is
+// the sender's; how much a receiver takes per call no peer can see, and fewer, larger
+// receives move the same bytes for much less CPU (128 KiB measured best of 64 KiB..1 MiB).
+const size_t kRecvBufferSize = 128 * 1024;
 
-    std::string strToken;
-    if (RecvToken(strToken, stream) > 0) {
-        if (EqualsNoCaseAscii(strToken, "EST")) {
-            unsigned char chMode = 0;
-            if (stream.Recv(&chMode, 1) > 0 && (chMode == 0 || chMode == 1)) {
-                nMode = chMode;
-                bStream = true;
-            }
-        } else if (EqualsNoCaseAscii(strToken, "GET")) {
-            if (ServeHttpConnection(stream, strToken, texts)) {
-                bWebSocket = true;
-                nMode = 1;
-                bStream = true;
-            }
-        } else {
-            bStream = true; // anything else is drained like an upload, token not counted
-        }
-    }
-
-    while (bStream) {
-        int nMoved;
-        if (bWebSocket) {
-            if (stream.PollReadableNow() != 0) {
-                EndWebSocketStream(stream);
-                break;
-            }
-            if (!SendWebSocketFrame(g_nFramePayloadLen, stream))
-                break;
-            nMoved = g_nFramePayloadLen;
-        } else if (nMode == 1) {
-            nMoved = stream.Send(SendPattern(), kBlockSize);
-        } else {
-            nMoved = stream.Recv(pBlock.get(), kBlockSize);
-        }
-        if (nMoved < 1)
+// The raw download: the shared read-only pattern, one protocol block per send.
+static void SendBlocks(CKestrunEngine& engine, CByteStream& stream) {
+    const char* pBlock = SendPattern();
+    for (;;) {
+        const int n = stream.Send(pBlock, CKestrunEngine::kBlockSize);
+        if (n < 1)
             break;
-        if (nMode == 1)
-            engine.AddSendBytes(static_cast<uint64_t>(nMoved));
+        engine.AddSendBytes(static_cast<uint64_t>(n));
+    }
+}
+
+// An upload or a drain: every byte counted, the data dropped.
+static void ReceiveBlocks(CKestrunEngine& engine, CByteStream& stream) {
+    // The first receive waits on the stack: a connection that never sends costs no buffer.
+    char szFirst[CKestrunEngine::kBlockSize];
+    int n = stream.Recv(szFirst, sizeof(szFirst));
+    if (n < 1)
+        return;
+    engine.AddRecvBytes(static_cast<uint64_t>(n));
+    std::unique_ptr<char[]> pBuffer(new char[kRecvBufferSize]);
+    for (;;) {
+        n = stream.Recv(pBuffer.get(), kRecvBufferSize);
+        if (n < 1)
+            break;
+        engine.AddRecvBytes(static_cast<uint64_t>(n));
+    }
+}
+
+static void StreamWebSocketFrames(CKestrunEngine& engine, CByteStream& stream) {
+    for (;;) {
+        if (stream.PollReadableNow() != 0) {
+            EndWebSocketStream(stream);
+            break;
+        }
+        if (!SendWebSocketFrame(g_nFramePayloadLen, stream))
+            break;
+        engine.AddSendBytes(static_cast<uint64_t>(g_nFramePayloadLen));
+    }
+}
+
+void ServeConnection(CKestrunEngine& engine, CByteStream& stream, const CPageTexts& texts) {
+    std::string strToken;
+    if (RecvToken(strToken, stream) < 1)
+        return;
+    if (EqualsNoCaseAscii(strToken, "EST")) {
+        unsigned char chMode = 0;
+        if (stream.Recv(&chMode, 1) < 1 || chMode > 1)
+            return;
+        if (chMode == 1)
+            SendBlocks(engine, stream);
         else
-            engine.AddRecvBytes(static_cast<uint64_t>(nMoved));
+            ReceiveBlocks(engine, stream);
+    } else if (EqualsNoCaseAscii(strToken, "GET")) {
+        if (ServeHttpConnection(stream, strToken, texts))
+            StreamWebSocketFrames(engine, stream);
+    } else {
+        ReceiveBlocks(engine, stream); // anything else is drained like an upload, token not counted
     }
 }
