@@ -6,6 +6,7 @@
 #include "engine/engine_events.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 class CKestrunEngine {
@@ -14,6 +15,11 @@ public:
     static const int kBlockSize = 8192;
     static const int kListenBacklog = 256;
     static const int kClientSessions = 10;
+    // Receivers take whatever has arrived, up to this much per call. The 8192-byte block
+    // is the sender's; how much a receiver takes per call no peer can see, and fewer,
+    // larger receives move the same bytes for much less CPU (128 KiB measured best of
+    // 64 KiB to 1 MiB).
+    static const size_t kRecvBufferSize = 128 * 1024;
 
     explicit CKestrunEngine(CEngineEvents* pEvents = nullptr)
         : m_pEvents(pEvents != nullptr ? pEvents : &m_noEvents) {}

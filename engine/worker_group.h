@@ -14,8 +14,9 @@ public:
     CWorkerGroup(const CWorkerGroup&) = delete;
     CWorkerGroup& operator=(const CWorkerGroup&) = delete;
 
-    // Runs fnBody on a new detached thread. False, with the thread's last error set, when
-    // the system refuses the thread or the limit is reached.
+    // Runs fnBody on a new detached thread with a small reserved stack (256 KiB: a worker
+    // keeps no large buffers on it). False, with the thread's last error set, when the
+    // system refuses the thread or the limit is reached.
     bool Start(std::function<void()> fnBody);
     // Blocks until every worker started so far has left.
     void Wait();

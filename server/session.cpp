@@ -20,73 +20,87 @@ int RecvToken(std::string& strToken, CByteStream& stream) {
     return n;
 }
 
+// The raw download: the shared read-only pattern, one protocol block per send. Returns the
+// bytes counted.
+static uint64_t SendBlocks(CKestrunEngine& engine, CByteStream& stream) {
+    const char* pBlock = SendPattern();
+    uint64_t nTotal = 0;
+    for (;;) {
+        const int n = stream.Send(pBlock, CKestrunEngine::kBlockSize);
+        if (n < 1)
+            return nTotal;
+        engine.AddSendBytes(static_cast<uint64_t>(n));
+        nTotal += static_cast<uint64_t>(n);
+    }
+}
+
+// An upload or a drain: every byte counted, the data dropped. Returns the bytes counted.
+static uint64_t ReceiveBlocks(CKestrunEngine& engine, CByteStream& stream) {
+    // The first receive waits on the stack: a connection that never sends costs no buffer.
+    char szFirst[CKestrunEngine::kBlockSize];
+    int n = stream.Recv(szFirst, sizeof(szFirst));
+    if (n < 1)
+        return 0;
+    engine.AddRecvBytes(static_cast<uint64_t>(n));
+    uint64_t nTotal = static_cast<uint64_t>(n);
+    std::unique_ptr<char[]> pBuffer(new char[CKestrunEngine::kRecvBufferSize]);
+    for (;;) {
+        n = stream.Recv(pBuffer.get(), CKestrunEngine::kRecvBufferSize);
+        if (n < 1)
+            return nTotal;
+        engine.AddRecvBytes(static_cast<uint64_t>(n));
+        nTotal += static_cast<uint64_t>(n);
+    }
+}
+
+static uint64_t StreamWebSocketFrames(CKestrunEngine& engine, CByteStream& stream) {
+    uint64_t nTotal = 0;
+    for (;;) {
+        if (stream.PollReadableNow() != 0) {
+            EndWebSocketStream(stream);
+            return nTotal;
+        }
+        if (!SendWebSocketFrame(g_nFramePayloadLen, stream))
+            return nTotal;
+        engine.AddSendBytes(static_cast<uint64_t>(g_nFramePayloadLen));
+        nTotal += static_cast<uint64_t>(g_nFramePayloadLen);
+    }
+}
+
 CSessionOutcome ServeConnection(CKestrunEngine& engine, CByteStream& stream,
                                 const CPageTexts& texts) {
     CSessionOutcome outcome;
-    const int kBlockSize = CKestrunEngine::kBlockSize;
-    std::unique_ptr<char[]> pBlock(new char[kBlockSize]);
-    int nMode = 0;
-    bool bWebSocket = false;
-    bool bStream = false;
-
     std::string strToken;
-    if (RecvToken(strToken, stream) > 0) {
-        if (EqualsNoCaseAscii(strToken, "EST")) {
-            unsigned char chMode = 0;
-            if (stream.Recv(&chMode, 1) > 0 && (chMode == 0 || chMode == 1)) {
-                nMode = chMode;
-                bStream = true;
-                outcome.pszMode = chMode == 1 ? "download" : "upload";
-            }
-        } else if (EqualsNoCaseAscii(strToken, "GET")) {
+    if (RecvToken(strToken, stream) < 1)
+        return outcome;
+    if (EqualsNoCaseAscii(strToken, "EST")) {
+        unsigned char chMode = 0;
+        if (stream.Recv(&chMode, 1) < 1 || chMode > 1)
+            return outcome;
+        outcome.pszMode = chMode == 1 ? "download" : "upload";
+        outcome.nBytes = chMode == 1 ? SendBlocks(engine, stream) : ReceiveBlocks(engine, stream);
+    } else if (EqualsNoCaseAscii(strToken, "GET")) {
+        outcome.pszMode = "http";
+        if (ServeHttpConnection(engine, stream, strToken, texts)) {
+            outcome.pszMode = "websocket";
+            outcome.nBytes = StreamWebSocketFrames(engine, stream);
+        }
+    } else if (EqualsNoCaseAscii(strToken, "POS")) {
+        // A browser's upload starts "POST "; anything else is drained, and the two bytes
+        // read to tell them apart count as drained ones.
+        std::string strRest;
+        if (RecvPostRest(stream, strRest)) {
             outcome.pszMode = "http";
-            if (ServeHttpConnection(engine, stream, strToken, texts)) {
-                bWebSocket = true;
-                nMode = 1;
-                bStream = true;
-                outcome.pszMode = "websocket";
-            }
-        } else if (EqualsNoCaseAscii(strToken, "POS")) {
-            // A browser's upload starts "POST "; anything else is drained, and the two
-            // bytes read to tell them apart count as drained ones.
-            std::string strRest;
-            if (RecvPostRest(stream, strRest)) {
-                outcome.pszMode = "http";
-                ServeHttpConnection(engine, stream, strToken + strRest, texts);
-            } else {
-                engine.AddRecvBytes(strRest.size());
-                outcome.nBytes += strRest.size();
-                outcome.pszMode = "drained";
-                bStream = true;
-            }
+            ServeHttpConnection(engine, stream, strToken + strRest, texts);
         } else {
-            bStream = true; // anything else is drained like an upload, token not counted
+            engine.AddRecvBytes(strRest.size());
             outcome.pszMode = "drained";
+            outcome.nBytes = strRest.size() + ReceiveBlocks(engine, stream);
         }
-    }
-
-    while (bStream) {
-        int nMoved;
-        if (bWebSocket) {
-            if (stream.PollReadableNow() != 0) {
-                EndWebSocketStream(stream);
-                break;
-            }
-            if (!SendWebSocketFrame(g_nFramePayloadLen, stream))
-                break;
-            nMoved = g_nFramePayloadLen;
-        } else if (nMode == 1) {
-            nMoved = stream.Send(SendPattern(), kBlockSize);
-        } else {
-            nMoved = stream.Recv(pBlock.get(), kBlockSize);
-        }
-        if (nMoved < 1)
-            break;
-        if (nMode == 1)
-            engine.AddSendBytes(static_cast<uint64_t>(nMoved));
-        else
-            engine.AddRecvBytes(static_cast<uint64_t>(nMoved));
-        outcome.nBytes += static_cast<uint64_t>(nMoved);
+    } else {
+        // Anything else is drained like an upload, the token not counted.
+        outcome.pszMode = "drained";
+        outcome.nBytes = ReceiveBlocks(engine, stream);
     }
     return outcome;
 }

@@ -133,6 +133,17 @@ TEST(SessionLoop, EachFirstTokenLeadsToItsSession) {
             }
         }
     }
+    // Receives larger than the sender's blocks, however the bytes arrive, count every
+    // byte once: several MiB in pieces from one byte past a block to more than any
+    // receive takes at once.
+    const std::string strBig(3 * 1048576 + 17, 'b');
+    for (const std::string& strHead : {"EST" + std::string(1, '\0'), std::string("XYZ")}) {
+        for (size_t nChunk : {size_t{8193}, size_t{65536}, size_t{200000}, size_t{4 << 20}}) {
+            CSessionResult big = Serve(strHead + strBig, nChunk, 1 << 20);
+            EXPECT_EQ(big.nRecv, strBig.size()) << strHead << ", chunk " << nChunk;
+            EXPECT_EQ(big.nSend, 0u);
+        }
+    }
     // A token split by the network is not "EST": the session drains it as an upload.
     CSessionResult r = Serve("EST\x01" + std::string(5000, 'x'), 2, 1 << 20);
     EXPECT_EQ(r.nRecv, 5002u);
