@@ -1,6 +1,8 @@
 // POSIX side of the socket shim.
 #include "support/socket_native.h"
 
+#include "support/platform.h"
+
 #include <csignal>
 #include <fcntl.h>
 
@@ -11,12 +13,13 @@ bool InitSocketLibrary() {
     return true;
 }
 
+// Sockets report through errno like every other call here: one last-error pair.
 int GetLastSocketError() {
-    return errno;
+    return GetThreadLastError();
 }
 
 void SetLastSocketError(int nError) {
-    errno = nError;
+    SetThreadLastError(nError);
 }
 
 int InvalidArgumentError() {
