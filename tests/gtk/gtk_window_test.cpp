@@ -9,14 +9,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -73,48 +70,34 @@ public:
             strError = "socketpair failed";
             return false;
         }
-        std::vector<std::string> vecEnv = {"PATH=/usr/local/bin:/usr/bin:/bin",
-                                           "LANG=C.UTF-8",
-                                           "GDK_BACKEND=x11",
-                                           "NO_AT_BRIDGE=1",
-                                           "GTK_A11Y=none",
-                                           "GSETTINGS_BACKEND=memory",
-                                           "TACHYRA_TEST_CONTROL_FD=3",
-                                           "DISPLAY=" + m_display.Name(),
-                                           "XDG_DATA_DIRS=" + m_strRoot +
-                                               "/data:/usr/local/share:/usr/share"};
+        std::vector<std::string> vecArgs = {"/usr/bin/env",
+                                            "-i",
+                                            "PATH=/usr/local/bin:/usr/bin:/bin",
+                                            "LANG=C.UTF-8",
+                                            "GDK_BACKEND=x11",
+                                            "NO_AT_BRIDGE=1",
+                                            "GTK_A11Y=none",
+                                            "GSETTINGS_BACKEND=memory",
+                                            "TACHYRA_TEST_CONTROL_FD=3",
+                                            "DISPLAY=" + m_display.Name(),
+                                            "XDG_DATA_DIRS=" + m_strRoot +
+                                                "/data:/usr/local/share:/usr/share"};
         for (std::string str : {"HOME=/home", "XDG_CONFIG_HOME=/config", "XDG_DATA_HOME=/data",
                                 "XDG_CACHE_HOME=/cache", "XDG_RUNTIME_DIR=/run"})
-            vecEnv.push_back(str.insert(str.find('=') + 1, m_strRoot)); // all under the root
+            vecArgs.push_back(str.insert(str.find('=') + 1, m_strRoot)); // all under the root
+        if (nFileSizeLimit > 0) {
+            signal(SIGXFSZ, SIG_IGN); // inherited: EFBIG instead of death
+            vecArgs.insert(vecArgs.end(),
+                           {"/usr/bin/prlimit", "--fsize=" + std::to_string(nFileSizeLimit)});
+        }
+        vecArgs.push_back(TACHYRA_GTK_APP_PATH);
         fs::create_directories(m_strRoot + "/run");
         fs::permissions(m_strRoot + "/run", fs::perms::owner_all);
-        const std::string strLog = m_strRoot + "/app.log";
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(aPair[1], 3); // the copy is not close-on-exec
-            int fdLog = open(strLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-            dup2(open("/dev/null", O_RDONLY), 0);
-            dup2(fdLog, 1);
-            dup2(fdLog, 2);
-            if (nFileSizeLimit > 0) {
-                signal(SIGXFSZ, SIG_IGN); // EFBIG instead of death
-                struct rlimit rl;
-                getrlimit(RLIMIT_FSIZE, &rl);
-                rl.rlim_cur = static_cast<rlim_t>(nFileSizeLimit);
-                setrlimit(RLIMIT_FSIZE, &rl);
-            }
-            std::vector<char*> vecEnvp;
-            for (std::string& str : vecEnv)
-                vecEnvp.push_back(&str[0]);
-            vecEnvp.push_back(nullptr);
-            char* argv[] = {const_cast<char*>(TACHYRA_GTK_APP_PATH), nullptr};
-            execve(TACHYRA_GTK_APP_PATH, argv, vecEnvp.data());
-            _exit(127);
-        }
+        const bool bStarted = m_child.Start(vecArgs, {}, true, aPair[1]);
         close(aPair[1]);
         m_fd = aPair[0];
         m_strPending.clear();
-        if (m_pid > 0 && WaitFor("mapped", "1", 20))
+        if (bStarted && WaitFor("mapped", "1", 20))
             return true;
         strError = "the window did not appear; output:\n" + Output();
         return false;
@@ -161,24 +144,15 @@ public:
         for (size_t i = 0; i + 1 < vec.size(); i += 2)
             EXPECT_EQ(vec[i + 1], Ask(vec[i])) << vec[i];
     }
-    // Waits (bounded) for the process to end: its exit code, -1 (still running, then
-    // killed) or -2 (ended by a signal).
+    // Waits (bounded) for the process to end: its exit code, 128 + the signal that ended
+    // it, or -1 (still running, then killed).
     int WaitExit(int nSeconds = 10) {
-        int nStatus = 0;
-        if (m_pid <= 0)
-            return -1;
-        bool bEnded = WaitUntil([&] { return waitpid(m_pid, &nStatus, WNOHANG) != 0; },
-                                seconds(nSeconds), 20);
-        if (!bEnded) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, &nStatus, 0);
-        }
-        m_pid = -1;
+        const int nCode = m_child.Wait(seconds(nSeconds));
         close(m_fd);
         m_fd = -1;
-        return !bEnded ? -1 : WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -2;
+        return nCode;
     }
-    bool Running() { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
+    bool Running() { return m_child.Running(); }
 
     // Real X input: keys to the focused window, text typed, a click at a point.
     bool Key(const std::string& strKeys) {
@@ -206,12 +180,12 @@ public:
 
     std::string ConfigHome() const { return m_strRoot + "/config"; }
     std::string SettingsPath() const { return ConfigHome() + "/tachyra/settings.ini"; }
-    std::string Output() const { return ReadWholeFile(m_strRoot + "/app.log"); }
+    std::string Output() { return m_child.Stdout() + m_child.Stderr(); }
 
 private:
     CXvfbDisplay& m_display;
     std::string m_strRoot;
-    pid_t m_pid = -1;
+    CChildProcess m_child;
     int m_fd = -1;
     std::string m_strPending;
 };
