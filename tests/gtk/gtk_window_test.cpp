@@ -199,6 +199,8 @@ protected:
         std::string strError;
         ASSERT_TRUE(m_display.Start(strError)) << strError;
         m_pApp.reset(new CWindow(m_display, m_strRoot));
+        m_nPort = ClosedLoopbackPort();
+        m_strPort = std::to_string(m_nPort);
     }
     void TearDown() override {
         if (HasFailure() && m_pApp)
@@ -227,11 +229,12 @@ protected:
     void SetText(int nId, const std::string& strText) {
         ASSERT_EQ("", App().Ask("settext " + std::to_string(nId) + " " + strText));
     }
-    void StartServerOn(int nPort) {
-        SetText(1001, std::to_string(nPort));
+    // Starts the server on m_nPort, a free port.
+    void StartServer() {
+        SetText(1001, m_strPort);
         Click(1000);
         ASSERT_TRUE(App().WaitFor("text 1000", kServerStop));
-        ASSERT_TRUE(WaitUntil([&] { return CanConnect(nPort); }));
+        ASSERT_TRUE(WaitUntil([&] { return CanConnect(m_nPort); }));
     }
     // Closes with the close command and expects exit code 1 and these settings.
     void CloseAndExpectSettings(const std::string& strSettings) {
@@ -243,6 +246,8 @@ protected:
     CXvfbDisplay m_display;
     std::string m_strRoot;
     std::unique_ptr<CWindow> m_pApp;
+    int m_nPort = 0;
+    std::string m_strPort;
 };
 
 } // namespace
@@ -281,8 +286,7 @@ TEST_F(GtkWindow, FirstRunShowsTheDefaults) {
 
 TEST_F(GtkWindow, ServerStartsStopsAndRestarts) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    StartServerOn(nPort);
+    StartServer();
     // The server thread sets the caption first, then the two enabled states.
     EXPECT_TRUE(App().WaitFor("enabled 1001", "0"));
     EXPECT_TRUE(App().WaitFor("enabled 1008", "1"));
@@ -291,20 +295,18 @@ TEST_F(GtkWindow, ServerStartsStopsAndRestarts) {
     ASSERT_TRUE(App().WaitFor("text 1000", kServerStart));
     EXPECT_TRUE(App().WaitFor("enabled 1000", "1"));
     App().ExpectReplies({"enabled 1001", "1", "enabled 1008", "0"});
-    EXPECT_FALSE(CanConnect(nPort));
-    StartServerOn(nPort); // a prompt restart on the same port works
+    EXPECT_FALSE(CanConnect(m_nPort));
+    StartServer(); // a prompt restart on the same port works
     EXPECT_EQ("0", App().Ask("dialogs"));
     EXPECT_EQ("", Settings());
 }
 
 TEST_F(GtkWindow, StoppingWhileAPeerStreamsShowsStoppingFirst) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    StartServerOn(nPort);
+    StartServer();
     // A second process downloads from the server until the server cuts it.
     CChildProcess peer;
-    ASSERT_TRUE(peer.Start({CliPath(), "-c", "127.0.0.1", "-p", std::to_string(nPort), "-t", "0"},
-                           {}, false));
+    ASSERT_TRUE(peer.Start({CliPath(), "-c", "127.0.0.1", "-p", m_strPort, "-t", "0"}, {}, false));
     EXPECT_TRUE(WaitUntil([&] { return PaneRate(App().Ask("pane 1")) > 0; }, seconds(15)))
         << App().Ask("pane 1");
     ASSERT_EQ("", App().Ask("watch 1000"));
@@ -317,18 +319,16 @@ TEST_F(GtkWindow, StoppingWhileAPeerStreamsShowsStoppingFirst) {
 
 TEST_F(GtkWindow, RealMouseClickStartsTheServer) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    SetText(1001, std::to_string(nPort));
+    SetText(1001, m_strPort);
     ASSERT_TRUE(App().ClickAt(App().Ask("geometry 1000"))); // the button's centre
     ASSERT_TRUE(App().WaitFor("text 1000", kServerStop));
-    EXPECT_TRUE(WaitUntil([&] { return CanConnect(nPort); }));
+    EXPECT_TRUE(WaitUntil([&] { return CanConnect(m_nPort); }));
 }
 
 TEST_F(GtkWindow, ClientTestAgainstItselfFillsBothPanes) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    StartServerOn(nPort);
-    SetText(1004, std::to_string(nPort));
+    StartServer();
+    SetText(1004, m_strPort);
     Click(1002);
     ASSERT_TRUE(App().WaitFor("text 1002", kClientStop));
     EXPECT_TRUE(WaitUntil(
@@ -351,7 +351,7 @@ TEST_F(GtkWindow, ClientTestAgainstItselfFillsBothPanes) {
 
 TEST_F(GtkWindow, RefusedConnectionShowsOneErrorBox) {
     Launch();
-    SetText(1004, std::to_string(ClosedLoopbackPort()));
+    SetText(1004, m_strPort); // nobody listens there
     Click(1002);
     ExpectBox("error", "(111)：Connection refused");
     EXPECT_TRUE(App().WaitFor("text 1002", kClientStart));
@@ -397,10 +397,8 @@ TEST_F(GtkWindow, ListenPortInUseShowsTheBindError) {
 
 TEST_F(GtkWindow, CloseWhileEverythingRunsSavesAndExitsWithOne) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    const std::string strPort = std::to_string(nPort);
-    StartServerOn(nPort);
-    SetText(1004, strPort);
+    StartServer();
+    SetText(1004, m_strPort);
     SetText(1003, "localhost");
     Click(1002);
     ASSERT_TRUE(App().WaitFor("text 1002", kClientStop));
@@ -408,12 +406,12 @@ TEST_F(GtkWindow, CloseWhileEverythingRunsSavesAndExitsWithOne) {
     // A real click on the title bar's close button.
     ASSERT_TRUE(App().ClickAt(App().Ask("closebutton")));
     EXPECT_EQ(1, App().WaitExit(15));
-    EXPECT_EQ("[Kestrun]\nm_nListenPort=" + strPort + "\nm_nServerPort=" + strPort +
+    EXPECT_EQ("[Kestrun]\nm_nListenPort=" + m_strPort + "\nm_nServerPort=" + m_strPort +
                   "\nm_strServerAddr=\"localhost\"\nm_strType=\"上传\"\n",
               Settings());
     Launch(); // the next start shows what was saved
     App().ExpectReplies(
-        {"text 1001", strPort, "text 1003", "localhost", "combo 1007", "0\t上传\t下载"});
+        {"text 1001", m_strPort, "text 1003", "localhost", "combo 1007", "0\t上传\t下载"});
 }
 
 TEST_F(GtkWindow, CloseWithAnOutOfRangePortShowsTheMessageAndSavesIt) {
@@ -541,9 +539,8 @@ TEST_F(GtkWindow, WebTestButtonAndMenuOpenTheirAddresses) {
                    "[Default Applications]\nx-scheme-handler/http=test-opener.desktop\n"
                    "x-scheme-handler/https=test-opener.desktop\n");
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    StartServerOn(nPort);
-    std::string strWant = "http://127.0.0.1:" + std::to_string(nPort) + "/\n";
+    StartServer();
+    std::string strWant = "http://127.0.0.1:" + m_strPort + "/\n";
     for (const char* pszRequest :
          {"click 1008", "activate 访问官网...", "contextactivate 访问官网..."}) {
         ASSERT_NE(0u, App().Ask(pszRequest).find("err")) << pszRequest;
