@@ -4,12 +4,9 @@
 
 #include "engine/send_pattern.h"
 #include "server/http.h"
-#include "support/process_paths.h"
 
 #include <sys/socket.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <utility>
 
@@ -176,16 +173,6 @@ TEST_F(HttpRoutes, APeerThatStopsMidBodyHasWhatArrivedCounted) {
     EXPECT_EQ(counts.first, 0u);
     EXPECT_GE(counts.second, (5u << 20) - 200u); // the head is not counted
     EXPECT_LT(counts.second, 1u << 30);
-}
-
-TEST_F(HttpRoutes, AReplacementFileBesideTheProgramIsServedForFull) {
-    const std::string strFile = CombinePath(GetProcessDirectory(), "full.html");
-    const std::string strMine = "<html>replaced</html>";
-    ASSERT_TRUE(std::ofstream(strFile, std::ios::binary) << strMine);
-    const std::string strReplaced = Exchange(Get("/full"));
-    std::remove(strFile.c_str());
-    EXPECT_EQ(strReplaced, BuildHttpResponseHead("text/html", "utf-8", 21) + strMine);
-    EXPECT_TRUE(Exchange(Get("/full")) == Page("text/html", CachedTextResource(kResFullHtml)));
 }
 
 class HttpRoutesIdle : public HttpRoutes {
