@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -95,8 +94,7 @@ public:
         fs::permissions(m_strRoot + "/run", fs::perms::owner_all);
         const bool bStarted = m_child.Start(vecArgs, {}, true, aPair[1]);
         close(aPair[1]);
-        m_fd = aPair[0];
-        m_strPending.clear();
+        m_control.Adopt(aPair[0]);
         if (bStarted && WaitFor("mapped", "1", 20))
             return true;
         strError = "the window did not appear; output:\n" + Output();
@@ -105,26 +103,16 @@ public:
 
     // One request; the reply without "ok ", unescaped. An "err ..." reply comes back whole.
     std::string Ask(const std::string& strRequest) {
-        std::string strLine = strRequest + "\n";
-        if (m_fd < 0 || send(m_fd, strLine.data(), strLine.size(), MSG_NOSIGNAL) !=
-                            static_cast<ssize_t>(strLine.size()))
+        if (!m_control.Send(strRequest + "\n"))
             return "err lost";
         const auto tEnd = std::chrono::steady_clock::now() + seconds(10);
-        size_t nEol;
-        while ((nEol = m_strPending.find('\n')) == std::string::npos) {
-            if (std::chrono::steady_clock::now() >= tEnd)
-                return "err timeout";
-            struct pollfd pfd = {m_fd, POLLIN, 0};
-            if (poll(&pfd, 1, 100) <= 0)
-                continue;
-            char szBuf[4096];
-            ssize_t n = recv(m_fd, szBuf, sizeof(szBuf), 0);
-            if (n <= 0)
-                return "err lost";
-            m_strPending.append(szBuf, static_cast<size_t>(n));
+        std::string strReply, strByte;
+        bool bClosed = false;
+        while ((strByte = m_control.Recv(1, &bClosed, seconds(1))) != "\n") {
+            if (bClosed || std::chrono::steady_clock::now() >= tEnd)
+                return bClosed ? "err lost" : "err timeout";
+            strReply += strByte;
         }
-        std::string strReply = m_strPending.substr(0, nEol);
-        m_strPending.erase(0, nEol + 1);
         if (strReply.compare(0, 2, "ok") != 0)
             return strReply;
         std::string strOut;
@@ -148,8 +136,7 @@ public:
     // it, or -1 (still running, then killed).
     int WaitExit(int nSeconds = 10) {
         const int nCode = m_child.Wait(seconds(nSeconds));
-        close(m_fd);
-        m_fd = -1;
+        m_control.Close();
         return nCode;
     }
     bool Running() { return m_child.Running(); }
@@ -186,8 +173,7 @@ private:
     CXvfbDisplay& m_display;
     std::string m_strRoot;
     CChildProcess m_child;
-    int m_fd = -1;
-    std::string m_strPending;
+    CRawSocket m_control; // the control channel
 };
 
 class GtkWindow : public ::testing::Test {
