@@ -35,14 +35,13 @@ struct MainWindowNet : ::testing::Test {
     CMemorySettingsStore store;
     CFakeWindowSystem ws;
     CKestrunDlg dlg;
+    const std::string m_strPort = std::to_string(ClosedLoopbackPort()); // nobody listens there
 };
 
 } // namespace
 
 TEST_F(MainWindowNet, ServerRunsAndStopsWithItsCaptions) {
-    int nPort = ClosedLoopbackPort();
-    ASSERT_NE(nPort, 0);
-    ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
+    ws.SetControlText(IDC_LISTEN_PORT, m_strPort);
     dlg.OnServerButton();
     ASSERT_TRUE(WaitFor([&] { return dlg.Server().IsServerListening(); }));
     EXPECT_EQ(ws.Text(IDC_SERVER_BUTTON), "停止");
@@ -58,9 +57,7 @@ TEST_F(MainWindowNet, ServerRunsAndStopsWithItsCaptions) {
 }
 
 TEST_F(MainWindowNet, SecondClickBeforeTheSocketExistsStartsNoSecondRun) {
-    int nPort = ClosedLoopbackPort();
-    ASSERT_NE(nPort, 0);
-    ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
+    ws.SetControlText(IDC_LISTEN_PORT, m_strPort);
     dlg.OnServerButton();
     dlg.OnServerButton(); // at once: the run exists even if it does not listen yet
     ASSERT_TRUE(WaitFor([&] {
@@ -95,10 +92,8 @@ TEST_F(MainWindowNet, PortInUseShowsTheErrorAndReturnsToStopped) {
 }
 
 TEST_F(MainWindowNet, ClientAgainstOwnServerRunsAndStopsWithoutABox) {
-    int nPort = ClosedLoopbackPort();
-    ASSERT_NE(nPort, 0);
-    ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
-    ws.SetControlText(IDC_SERVER_PORT, std::to_string(nPort));
+    ws.SetControlText(IDC_LISTEN_PORT, m_strPort);
+    ws.SetControlText(IDC_SERVER_PORT, m_strPort);
     dlg.OnServerButton();
     ASSERT_TRUE(WaitFor([&] { return dlg.Server().IsServerListening(); }));
     dlg.OnClientButton();
@@ -119,9 +114,7 @@ TEST_F(MainWindowNet, ClientAgainstOwnServerRunsAndStopsWithoutABox) {
 }
 
 TEST_F(MainWindowNet, ClosedPortGivesExactlyOneErrorBox) {
-    int nPort = ClosedLoopbackPort();
-    ASSERT_NE(nPort, 0);
-    ws.SetControlText(IDC_SERVER_PORT, std::to_string(nPort));
+    ws.SetControlText(IDC_SERVER_PORT, m_strPort);
     dlg.OnClientButton();
     ASSERT_TRUE(WaitFor(
         [&] { return dlg.ClientTest().ActiveClientCount() == 0 && ws.Enabled(IDC_SERVER_PORT); }));

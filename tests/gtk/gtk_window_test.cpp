@@ -9,14 +9,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <sstream>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -73,48 +69,33 @@ public:
             strError = "socketpair failed";
             return false;
         }
-        std::vector<std::string> vecEnv = {"PATH=/usr/local/bin:/usr/bin:/bin",
-                                           "LANG=C.UTF-8",
-                                           "GDK_BACKEND=x11",
-                                           "NO_AT_BRIDGE=1",
-                                           "GTK_A11Y=none",
-                                           "GSETTINGS_BACKEND=memory",
-                                           "TACHYRA_TEST_CONTROL_FD=3",
-                                           "DISPLAY=" + m_display.Name(),
-                                           "XDG_DATA_DIRS=" + m_strRoot +
-                                               "/data:/usr/local/share:/usr/share"};
+        std::vector<std::string> vecArgs = {"/usr/bin/env",
+                                            "-i",
+                                            "PATH=/usr/local/bin:/usr/bin:/bin",
+                                            "LANG=C.UTF-8",
+                                            "GDK_BACKEND=x11",
+                                            "NO_AT_BRIDGE=1",
+                                            "GTK_A11Y=none",
+                                            "GSETTINGS_BACKEND=memory",
+                                            "TACHYRA_TEST_CONTROL_FD=3",
+                                            "DISPLAY=" + m_display.Name(),
+                                            "XDG_DATA_DIRS=" + m_strRoot +
+                                                "/data:/usr/local/share:/usr/share"};
         for (std::string str : {"HOME=/home", "XDG_CONFIG_HOME=/config", "XDG_DATA_HOME=/data",
                                 "XDG_CACHE_HOME=/cache", "XDG_RUNTIME_DIR=/run"})
-            vecEnv.push_back(str.insert(str.find('=') + 1, m_strRoot)); // all under the root
+            vecArgs.push_back(str.insert(str.find('=') + 1, m_strRoot)); // all under the root
+        if (nFileSizeLimit > 0) {
+            signal(SIGXFSZ, SIG_IGN); // inherited: EFBIG instead of death
+            vecArgs.insert(vecArgs.end(),
+                           {"/usr/bin/prlimit", "--fsize=" + std::to_string(nFileSizeLimit)});
+        }
+        vecArgs.push_back(TACHYRA_GTK_APP_PATH);
         fs::create_directories(m_strRoot + "/run");
         fs::permissions(m_strRoot + "/run", fs::perms::owner_all);
-        const std::string strLog = m_strRoot + "/app.log";
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(aPair[1], 3); // the copy is not close-on-exec
-            int fdLog = open(strLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-            dup2(open("/dev/null", O_RDONLY), 0);
-            dup2(fdLog, 1);
-            dup2(fdLog, 2);
-            if (nFileSizeLimit > 0) {
-                signal(SIGXFSZ, SIG_IGN); // EFBIG instead of death
-                struct rlimit rl;
-                getrlimit(RLIMIT_FSIZE, &rl);
-                rl.rlim_cur = static_cast<rlim_t>(nFileSizeLimit);
-                setrlimit(RLIMIT_FSIZE, &rl);
-            }
-            std::vector<char*> vecEnvp;
-            for (std::string& str : vecEnv)
-                vecEnvp.push_back(&str[0]);
-            vecEnvp.push_back(nullptr);
-            char* argv[] = {const_cast<char*>(TACHYRA_GTK_APP_PATH), nullptr};
-            execve(TACHYRA_GTK_APP_PATH, argv, vecEnvp.data());
-            _exit(127);
-        }
+        const bool bStarted = m_child.Start(vecArgs, {}, true, aPair[1]);
         close(aPair[1]);
-        m_fd = aPair[0];
-        m_strPending.clear();
-        if (m_pid > 0 && WaitFor("mapped", "1", 20))
+        m_control.Adopt(aPair[0]);
+        if (bStarted && WaitFor("mapped", "1", 20))
             return true;
         strError = "the window did not appear; output:\n" + Output();
         return false;
@@ -122,26 +103,16 @@ public:
 
     // One request; the reply without "ok ", unescaped. An "err ..." reply comes back whole.
     std::string Ask(const std::string& strRequest) {
-        std::string strLine = strRequest + "\n";
-        if (m_fd < 0 || send(m_fd, strLine.data(), strLine.size(), MSG_NOSIGNAL) !=
-                            static_cast<ssize_t>(strLine.size()))
+        if (!m_control.Send(strRequest + "\n"))
             return "err lost";
         const auto tEnd = std::chrono::steady_clock::now() + seconds(10);
-        size_t nEol;
-        while ((nEol = m_strPending.find('\n')) == std::string::npos) {
-            if (std::chrono::steady_clock::now() >= tEnd)
-                return "err timeout";
-            struct pollfd pfd = {m_fd, POLLIN, 0};
-            if (poll(&pfd, 1, 100) <= 0)
-                continue;
-            char szBuf[4096];
-            ssize_t n = recv(m_fd, szBuf, sizeof(szBuf), 0);
-            if (n <= 0)
-                return "err lost";
-            m_strPending.append(szBuf, static_cast<size_t>(n));
+        std::string strReply, strByte;
+        bool bClosed = false;
+        while ((strByte = m_control.Recv(1, &bClosed, seconds(1))) != "\n") {
+            if (bClosed || std::chrono::steady_clock::now() >= tEnd)
+                return bClosed ? "err lost" : "err timeout";
+            strReply += strByte;
         }
-        std::string strReply = m_strPending.substr(0, nEol);
-        m_strPending.erase(0, nEol + 1);
         if (strReply.compare(0, 2, "ok") != 0)
             return strReply;
         std::string strOut;
@@ -161,24 +132,14 @@ public:
         for (size_t i = 0; i + 1 < vec.size(); i += 2)
             EXPECT_EQ(vec[i + 1], Ask(vec[i])) << vec[i];
     }
-    // Waits (bounded) for the process to end: its exit code, -1 (still running, then
-    // killed) or -2 (ended by a signal).
+    // Waits (bounded) for the process to end: its exit code, 128 + the signal that ended
+    // it, or -1 (still running, then killed).
     int WaitExit(int nSeconds = 10) {
-        int nStatus = 0;
-        if (m_pid <= 0)
-            return -1;
-        bool bEnded = WaitUntil([&] { return waitpid(m_pid, &nStatus, WNOHANG) != 0; },
-                                seconds(nSeconds), 20);
-        if (!bEnded) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, &nStatus, 0);
-        }
-        m_pid = -1;
-        close(m_fd);
-        m_fd = -1;
-        return !bEnded ? -1 : WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -2;
+        const int nCode = m_child.Wait(seconds(nSeconds));
+        m_control.Close();
+        return nCode;
     }
-    bool Running() { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
+    bool Running() { return m_child.Running(); }
 
     // Real X input: keys to the focused window, text typed, a click at a point.
     bool Key(const std::string& strKeys) {
@@ -206,14 +167,13 @@ public:
 
     std::string ConfigHome() const { return m_strRoot + "/config"; }
     std::string SettingsPath() const { return ConfigHome() + "/tachyra/settings.ini"; }
-    std::string Output() const { return ReadWholeFile(m_strRoot + "/app.log"); }
+    std::string Output() { return m_child.Stdout() + m_child.Stderr(); }
 
 private:
     CXvfbDisplay& m_display;
     std::string m_strRoot;
-    pid_t m_pid = -1;
-    int m_fd = -1;
-    std::string m_strPending;
+    CChildProcess m_child;
+    CRawSocket m_control; // the control channel
 };
 
 class GtkWindow : public ::testing::Test {
@@ -225,6 +185,8 @@ protected:
         std::string strError;
         ASSERT_TRUE(m_display.Start(strError)) << strError;
         m_pApp.reset(new CWindow(m_display, m_strRoot));
+        m_nPort = ClosedLoopbackPort();
+        m_strPort = std::to_string(m_nPort);
     }
     void TearDown() override {
         if (HasFailure() && m_pApp)
@@ -253,11 +215,12 @@ protected:
     void SetText(int nId, const std::string& strText) {
         ASSERT_EQ("", App().Ask("settext " + std::to_string(nId) + " " + strText));
     }
-    void StartServerOn(int nPort) {
-        SetText(1001, std::to_string(nPort));
+    // Starts the server on m_nPort, a free port.
+    void StartServer() {
+        SetText(1001, m_strPort);
         Click(1000);
         ASSERT_TRUE(App().WaitFor("text 1000", kServerStop));
-        ASSERT_TRUE(WaitUntil([&] { return CanConnect(nPort); }));
+        ASSERT_TRUE(WaitUntil([&] { return CanConnect(m_nPort); }));
     }
     // Closes with the close command and expects exit code 1 and these settings.
     void CloseAndExpectSettings(const std::string& strSettings) {
@@ -269,6 +232,8 @@ protected:
     CXvfbDisplay m_display;
     std::string m_strRoot;
     std::unique_ptr<CWindow> m_pApp;
+    int m_nPort = 0;
+    std::string m_strPort;
 };
 
 } // namespace
@@ -307,8 +272,7 @@ TEST_F(GtkWindow, FirstRunShowsTheDefaults) {
 
 TEST_F(GtkWindow, ServerStartsStopsAndRestarts) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    StartServerOn(nPort);
+    StartServer();
     // The server thread sets the caption first, then the two enabled states.
     EXPECT_TRUE(App().WaitFor("enabled 1001", "0"));
     EXPECT_TRUE(App().WaitFor("enabled 1008", "1"));
@@ -317,20 +281,18 @@ TEST_F(GtkWindow, ServerStartsStopsAndRestarts) {
     ASSERT_TRUE(App().WaitFor("text 1000", kServerStart));
     EXPECT_TRUE(App().WaitFor("enabled 1000", "1"));
     App().ExpectReplies({"enabled 1001", "1", "enabled 1008", "0"});
-    EXPECT_FALSE(CanConnect(nPort));
-    StartServerOn(nPort); // a prompt restart on the same port works
+    EXPECT_FALSE(CanConnect(m_nPort));
+    StartServer(); // a prompt restart on the same port works
     EXPECT_EQ("0", App().Ask("dialogs"));
     EXPECT_EQ("", Settings());
 }
 
 TEST_F(GtkWindow, StoppingWhileAPeerStreamsShowsStoppingFirst) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    StartServerOn(nPort);
+    StartServer();
     // A second process downloads from the server until the server cuts it.
     CChildProcess peer;
-    ASSERT_TRUE(peer.Start({CliPath(), "-c", "127.0.0.1", "-p", std::to_string(nPort), "-t", "0"},
-                           {}, false));
+    ASSERT_TRUE(peer.Start({CliPath(), "-c", "127.0.0.1", "-p", m_strPort, "-t", "0"}, {}, false));
     EXPECT_TRUE(WaitUntil([&] { return PaneRate(App().Ask("pane 1")) > 0; }, seconds(15)))
         << App().Ask("pane 1");
     ASSERT_EQ("", App().Ask("watch 1000"));
@@ -343,18 +305,16 @@ TEST_F(GtkWindow, StoppingWhileAPeerStreamsShowsStoppingFirst) {
 
 TEST_F(GtkWindow, RealMouseClickStartsTheServer) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    SetText(1001, std::to_string(nPort));
+    SetText(1001, m_strPort);
     ASSERT_TRUE(App().ClickAt(App().Ask("geometry 1000"))); // the button's centre
     ASSERT_TRUE(App().WaitFor("text 1000", kServerStop));
-    EXPECT_TRUE(WaitUntil([&] { return CanConnect(nPort); }));
+    EXPECT_TRUE(WaitUntil([&] { return CanConnect(m_nPort); }));
 }
 
 TEST_F(GtkWindow, ClientTestAgainstItselfFillsBothPanes) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    StartServerOn(nPort);
-    SetText(1004, std::to_string(nPort));
+    StartServer();
+    SetText(1004, m_strPort);
     Click(1002);
     ASSERT_TRUE(App().WaitFor("text 1002", kClientStop));
     EXPECT_TRUE(WaitUntil(
@@ -377,7 +337,7 @@ TEST_F(GtkWindow, ClientTestAgainstItselfFillsBothPanes) {
 
 TEST_F(GtkWindow, RefusedConnectionShowsOneErrorBox) {
     Launch();
-    SetText(1004, std::to_string(ClosedLoopbackPort()));
+    SetText(1004, m_strPort); // nobody listens there
     Click(1002);
     ExpectBox("error", "(111)：Connection refused");
     EXPECT_TRUE(App().WaitFor("text 1002", kClientStart));
@@ -423,10 +383,8 @@ TEST_F(GtkWindow, ListenPortInUseShowsTheBindError) {
 
 TEST_F(GtkWindow, CloseWhileEverythingRunsSavesAndExitsWithOne) {
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    const std::string strPort = std::to_string(nPort);
-    StartServerOn(nPort);
-    SetText(1004, strPort);
+    StartServer();
+    SetText(1004, m_strPort);
     SetText(1003, "localhost");
     Click(1002);
     ASSERT_TRUE(App().WaitFor("text 1002", kClientStop));
@@ -434,12 +392,12 @@ TEST_F(GtkWindow, CloseWhileEverythingRunsSavesAndExitsWithOne) {
     // A real click on the title bar's close button.
     ASSERT_TRUE(App().ClickAt(App().Ask("closebutton")));
     EXPECT_EQ(1, App().WaitExit(15));
-    EXPECT_EQ("[Kestrun]\nm_nListenPort=" + strPort + "\nm_nServerPort=" + strPort +
+    EXPECT_EQ("[Kestrun]\nm_nListenPort=" + m_strPort + "\nm_nServerPort=" + m_strPort +
                   "\nm_strServerAddr=\"localhost\"\nm_strType=\"上传\"\n",
               Settings());
     Launch(); // the next start shows what was saved
     App().ExpectReplies(
-        {"text 1001", strPort, "text 1003", "localhost", "combo 1007", "0\t上传\t下载"});
+        {"text 1001", m_strPort, "text 1003", "localhost", "combo 1007", "0\t上传\t下载"});
 }
 
 TEST_F(GtkWindow, CloseWithAnOutOfRangePortShowsTheMessageAndSavesIt) {
@@ -567,9 +525,8 @@ TEST_F(GtkWindow, WebTestButtonAndMenuOpenTheirAddresses) {
                    "[Default Applications]\nx-scheme-handler/http=test-opener.desktop\n"
                    "x-scheme-handler/https=test-opener.desktop\n");
     Launch();
-    const int nPort = ClosedLoopbackPort();
-    StartServerOn(nPort);
-    std::string strWant = "http://127.0.0.1:" + std::to_string(nPort) + "/\n";
+    StartServer();
+    std::string strWant = "http://127.0.0.1:" + m_strPort + "/\n";
     for (const char* pszRequest :
          {"click 1008", "activate 访问官网...", "contextactivate 访问官网..."}) {
         ASSERT_NE(0u, App().Ask(pszRequest).find("err")) << pszRequest;

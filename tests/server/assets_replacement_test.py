@@ -29,10 +29,13 @@ def main():
         page = f.read()
     with open(os.path.join(source, "resources", "buttons.css"), "rb") as f:
         css = f.read()
+    with open(os.path.join(source, "resources", "full.html"), "rb") as f:
+        full_page = f.read()
     text = "<html>替换页 ✓ 😀</html>"
     plain = "<html>替换页 plain</html>".encode("gbk")
     html, js = ("/", "text/html"), ("/echarts.min.js", "text/javascript")
     buttons, upper = ("/buttons.css", "text/css"), ("/Buttons.css", "text/css")
+    full = ("/full", "text/html")
     # (file, its bytes or None to remove it, request, expected body)
     steps = [
         ("websocket.html", None, html, page),
@@ -44,6 +47,8 @@ def main():
         ("buttons.css", b".button { color: red; }\n", buttons, b".button { color: red; }\n"),
         ("buttons.css", None, upper, css),
         ("echarts.min.js", b"window.echarts = null;\n", js, b"window.echarts = null;\n"),
+        ("full.html", b"<html>replaced</html>", full, b"<html>replaced</html>"),
+        ("full.html", None, full, full_page),
         ("index.html", b"<html></html>", ("/index.html", None), None),  # no new paths
     ]
     with tempfile.TemporaryDirectory(prefix="tachyra-replace-") as folder:

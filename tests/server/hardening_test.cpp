@@ -23,20 +23,8 @@ using namespace std::chrono_literals;
 
 // tachyra-cli -s on a free loopback port, with extra arguments, under a descriptor limit.
 int StartLimitedServer(CChildProcess& server, int nFiles, std::vector<std::string> extra) {
-    std::vector<std::string> args = {"/usr/bin/prlimit",
-                                     "--nofile=" + std::to_string(nFiles),
-                                     CliPath(),
-                                     "-s",
-                                     "-B",
-                                     "127.0.0.1",
-                                     "-p",
-                                     "0"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    if (!server.Start(args))
-        return 0;
-    const std::string strLine = server.WaitForLine("listening on port");
-    const size_t nPos = strLine.rfind(' ');
-    return nPos == std::string::npos ? 0 : std::atoi(strLine.c_str() + nPos + 1);
+    return StartCliServer(server, extra,
+                          {"/usr/bin/prlimit", "--nofile=" + std::to_string(nFiles)});
 }
 
 bool DownloadWorks(int nPort) {

@@ -29,7 +29,7 @@ void CChildProcess::CloseOutputs() {
 }
 
 bool CChildProcess::Start(const std::vector<std::string>& args,
-                          const std::map<std::string, std::string>& env, bool bCapture) {
+                          const std::map<std::string, std::string>& env, bool bCapture, int fdAs3) {
     if (Running())
         Wait(std::chrono::milliseconds(0));
     CloseOutputs();
@@ -57,8 +57,10 @@ bool CChildProcess::Start(const std::vector<std::string>& args,
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     }
-    // Nothing the test runner left open leaks into the child.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (fdAs3 >= 0)
+        posix_spawn_file_actions_adddup2(&actions, fdAs3, 3); // clears close-on-exec
+    // Nothing else the test runner left open leaks into the child.
+    posix_spawn_file_actions_addclosefrom_np(&actions, fdAs3 >= 0 ? 4 : 3);
     // The test runner may block signals; the child must see SIGINT and SIGTERM. Its own
     // process group lets a time-out kill whatever it started as well.
     posix_spawnattr_t attr;
@@ -207,8 +209,11 @@ std::string CliPath() {
     return pszEnv != nullptr ? pszEnv : TACHYRA_CLI_PATH;
 }
 
-int StartCliServer(CChildProcess& child) {
-    if (!child.Start({CliPath(), "-s", "-B", "127.0.0.1", "-p", "0"}))
+int StartCliServer(CChildProcess& child, const std::vector<std::string>& extra,
+                   std::vector<std::string> prefix) {
+    prefix.insert(prefix.end(), {CliPath(), "-s", "-B", "127.0.0.1", "-p", "0"});
+    prefix.insert(prefix.end(), extra.begin(), extra.end());
+    if (!child.Start(prefix))
         return 0;
     std::string strLine = child.WaitForLine("listening on port");
     if (strLine.empty())

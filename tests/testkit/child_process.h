@@ -16,10 +16,11 @@ public:
 
     // Starts argv[0] with the arguments, in a process group of its own, with the extra
     // environment variables added (or replaced). With bCapture, stdout and stderr are
-    // kept separately; without, both go to /dev/null. An object may run several
-    // processes one after the other.
+    // kept separately; without, both go to /dev/null. fdAs3, when given, is the child's
+    // descriptor 3. An object may run several processes one after the other.
     bool Start(const std::vector<std::string>& args,
-               const std::map<std::string, std::string>& env = {}, bool bCapture = true);
+               const std::map<std::string, std::string>& env = {}, bool bCapture = true,
+               int fdAs3 = -1);
     // True until the process has ended (and been reaped).
     bool Running();
     // Reads stdout until a line containing strNeedle arrives; returns that line, or ""
@@ -52,5 +53,7 @@ private:
 // Path of tachyra-cli in the build tree.
 std::string CliPath();
 
-// Starts "tachyra-cli -s -B 127.0.0.1 -p 0" and returns the port it listens on (0 on failure).
-int StartCliServer(CChildProcess& child);
+// Starts "tachyra-cli -s -B 127.0.0.1 -p 0" with the extra arguments, behind the command
+// prefix (e.g. prlimit), and returns the port it listens on (0 on failure).
+int StartCliServer(CChildProcess& child, const std::vector<std::string>& extra = {},
+                   std::vector<std::string> prefix = {});

@@ -21,6 +21,11 @@ public:
     void Reset();
     void Close();
     int Fd() const { return m_fd; }
+    // Takes over a connected stream socket of another kind (one end of a socket pair).
+    void Adopt(int fd) {
+        Close();
+        m_fd = fd;
+    }
 
 private:
     int m_fd = -1;
