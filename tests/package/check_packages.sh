@@ -33,12 +33,17 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# make_package GENERATOR BUILD_DIR FILE: runs cpack there and checks that FILE was made.
+make_package() {
+  step "cpack -G $1"
+  (cd "$2" && timeout 600 cpack -G "$1") >"$WORK/cpack-$1.log" 2>&1 ||
+    { cat "$WORK/cpack-$1.log"; fail "cpack -G $1"; }
+  [ -f "$3" ] || fail "$3 was not made"
+}
+
 # ---- Debian package
-step "cpack -G DEB"
-(cd "$NATIVE" && timeout 600 cpack -G DEB) >"$WORK/cpack-deb.log" 2>&1 ||
-  { cat "$WORK/cpack-deb.log"; fail "cpack -G DEB"; }
 DEB="$NATIVE/tachyra_${VERSION}_$(dpkg --print-architecture).deb"
-[ -f "$DEB" ] || fail "$DEB was not made"
+make_package DEB "$NATIVE" "$DEB"
 
 step "contents of $(basename "$DEB")"
 dpkg-deb -c "$DEB" | awk '{print $6}' | sed 's|^\./|/|' >"$WORK/deb-files"
@@ -101,11 +106,8 @@ SERVER_PID=
 [ "$server_rc" -eq 0 ] || fail "the packaged server ended with status $server_rc on SIGTERM"
 
 # ---- Windows zip
-step "cpack -G ZIP"
-(cd "$MINGW" && timeout 600 cpack -G ZIP) >"$WORK/cpack-zip.log" 2>&1 ||
-  { cat "$WORK/cpack-zip.log"; fail "cpack -G ZIP"; }
 ZIP="$MINGW/tachyra-${VERSION}-win64.zip"
-[ -f "$ZIP" ] || fail "$ZIP was not made"
+make_package ZIP "$MINGW" "$ZIP"
 
 step "contents of $(basename "$ZIP")"
 TOP="tachyra-${VERSION}-win64"
