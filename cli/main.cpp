@@ -53,7 +53,12 @@ int main(int argc, char** argv) {
                  "sessions as they start and end (server)")
         ->excludes(pJson);
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help and --version end here too, with status 0; a usage error is status 2.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
 
     if (!bServer && client.strHost.empty()) {
         std::fprintf(stderr, "tachyra-cli: choose -s (server) or -c HOST (client); see --help\n");

@@ -153,7 +153,7 @@ TEST(CliProcess, HelpVersionAndUsageErrors) {
                                                  {CliPath(), "-c", "127.0.0.1", "-p", "70000"}}) {
         CChildProcess cli;
         ASSERT_TRUE(cli.Start(args));
-        EXPECT_NE(cli.Wait(), 0) << args.back();
+        EXPECT_EQ(cli.Wait(), 2) << args.back();
         EXPECT_FALSE(cli.Stderr().empty()) << args.back();
     }
 }
