@@ -33,15 +33,10 @@ ERoute FindRoute(const std::string& strPath) {
 int ParseByteCount(const std::string& strText, uint64_t nMax, uint64_t& nValue) {
     if (strText.empty() || strText.find_first_not_of("0123456789") != std::string::npos)
         return 400;
-    const size_t nFirst = std::min(strText.find_first_not_of('0'), strText.size());
-    if (strText.size() - nFirst > 19) // more digits than any count we could take
+    long long n = 0;
+    if (!ParseDecimal(strText, 0, static_cast<long long>(nMax), n))
         return 413;
-    uint64_t n = 0;
-    for (size_t i = nFirst; i < strText.size(); ++i)
-        n = n * 10 + static_cast<uint64_t>(strText[i] - '0');
-    if (n > nMax)
-        return 413;
-    nValue = n;
+    nValue = static_cast<uint64_t>(n);
     return 200;
 }
 

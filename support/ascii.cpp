@@ -8,29 +8,38 @@ bool IsAsciiSpace(char ch) {
     return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\v' || ch == '\f';
 }
 
-// Digits from i on; stops growing once the magnitude passes nLimit so it cannot overflow.
-unsigned long long ReadDigits(std::string_view strText, size_t& i, unsigned long long nLimit) {
-    unsigned long long nValue = 0;
-    for (; i < strText.size() && strText[i] >= '0' && strText[i] <= '9'; ++i) {
-        if (nValue <= nLimit)
-            nValue = nValue * 10 + static_cast<unsigned long long>(strText[i] - '0');
-    }
-    return nValue;
-}
+// An optional sign and the decimal digits that follow it, read from i on.
+struct CSignedDigits {
+    bool bDigits = false;    // at least one digit
+    bool bSaturated = false; // beyond the range of long long: nValue is its nearer end
+    long long nValue = 0;
+};
 
-long long Clamp(bool bNegative, unsigned long long nMagnitude, long long nMin, long long nMax) {
-    if (bNegative) {
-        // nMin may be the most negative value: compare magnitudes without negating it.
-        const unsigned long long nMinMagnitude =
-            nMin < 0 ? 0ULL - static_cast<unsigned long long>(nMin) : 0;
-        if (nMin >= 0 || nMagnitude > nMinMagnitude)
-            return nMagnitude == 0 && nMin <= 0 ? 0 : nMin;
-        return static_cast<long long>(0ULL - nMagnitude);
+CSignedDigits ReadSignedDigits(std::string_view strText, size_t& i) {
+    bool bNegative = false;
+    if (i < strText.size() && (strText[i] == '-' || strText[i] == '+')) {
+        bNegative = strText[i] == '-';
+        ++i;
     }
-    if (nMax < 0 || nMagnitude > static_cast<unsigned long long>(nMax))
-        return nMax;
-    const long long nValue = static_cast<long long>(nMagnitude);
-    return nValue < nMin ? nMin : nValue;
+    // Accumulated negated, whose range reaches LLONG_MIN; once a digit would overflow it,
+    // the value saturates instead of wrapping round.
+    CSignedDigits result;
+    long long nNegated = 0;
+    for (; i < strText.size() && strText[i] >= '0' && strText[i] <= '9'; ++i) {
+        result.bDigits = true;
+        const int nDigit = strText[i] - '0';
+        if (result.bSaturated || nNegated < (LLONG_MIN + nDigit) / 10)
+            result.bSaturated = true;
+        else
+            nNegated = nNegated * 10 - nDigit;
+    }
+    if (!bNegative && nNegated == LLONG_MIN)
+        result.bSaturated = true;
+    if (result.bSaturated)
+        result.nValue = bNegative ? LLONG_MIN : LLONG_MAX;
+    else
+        result.nValue = bNegative ? nNegated : -nNegated;
+    return result;
 }
 
 } // namespace
@@ -80,22 +89,11 @@ bool EqualsNoCaseAscii(std::string_view strA, std::string_view strB) {
 
 bool ParseDecimal(std::string_view strText, long long nMin, long long nMax, long long& nValue) {
     size_t i = 0;
-    const bool bNegative = i < strText.size() && strText[i] == '-';
-    if (i < strText.size() && (strText[i] == '-' || strText[i] == '+'))
-        ++i;
-    const size_t nFirstDigit = i;
-    const unsigned long long nMagnitude = ReadDigits(strText, i, 1ULL << 62);
-    if (i == nFirstDigit || i != strText.size())
+    const CSignedDigits digits = ReadSignedDigits(strText, i);
+    if (!digits.bDigits || digits.bSaturated || i != strText.size() || digits.nValue < nMin ||
+        digits.nValue > nMax)
         return false;
-    const long long nClamped = Clamp(bNegative, nMagnitude, nMin, nMax);
-    // A clamped value differs from the text's own unless the text was already in range.
-    const bool bInRange =
-        bNegative
-            ? (nClamped <= 0 && 0ULL - static_cast<unsigned long long>(nClamped) == nMagnitude)
-            : (nClamped >= 0 && static_cast<unsigned long long>(nClamped) == nMagnitude);
-    if (!bInRange)
-        return false;
-    nValue = nClamped;
+    nValue = digits.nValue;
     return true;
 }
 
@@ -111,8 +109,6 @@ long long ParseLeadingDecimal(std::string_view strText, long long nMin, long lon
     size_t i = 0;
     while (i < strText.size() && IsAsciiSpace(strText[i]))
         ++i;
-    const bool bNegative = i < strText.size() && strText[i] == '-';
-    if (i < strText.size() && (strText[i] == '-' || strText[i] == '+'))
-        ++i;
-    return Clamp(bNegative, ReadDigits(strText, i, 1ULL << 62), nMin, nMax);
+    const long long nValue = ReadSignedDigits(strText, i).nValue;
+    return nValue < nMin ? nMin : (nValue > nMax ? nMax : nValue);
 }

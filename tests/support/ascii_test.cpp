@@ -35,6 +35,9 @@ TEST(Ascii, ParseDecimalTakesOnlyWholeNumbersInRange) {
         {"0", 1, 65535, false, 0},
         {"-1", 0, 10, false, 0},
         {"99999999999999999999999", INT_MIN, INT_MAX, false, 0},
+        {"18446744073709551620", INT_MIN, INT_MAX, false, 0}, // would wrap round to 4
+        {"-9223372036854775808", LLONG_MIN, 0, true, LLONG_MIN},
+        {"9223372036854775808", 0, LLONG_MAX, false, 0},
         {"", INT_MIN, INT_MAX, false, 0},
         {"-", INT_MIN, INT_MAX, false, 0},
         {" 5", INT_MIN, INT_MAX, false, 0},
@@ -63,6 +66,7 @@ TEST(Ascii, ParseLeadingDecimalReadsLikeAtoiAndClamps) {
         {"- 5", 0},
         {"99999999999999999", INT_MAX},
         {"-99999999999999999", INT_MIN},
+        {"18446744073709551620", INT_MAX},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ParseLeadingDecimal(c.pszText, INT_MIN, INT_MAX), c.nValue) << c.pszText;
