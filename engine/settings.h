@@ -5,11 +5,13 @@
 #include <memory>
 #include <string>
 
-// The three texts the server answers browsers with; read-only once a run has them.
+// The texts the server answers browsers with; read-only once a run has them.
 struct CPageTexts {
     std::string strPageHtml;
     std::string strButtonsCss;
     std::string strEchartsJs;
+    std::string strFullHtml; // the full test page and its script
+    std::string strFullJs;
 };
 
 struct CServerSettings {

@@ -4,7 +4,6 @@
 
 #include "headless/stop_signal.h"
 #include "meter/meter.h"
-#include "server/assets.h"
 #include "server/test_server.h"
 #include "support/ascii.h"
 #include "support/format.h"
@@ -106,7 +105,7 @@ private:
 
 } // namespace
 
-int RunServerMode(const char* pszProgram, CServerSettings settings, bool bJsonStream) {
+int RunServerMode(const char* pszProgram, const CServerSettings& settings, bool bJsonStream) {
     CServerPrinter printer(pszProgram, bJsonStream, settings.strListenAddr);
     bool bFailed = false;
     {
@@ -114,10 +113,6 @@ int RunServerMode(const char* pszProgram, CServerSettings settings, bool bJsonSt
         CMeter meter(engine);
         CTestServer server(engine);
         printer.SetServer(&server);
-        // The page texts are read once, before the server can answer a browser.
-        auto pTexts = std::make_shared<CPageTexts>(*settings.pPageTexts);
-        LoadPageTexts(pTexts->strPageHtml, pTexts->strButtonsCss, pTexts->strEchartsJs);
-        settings.pPageTexts = pTexts;
         meter.StartMeter();
         server.StartServer(settings);
         while (!printer.Ended(bFailed)) {

@@ -9,4 +9,5 @@
 // second's figures, each session's start and end). Call InstallStopSignal and
 // InitSocketLibrary first. Returns 0 after a stop signal, 1 when the port cannot be opened
 // or the listening socket fails; errors are prefixed by pszProgram.
-int RunServerMode(const char* pszProgram, CServerSettings settings, bool bJsonStream = false);
+int RunServerMode(const char* pszProgram, const CServerSettings& settings,
+                  bool bJsonStream = false);

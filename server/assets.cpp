@@ -6,9 +6,8 @@
 
 #include <cstdio>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
+#include <utility>
 
 namespace {
 
@@ -70,24 +69,16 @@ struct CFileCloser {
 
 } // namespace
 
-const std::string& CachedTextResource(int nId) {
-    static std::mutex s_cs;
-    static std::map<int, std::string> s_mapTexts; // nodes never move: references stay valid
-    std::lock_guard<std::mutex> lock(s_cs);
-    auto it = s_mapTexts.find(nId);
-    if (it == s_mapTexts.end())
-        it = s_mapTexts.emplace(nId, LoadTextResource(nId)).first;
-    return it->second;
-}
-
-void LoadPageTexts(std::string& strPageHtml, std::string& strButtonsCss,
-                   std::string& strEchartsJs) {
-    if (strPageHtml.empty())
-        strPageHtml = LoadTextResource(kResPageHtml);
-    if (strButtonsCss.empty())
-        strButtonsCss = LoadTextResource(kResButtonsCss);
-    if (strEchartsJs.empty())
-        strEchartsJs = LoadTextResource(kResEchartsJs);
+void LoadPageTexts(CPageTexts& texts) {
+    const std::pair<std::string*, int> entries[] = {{&texts.strPageHtml, kResPageHtml},
+                                                    {&texts.strButtonsCss, kResButtonsCss},
+                                                    {&texts.strEchartsJs, kResEchartsJs},
+                                                    {&texts.strFullHtml, kResFullHtml},
+                                                    {&texts.strFullJs, kResFullJs}};
+    for (const auto& entry : entries) {
+        if (entry.first->empty())
+            *entry.first = LoadTextResource(entry.second);
+    }
 }
 
 std::string CombinePath(const std::string& strDir, const std::string& strName, char chSeparator) {

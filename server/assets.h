@@ -2,6 +2,8 @@
 // of the two a request gets.
 #pragma once
 
+#include "engine/settings.h"
+
 #include <string>
 
 // Resource ids of the built-in copies (type "TEXT" in the Windows executable).
@@ -15,12 +17,8 @@ const int kResFullJs = 133;
 // Implemented once per platform: Win32 resources, or the copies compiled into the binary.
 std::string LoadTextResource(int nId);
 
-// The built-in text with that id, loaded at its first use and kept for the process; for
-// the texts that the run's settings do not carry.
-const std::string& CachedTextResource(int nId);
-
-// Fills each of the three page texts that is still empty with its built-in copy.
-void LoadPageTexts(std::string& strPageHtml, std::string& strButtonsCss, std::string& strEchartsJs);
+// Fills each page text that is still empty with its built-in copy.
+void LoadPageTexts(CPageTexts& texts);
 
 // Joins a directory and a file name with chSeparator. An empty name gives "". A name
 // that is a drive path ("X:...") or starts with two separators is returned as it is.

@@ -30,10 +30,10 @@ void AnswerFromTable(CByteStream& stream, const std::string& strRequest, const C
         pBody = &SelectBody(pRoute->pszFileName, texts.strEchartsJs, strStorage);
         break;
     case EHttpBody::kFullHtml:
-        pBody = &SelectBody(pRoute->pszFileName, CachedTextResource(kResFullHtml), strStorage);
+        pBody = &SelectBody(pRoute->pszFileName, texts.strFullHtml, strStorage);
         break;
     case EHttpBody::kFullJs:
-        pBody = &SelectBody(pRoute->pszFileName, CachedTextResource(kResFullJs), strStorage);
+        pBody = &SelectBody(pRoute->pszFileName, texts.strFullJs, strStorage);
         break;
     case EHttpBody::kEmpty:
         break;

@@ -2,6 +2,7 @@
 // session and wait until the registry is empty.
 #include "server/test_server.h"
 
+#include "server/assets.h"
 #include "support/accept_errors.h"
 #include "support/error_text.h"
 #include "support/format.h"
@@ -39,7 +40,12 @@ bool CTestServer::StartServer(const CServerSettings& settings) {
         std::lock_guard<std::mutex> lock(m_csListen);
         m_bStopPending = false;
     }
+    // Texts the front end left empty (the window programs load only the page's three)
+    // are the built-in copies.
     m_settings = settings;
+    auto pTexts = std::make_shared<CPageTexts>(*settings.pPageTexts);
+    LoadPageTexts(*pTexts);
+    m_settings.pPageTexts = pTexts;
     if (!m_workers.Start([this] { ServerThreadProc(this); })) {
         m_bRunActive.store(false);
         return false;

@@ -91,11 +91,12 @@ TEST(BuiltInTexts, AreTheResourceFiles) {
     EXPECT_EQ(LoadTextResource(kResEchartsJs), ReadSourceFile("resources/echarts/echarts.min.js"));
     EXPECT_EQ(LoadTextResource(kResEchartsJs).size(), 717610u);
     EXPECT_EQ(LoadTextResource(128), "");
-    std::string strHtml, strCss = "mine", strJs;
-    LoadPageTexts(strHtml, strCss, strJs); // fills only the empty ones
-    EXPECT_EQ(strHtml, LoadTextResource(kResPageHtml));
-    EXPECT_EQ(strCss, "mine");
-    EXPECT_FALSE(strJs.empty());
+    CPageTexts texts;
+    texts.strButtonsCss = "mine";
+    LoadPageTexts(texts); // fills only the empty ones
+    EXPECT_EQ(texts.strPageHtml, LoadTextResource(kResPageHtml));
+    EXPECT_EQ(texts.strButtonsCss, "mine");
+    EXPECT_FALSE(texts.strEchartsJs.empty());
 }
 
 TEST(BuiltInTexts, PageLinksTheMakersWebSiteAndItsFiles) {

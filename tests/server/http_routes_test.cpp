@@ -79,8 +79,8 @@ protected:
 };
 
 TEST_F(HttpRoutes, EachRequestGetsItsAnswerAndItsBytesCountedOnce) {
-    const std::string& strFull = CachedTextResource(kResFullHtml);
-    const std::string& strFullJs = CachedTextResource(kResFullJs);
+    const std::string& strFull = m_pTexts->strFullHtml;
+    const std::string& strFullJs = m_pTexts->strFullJs;
     ASSERT_FALSE(strFull.empty());
     ASSERT_FALSE(strFullJs.empty());
     const std::string strJunk = "POSX" + std::string(1000, 'x');

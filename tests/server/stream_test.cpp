@@ -78,7 +78,7 @@ struct CSessionResult {
 
 CSessionResult Serve(const std::string& strInput, size_t nRecvChunk, size_t nSendCapacity) {
     CKestrunEngine engine;
-    CPageTexts texts{"<html>page</html>", "css", "js"};
+    CPageTexts texts{"<html>page</html>", "css", "js", "", ""};
     CMemoryStream stream(strInput, nRecvChunk);
     stream.m_nSendCapacity = nSendCapacity;
     ServeConnection(engine, stream, texts);

@@ -28,7 +28,7 @@ protected:
         ASSERT_TRUE(InitSocketLibrary());
         m_events.m_pServer = &m_server;
         auto pTexts = std::make_shared<CPageTexts>();
-        LoadPageTexts(pTexts->strPageHtml, pTexts->strButtonsCss, pTexts->strEchartsJs);
+        LoadPageTexts(*pTexts);
         m_pTexts = pTexts;
         ASSERT_TRUE(m_server.StartServer(Settings(0)));
         ASSERT_TRUE(m_events.WaitFor([&] { return m_events.m_nListenPort != 0; }));
