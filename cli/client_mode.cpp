@@ -23,11 +23,6 @@ double SecondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-void PrintLine(FILE* pOut, const std::string& strLine) {
-    std::fprintf(pOut, "%s\n", strLine.c_str());
-    std::fflush(pOut);
-}
-
 // A handshake to the server's port once a second while the data flows: the queueing the
 // test adds shows in how long the handshake waits.
 class CHandshakeProber {

@@ -93,9 +93,6 @@ void CClientTest::RunClientSession(const CClientSettings& settings, std::string&
 
 void CClientTest::StreamBlocks(SOCKET s, bool bDownload) {
     if (bDownload) {
-        // Receives take whatever has arrived, up to this much per call: the server's
-        // 8192-byte blocks are its own business, and fewer, larger receives cost much less
-        // CPU per byte (128 KiB measured best of 64 KiB..1 MiB).
         std::unique_ptr<char[]> pBuffer(new char[CKestrunEngine::kRecvBufferSize]);
         for (;;) {
             const int n = RecvOnce(s, pBuffer.get(), CKestrunEngine::kRecvBufferSize);

@@ -26,8 +26,6 @@ public:
     // Cuts every session of the running test; sessions that connect later stop too.
     void StopClientTest();
     int ActiveClientCount() const { return m_nActiveClients.load(); }
-    // Client sessions connected and registered right now.
-    size_t ClientSessionCount() const { return m_sessions.Count(); }
     // The kernel's round-trip times of the connected sessions, in milliseconds; empty
     // where the system does not tell.
     std::vector<double> SampleRttMs() const;

@@ -13,11 +13,6 @@
 
 namespace {
 
-void PrintLine(FILE* pOut, const std::string& strLine) {
-    std::fprintf(pOut, "%s\n", strLine.c_str());
-    std::fflush(pOut);
-}
-
 // Server mode: print what the engine reports, as text or as one JSON object per line.
 class CServerPrinter : public CEngineEvents {
 public:

@@ -117,7 +117,7 @@ bool CTestServer::RunServer(const CServerSettings& settings) {
 void CTestServer::AcceptLoop(SOCKET sListen, const CServerSettings& settings) {
     const size_t nCap = static_cast<size_t>(settings.nMaxSessions > 0 ? settings.nMaxSessions
                                                                       : DefaultSessionCap());
-    bool bFailing = false;
+    m_bAcceptPaused.store(false);
     for (;;) {
         SOCKET s = AcceptSocket(sListen);
         if (s == INVALID_SOCKET) {
@@ -134,14 +134,14 @@ void CTestServer::AcceptLoop(SOCKET sListen, const CServerSettings& settings) {
                 SetLastSocketError(nError);
                 return;
             }
-            if (!bFailing)
+            if (!m_bAcceptPaused.load())
                 TraceDebug("accepting paused: %s", GetErrorText(nError).c_str());
-            bFailing = true;
+            m_bAcceptPaused.store(true);
             std::unique_lock<std::mutex> lock(m_csRoom);
             m_cvRoom.wait_for(lock, std::chrono::milliseconds(100));
             continue;
         }
-        bFailing = false;
+        m_bAcceptPaused.store(false);
         if (m_sessions.Count() >= nCap) {
             // Closed at once: the peer learns now instead of waiting in the backlog.
             CloseSocket(s);
@@ -160,7 +160,6 @@ void CTestServer::AcceptLoop(SOCKET sListen, const CServerSettings& settings) {
 }
 
 void CTestServer::HandleConnection(SOCKET s) {
-    const SOCKET sAccepted = s;
     CSessionRecord record;
     record.strPeer = GetPeerAddress(s);
     m_engine.Events().OnServerSessionStarted(record.strPeer);
@@ -174,8 +173,10 @@ void CTestServer::HandleConnection(SOCKET s) {
     record.dSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
     m_engine.Events().OnServerSessionEnded(record);
-    m_sessions.Remove(sAccepted);
+    m_sessions.Remove(s);
     CloseSocket(s);
-    std::lock_guard<std::mutex> lock(m_csRoom);
-    m_cvRoom.notify_all();
+    if (m_bAcceptPaused.load()) {
+        std::lock_guard<std::mutex> lock(m_csRoom);
+        m_cvRoom.notify_all();
+    }
 }

@@ -61,8 +61,9 @@ private:
     std::atomic<bool> m_bRunActive{false};
 
     CSocketRegistry m_sessions;
-    // Signalled when a session ends or a stop comes: accepting that paused for want of
-    // descriptors tries again.
+    // Signalled, while accepting has paused for want of descriptors, when a session ends
+    // or a stop comes: accepting tries again.
+    std::atomic<bool> m_bAcceptPaused{false};
     std::mutex m_csRoom;
     std::condition_variable m_cvRoom;
     CWorkerGroup m_workers;

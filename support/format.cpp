@@ -27,6 +27,11 @@ std::string FormatString(const char* pszFormat, ...) {
     return strResult;
 }
 
+void PrintLine(std::FILE* pOut, const std::string& strLine) {
+    std::fprintf(pOut, "%s\n", strLine.c_str());
+    std::fflush(pOut);
+}
+
 std::string MakeTraceLine(const std::string& strText) {
     if (strText.empty())
         return std::string();

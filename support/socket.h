@@ -60,8 +60,6 @@ bool ConnectIPv4(SOCKET s, const std::string& strHost, int nPort, int nTimeoutMs
 // Blocking receives and sends that move nothing for nSeconds fail (EAGAIN, or
 // WSAETIMEDOUT), so that a silent peer cannot hold a session for ever. 0: no limit.
 void SetIdleTimeout(SOCKET s, int nSeconds);
-// The error a send or receive reports when the idle timeout ran out.
-bool IsTimeoutError(int nError);
 
 // The round-trip time the kernel keeps for a connected TCP socket, in milliseconds
 // (TCP_INFO on Linux, SIO_TCP_INFO on Windows 10 and later). False where the system does

@@ -70,10 +70,6 @@ void SetIdleTimeout(SOCKET s, int nSeconds) {
     ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
 }
 
-bool IsTimeoutError(int nError) {
-    return nError == EAGAIN || nError == EWOULDBLOCK;
-}
-
 bool GetSmoothedRttMs(SOCKET s, double& dRttMs) {
 #if defined(TCP_INFO)
     tcp_info info{};

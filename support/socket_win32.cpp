@@ -66,10 +66,6 @@ void SetIdleTimeout(SOCKET s, int nSeconds) {
     ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&dwMs), sizeof(dwMs));
 }
 
-bool IsTimeoutError(int nError) {
-    return nError == WSAETIMEDOUT;
-}
-
 namespace {
 
 // TCP_INFO_v0 of Windows 10 1703 and later. The build targets Windows 7, where the
