@@ -102,6 +102,7 @@ void CClientTest::StreamBlocks(SOCKET s, bool bDownload) {
         }
         return;
     }
+    LimitSendBufferForLocalPeer(s);
     const char* pBlock = SendPattern();
     for (;;) {
         const int n = SendOnce(s, pBlock, CKestrunEngine::kBlockSize);

@@ -1,5 +1,9 @@
 #include "engine/socket_registry.h"
 
+namespace {
+const size_t kKeptBuckets = 1024;
+} // namespace
+
 bool CSocketRegistry::Add(SOCKET s) {
     std::lock_guard<std::mutex> lock(m_cs);
     if (m_bStopRequested)
@@ -11,6 +15,9 @@ bool CSocketRegistry::Add(SOCKET s) {
 void CSocketRegistry::Remove(SOCKET s) {
     std::lock_guard<std::mutex> lock(m_cs);
     m_mapSockets.erase(s);
+    // Thousands of sockets leave a large bucket table behind; an empty registry drops it.
+    if (m_mapSockets.empty() && m_mapSockets.bucket_count() > kKeptBuckets)
+        std::unordered_map<SOCKET, SOCKET>().swap(m_mapSockets);
 }
 
 size_t CSocketRegistry::Count() const {

@@ -6,9 +6,15 @@
 #include "support/accept_errors.h"
 #include "support/error_text.h"
 #include "support/format.h"
+#include "support/platform.h"
 
 #include <chrono>
 #include <thread>
+
+namespace {
+// Sessions after which the last one to end hands free memory back to the system.
+const size_t kReleaseAfterSessions = 256;
+} // namespace
 
 struct CONN_THREAD_PARAM {
     SOCKET socket;
@@ -89,6 +95,16 @@ bool CTestServer::RunServer(const CServerSettings& settings) {
     }
     m_sessions.Reset();
     if (!bStopped) {
+        m_pump.Start(settings.nIdleTimeoutSeconds, [this](const CPumpedDownload& download) {
+            CSessionRecord record;
+            record.strPeer = download.strPeer;
+            record.pszMode = "download";
+            record.nBytes = download.nBytes;
+            record.dSeconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - download.tStart)
+                    .count();
+            EndSession(download.s, record);
+        });
         m_engine.Events().OnServerListening(GetBoundPort(sListen));
         AcceptLoop(sListen, settings);
     }
@@ -109,6 +125,7 @@ bool CTestServer::RunServer(const CServerSettings& settings) {
     m_sessions.StopAll(true);
     while (m_sessions.Count() != 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m_pump.Stop();
     if (bAcceptFailed)
         m_engine.Events().OnServerAcceptFailed(strAcceptError);
     return true;
@@ -149,6 +166,7 @@ void CTestServer::AcceptLoop(SOCKET sListen, const CServerSettings& settings) {
         }
         SetIdleTimeout(s, settings.nIdleTimeoutSeconds);
         m_sessions.Add(s);
+        m_nSessionsSinceRelease.fetch_add(1);
         auto* pParam = new CONN_THREAD_PARAM{s, this};
         if (!m_workers.Start([pParam] { ConnectionThreadProc(pParam); })) {
             // No thread for it: undo the registration, or the drain would never end.
@@ -166,15 +184,27 @@ void CTestServer::HandleConnection(SOCKET s) {
     const auto tStart = std::chrono::steady_clock::now();
     {
         CSocketStream stream(s);
-        const CSessionOutcome outcome = ServeConnection(m_engine, stream, *m_settings.pPageTexts);
+        const CSessionOutcome outcome =
+            ServeConnection(m_engine, stream, *m_settings.pPageTexts, [&] {
+                return m_pump.Add(CPumpedDownload{s, record.strPeer, tStart});
+            });
+        if (outcome.bHandedOver)
+            return; // the pump ends it
         record.pszMode = outcome.pszMode;
         record.nBytes = outcome.nBytes;
     }
     record.dSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+    EndSession(s, record);
+}
+
+void CTestServer::EndSession(SOCKET s, const CSessionRecord& record) {
     m_engine.Events().OnServerSessionEnded(record);
     m_sessions.Remove(s);
     CloseSocket(s);
+    if (m_sessions.Count() == 0 && m_nSessionsSinceRelease.load() >= kReleaseAfterSessions &&
+        m_nSessionsSinceRelease.exchange(0) >= kReleaseAfterSessions)
+        ReleaseFreeMemory();
     if (m_bAcceptPaused.load()) {
         std::lock_guard<std::mutex> lock(m_csRoom);
         m_cvRoom.notify_all();

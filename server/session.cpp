@@ -68,7 +68,8 @@ static uint64_t StreamWebSocketFrames(CKestrunEngine& engine, CByteStream& strea
 }
 
 CSessionOutcome ServeConnection(CKestrunEngine& engine, CByteStream& stream,
-                                const CPageTexts& texts) {
+                                const CPageTexts& texts,
+                                const std::function<bool()>& fnHandOverDownload) {
     CSessionOutcome outcome;
     std::string strToken;
     if (RecvToken(strToken, stream) < 1)
@@ -78,7 +79,11 @@ CSessionOutcome ServeConnection(CKestrunEngine& engine, CByteStream& stream,
         if (stream.Recv(&chMode, 1) < 1 || chMode > 1)
             return outcome;
         outcome.pszMode = chMode == 1 ? "download" : "upload";
-        outcome.nBytes = chMode == 1 ? SendBlocks(engine, stream) : ReceiveBlocks(engine, stream);
+        if (chMode == 1 && fnHandOverDownload && fnHandOverDownload())
+            outcome.bHandedOver = true;
+        else
+            outcome.nBytes =
+                chMode == 1 ? SendBlocks(engine, stream) : ReceiveBlocks(engine, stream);
     } else if (EqualsNoCaseAscii(strToken, "GET")) {
         outcome.pszMode = "http";
         if (ServeHttpConnection(engine, stream, strToken, texts)) {

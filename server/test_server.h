@@ -6,10 +6,12 @@
 #include "engine/settings.h"
 #include "engine/socket_registry.h"
 #include "engine/worker_group.h"
+#include "server/download_pump.h"
 #include "support/byte_stream.h"
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 class CTestServer {
@@ -47,6 +49,8 @@ private:
     friend void ServerThreadProc(CTestServer* pServer);
     // Accepts until a stop or a failure of the listening socket itself.
     void AcceptLoop(SOCKET sListen, const CServerSettings& settings);
+    // A session's end, on whichever thread saw it: the event, the registry and the close.
+    void EndSession(SOCKET s, const CSessionRecord& record);
 
     CKestrunEngine& m_engine;
     // The running run's own copy, written before its thread starts.
@@ -64,8 +68,13 @@ private:
     // Signalled, while accepting has paused for want of descriptors, when a session ends
     // or a stop comes: accepting tries again.
     std::atomic<bool> m_bAcceptPaused{false};
+    // Sessions begun since the allocator last gave its free pages back: when the last
+    // session ends after many, it does (threads leave freed memory spread over arenas).
+    std::atomic<size_t> m_nSessionsSinceRelease{0};
     std::mutex m_csRoom;
     std::condition_variable m_cvRoom;
+    // Raw downloads once they have said so; where it cannot run, their threads send.
+    CDownloadPump m_pump{m_engine};
     CWorkerGroup m_workers;
 };
 
@@ -73,9 +82,14 @@ private:
 struct CSessionOutcome {
     const char* pszMode = "none"; // as in CSessionRecord
     uint64_t nBytes = 0;
+    // A download the hand-over took: the session goes on without the calling thread.
+    bool bHandedOver = false;
 };
 
 // The session on its stream once the connection is registered: the first token decides
-// between the raw test stream, a browser request and a drained upload.
+// between the raw test stream, a browser request and a drained upload. A raw download
+// is first offered to fnHandOverDownload, when given; if it takes the connection, the
+// call returns at once.
 CSessionOutcome ServeConnection(CKestrunEngine& engine, CByteStream& stream,
-                                const CPageTexts& texts);
+                                const CPageTexts& texts,
+                                const std::function<bool()>& fnHandOverDownload = {});

@@ -1,6 +1,10 @@
 // POSIX facts: errno, the C library's error strings, /proc/self/exe.
 #include "support/platform.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -67,4 +71,10 @@ long DescriptorLimit() {
     if (::getrlimit(RLIMIT_NOFILE, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY)
         return -1;
     return static_cast<long>(lim.rlim_cur);
+}
+
+void ReleaseFreeMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }

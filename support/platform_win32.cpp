@@ -61,3 +61,5 @@ void RaiseDescriptorLimit() {}
 long DescriptorLimit() {
     return -1;
 }
+
+void ReleaseFreeMemory() {}

@@ -61,6 +61,15 @@ bool ConnectIPv4(SOCKET s, const std::string& strHost, int nPort, int nTimeoutMs
 // WSAETIMEDOUT), so that a silent peer cannot hold a session for ever. 0: no limit.
 void SetIdleTimeout(SOCKET s, int nSeconds);
 
+// For a sender whose peer is this host itself (a loopback address, or the socket's own
+// address), a fixed send buffer of kLocalSendBufferBytes: the system's automatic sizing
+// grows it to megabytes, which on a link that takes microseconds only moves the data
+// through more memory (measured: a fifth more throughput on loopback with it). A fixed
+// buffer would cap a long link at buffer / round trip, so a peer elsewhere keeps the
+// automatic one, as does Windows, where the option switches off its own send sizing.
+const int kLocalSendBufferBytes = 128 * 1024;
+void LimitSendBufferForLocalPeer(SOCKET s);
+
 // The round-trip time the kernel keeps for a connected TCP socket, in milliseconds
 // (TCP_INFO on Linux, SIO_TCP_INFO on Windows 10 and later). False where the system does
 // not tell.

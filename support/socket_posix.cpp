@@ -64,6 +64,20 @@ int PendingSocketError(SOCKET s) {
     return nErr;
 }
 
+void LimitSendBufferForLocalPeer(SOCKET s) {
+    sockaddr_in saPeer{}, saLocal{};
+    socklen_t nPeerLen = sizeof(saPeer), nLocalLen = sizeof(saLocal);
+    if (::getpeername(s, reinterpret_cast<sockaddr*>(&saPeer), &nPeerLen) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&saLocal), &nLocalLen) != 0 ||
+        saPeer.sin_family != AF_INET || saLocal.sin_family != AF_INET)
+        return;
+    const bool bLoopback = (ntohl(saPeer.sin_addr.s_addr) >> 24) == 127;
+    if (!bLoopback && saPeer.sin_addr.s_addr != saLocal.sin_addr.s_addr)
+        return;
+    const int nBytes = kLocalSendBufferBytes;
+    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &nBytes, sizeof(nBytes));
+}
+
 void SetIdleTimeout(SOCKET s, int nSeconds) {
     timeval tv{nSeconds, 0};
     ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));

@@ -60,6 +60,10 @@ int PendingSocketError(SOCKET s) {
     return nErr;
 }
 
+void LimitSendBufferForLocalPeer(SOCKET s) {
+    (void)s;
+}
+
 void SetIdleTimeout(SOCKET s, int nSeconds) {
     DWORD dwMs = static_cast<DWORD>(nSeconds) * 1000;
     ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&dwMs), sizeof(dwMs));

@@ -5,6 +5,8 @@
 #include "testkit/loopback_server.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <memory>
 #include <dirent.h>
 #include <unistd.h>
 
@@ -67,8 +69,8 @@ TEST_F(ServerTest, AConnectionWithoutAThreadIsClosedAndLeavesTheRegistry) {
     m_server.SetWorkerLimit(2); // the server thread and one session
     CRawSocket first, second;
     ASSERT_TRUE(first.Connect(m_nPort));
-    ASSERT_TRUE(first.Send(std::string("EST") + '\x01'));
-    ASSERT_FALSE(first.Recv(8192).empty());
+    ASSERT_TRUE(first.Send(std::string("EST") + '\x00' + "upload"));
+    ASSERT_TRUE(WaitSessions(1));
     ASSERT_TRUE(second.Connect(m_nPort));
     second.Send(std::string("EST") + '\x01');
     bool bClosed = false;
@@ -77,6 +79,40 @@ TEST_F(ServerTest, AConnectionWithoutAThreadIsClosedAndLeavesTheRegistry) {
     EXPECT_TRUE(WaitSessions(1)); // only the served one is registered
     m_server.SetWorkerLimit(0);
     // The stop in TearDown still ends: nothing is left behind in the registry.
+}
+
+TEST_F(ServerTest, DownloadsKeepNoThreadEachAndAStopEndsEveryOne) {
+    const size_t kPeers = 300;
+    std::vector<std::unique_ptr<CRawSocket>> peers;
+    for (size_t i = 0; i < kPeers; ++i) {
+        peers.push_back(std::make_unique<CRawSocket>());
+        ASSERT_TRUE(peers.back()->Connect(m_nPort));
+        ASSERT_TRUE(peers.back()->Send(std::string("EST") + '\x01'));
+    }
+    for (auto& pPeer : peers)
+        ASSERT_FALSE(pPeer->Recv(8192).empty());
+    ASSERT_TRUE(WaitSessions(kPeers));
+    // Handed over once they have said what they are: only the server's own thread stays.
+    const auto tEnd = std::chrono::steady_clock::now() + 20s;
+    while (m_server.WorkerCount() != 1 && std::chrono::steady_clock::now() < tEnd)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(m_server.WorkerCount(), 1);
+
+    m_server.StopServer();
+    ASSERT_TRUE(m_events.WaitFor([&] { return m_events.m_nServerStopped == 1; }));
+    EXPECT_EQ(m_events.m_nSessionsAtStop, 0u);
+    for (auto& pPeer : peers) {
+        bool bClosed = false;
+        pPeer->Recv(SIZE_MAX, &bClosed);
+        EXPECT_TRUE(bClosed);
+    }
+    const auto ends = m_events.Get(m_events.m_sessionEnds);
+    ASSERT_EQ(ends.size(), kPeers);
+    for (const CSessionRecord& record : ends) {
+        EXPECT_STREQ(record.pszMode, "download");
+        EXPECT_GE(record.nBytes, 8192u);
+        EXPECT_NE(record.strPeer.rfind("127.0.0.1:", 0), std::string::npos);
+    }
 }
 
 TEST_F(ServerTest, ASecondRunCannotStartWhileOneExists) {

@@ -27,6 +27,9 @@ public:
     void OnServerStopped() override {
         Note([this] { ++m_nServerStopped; });
     }
+    void OnServerSessionEnded(const CSessionRecord& session) override {
+        Note([&] { m_sessionEnds.push_back(session); });
+    }
     void OnClientSessionStarted() override {
         Note([this] { ++m_nSessionsStarted; });
     }
@@ -57,6 +60,7 @@ public:
     std::vector<std::string> m_serverErrors;
     std::vector<std::string> m_acceptErrors;
     int m_nServerStopped = 0;
+    std::vector<CSessionRecord> m_sessionEnds;
     int m_nSessionsStarted = 0;
     std::vector<std::string> m_clientEnds;
     struct CSample {
