@@ -67,7 +67,7 @@ void SetIdleTimeout(SOCKET s, int nSeconds);
 // through more memory (measured: a fifth more throughput on loopback with it). A fixed
 // buffer would cap a long link at buffer / round trip, so a peer elsewhere keeps the
 // automatic one, as does Windows, where the option switches off its own send sizing.
-const int kLocalSendBufferBytes = 128 * 1024;
+const int kLocalSendBufferBytes = 256 * 1024;
 void LimitSendBufferForLocalPeer(SOCKET s);
 
 // The round-trip time the kernel keeps for a connected TCP socket, in milliseconds
