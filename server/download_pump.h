@@ -50,6 +50,8 @@ public:
     void Stop();
     // Downloads held now.
     size_t Count() const { return m_nHeld.load(); }
+    // Lanes (threads) open now; a lane closes a few seconds after its last download ends.
+    size_t LaneCount();
 
 private:
     struct CLane;
@@ -57,6 +59,9 @@ private:
     // A new lane and its thread, or null (traced) when the system refuses one.
     CLane* OpenLane();
     void RunLane(CLane& lane);
+    // Called by an empty lane's own thread: takes the lane out of the pump, so that it
+    // can close, or null when it is still needed or the lanes are busy (it asks again).
+    std::unique_ptr<CLane> TakeIdleLane(CLane& lane);
 
     CKestrunEngine& m_engine;
     EndedFn m_fnEnded;

@@ -1,5 +1,6 @@
 // The download pump on epoll: lanes (a thread and its epoll set each), opened as
-// downloads come, up to sixteen. Each lane waits for room on its sockets (level-triggered, so a
+// downloads come, up to sixteen, and closed again once they have had nothing to send for a
+// while. Each lane waits for room on its sockets (level-triggered, so a
 // socket that always has room cannot starve the others) and sends a burst of protocol blocks into
 // each.
 #include "server/download_pump.h"
@@ -28,6 +29,8 @@ const int kBurstBlocks = 32;
 const int kEventsPerWait = 256;
 // The longest a lane waits without looking at the idle limit.
 const int kSweepMs = 1000;
+// A lane that has held no download this long closes; the next download opens one again.
+const auto kLaneRetireAfter = std::chrono::seconds(2);
 
 using CClock = std::chrono::steady_clock;
 
@@ -132,6 +135,30 @@ bool CDownloadPump::Add(const CPumpedDownload& download) {
     return true;
 }
 
+size_t CDownloadPump::LaneCount() {
+    std::lock_guard<std::mutex> lock(m_csLanes);
+    return m_vecLanes.size();
+}
+
+std::unique_ptr<CDownloadPump::CLane> CDownloadPump::TakeIdleLane(CLane& lane) {
+    // Only when nobody else is busy with the lanes: a stop holds the lock while it waits
+    // for this thread, and an add that holds it may be about to pick this lane.
+    std::unique_lock<std::mutex> lockLanes(m_csLanes, std::try_to_lock);
+    if (!lockLanes.owns_lock() || lane.nHeld.load() != 0)
+        return nullptr;
+    {
+        std::lock_guard<std::mutex> lock(lane.csIncoming);
+        lane.bOpen = false;
+    }
+    auto it = std::find_if(m_vecLanes.begin(), m_vecLanes.end(),
+                           [&](const std::unique_ptr<CLane>& p) { return p.get() == &lane; });
+    std::unique_ptr<CLane> pLane = std::move(*it);
+    m_vecLanes.erase(it);
+    // Nobody waits for this thread any more: it only frees its own lane on the way out.
+    pLane->thread.detach();
+    return pLane;
+}
+
 void CDownloadPump::Stop() {
     std::lock_guard<std::mutex> lock(m_csLanes);
     m_bStopping.store(true);
@@ -201,6 +228,7 @@ void CDownloadPump::RunLane(CLane& lane) {
     };
     const auto tIdle = std::chrono::seconds(m_nIdleTimeoutSeconds);
     auto tLastSweep = CClock::now();
+    auto tLastBusy = tLastSweep;
     epoll_event events[kEventsPerWait];
     while (!m_bStopping.load()) {
         const int nReady = ::epoll_wait(lane.nEpoll, events, kEventsPerWait, kSweepMs);
@@ -222,6 +250,13 @@ void CDownloadPump::RunLane(CLane& lane) {
                 if (tNow - lane.vecHeld[i]->tLastProgress >= tIdle)
                     fnEnd(lane.vecHeld[i]);
             }
+        }
+        if (lane.nHeld.load() != 0) {
+            tLastBusy = tNow;
+        } else if (tNow - tLastBusy >= kLaneRetireAfter) {
+            // Freed as this function returns, after the last use of the lane.
+            if (std::unique_ptr<CLane> pThisLane = TakeIdleLane(lane))
+                return;
         }
     }
     {

@@ -22,3 +22,11 @@ CDownloadPump::CLane* CDownloadPump::OpenLane() {
 }
 
 void CDownloadPump::RunLane(CLane&) {}
+
+std::unique_ptr<CDownloadPump::CLane> CDownloadPump::TakeIdleLane(CLane&) {
+    return nullptr;
+}
+
+size_t CDownloadPump::LaneCount() {
+    return 0;
+}

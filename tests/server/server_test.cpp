@@ -1,13 +1,16 @@
 // The test server over loopback where the socket matters: streams, resets, threads running
 // out, the stop under load and the run's start and end. The sessions' byte handling is
 // covered in memory (stream_test.cpp).
+#include "server/download_pump.h"
 #include "testkit/child_process.h"
 #include "testkit/loopback_server.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <dirent.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -113,6 +116,60 @@ TEST_F(ServerTest, DownloadsKeepNoThreadEachAndAStopEndsEveryOne) {
         EXPECT_GE(record.nBytes, 8192u);
         EXPECT_NE(record.strPeer.rfind("127.0.0.1:", 0), std::string::npos);
     }
+}
+
+// The pump on its own, with socket pairs as peers: a lane for each busy download, every
+// end reported once with the bytes the engine counted, and lanes that fall idle close and
+// open again for the next download.
+TEST(DownloadPump, IdleLanesCloseAndTheNextDownloadOpensOneAgain) {
+    CKestrunEngine engine;
+    CDownloadPump pump(engine);
+    std::mutex csEnded;
+    std::vector<uint64_t> ended;
+    ASSERT_TRUE(pump.Start(0, [&](const CPumpedDownload& download) {
+        SOCKET s = download.s;
+        CloseSocket(s);
+        std::lock_guard<std::mutex> lock(csEnded);
+        ended.push_back(download.nBytes);
+    }));
+    auto fnEnded = [&] {
+        std::lock_guard<std::mutex> lock(csEnded);
+        return ended;
+    };
+    auto fnAdd = [&](int(&pair)[2]) {
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        ASSERT_TRUE(pump.Add(CPumpedDownload{pair[0], "pair", std::chrono::steady_clock::now()}));
+        char block[8192];
+        ASSERT_GT(::recv(pair[1], block, sizeof(block), MSG_WAITALL), 0);
+    };
+    int pairs[4][2];
+    for (int i = 0; i < 3; ++i)
+        fnAdd(pairs[i]);
+    EXPECT_EQ(pump.LaneCount(), 3u);
+    for (int i = 0; i < 3; ++i)
+        ::close(pairs[i][1]);
+    const auto tEnd = std::chrono::steady_clock::now() + 20s;
+    while ((fnEnded().size() < 3 || pump.LaneCount() != 0) &&
+           std::chrono::steady_clock::now() < tEnd)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(fnEnded().size(), 3u);
+    EXPECT_EQ(pump.LaneCount(), 0u);
+    EXPECT_EQ(pump.Count(), 0u);
+
+    fnAdd(pairs[3]);
+    EXPECT_EQ(pump.LaneCount(), 1u);
+    pump.Stop();
+    ::close(pairs[3][1]);
+    const auto all = fnEnded();
+    ASSERT_EQ(all.size(), 4u);
+    uint64_t nSum = 0;
+    for (uint64_t n : all) {
+        EXPECT_GE(n, 8192u);
+        nSum += n;
+    }
+    uint64_t nRecv = 0, nSend = 0;
+    engine.TakeCounters(nRecv, nSend);
+    EXPECT_EQ(nSend, nSum);
 }
 
 TEST_F(ServerTest, ASecondRunCannotStartWhileOneExists) {
