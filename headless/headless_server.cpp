@@ -65,13 +65,13 @@ public:
             return;
         }
         const size_t nSessions = m_pServer != nullptr ? m_pServer->ServerSessionCount() : 0;
-        PrintLine(stdout,
-                  FormatString("{\"event\": \"interval\", \"recv_bytes\": %llu, "
-                               "\"send_bytes\": %llu, \"recv_MBps\": %.4f, "
-                               "\"send_MBps\": %.4f, \"sessions\": %zu}",
-                               static_cast<unsigned long long>(nRecv),
-                               static_cast<unsigned long long>(nSend), BytesToMegabytes(nRecv),
-                               BytesToMegabytes(nSend), nSessions));
+        PrintLine(stdout, FormatString("{\"event\": \"interval\", \"recv_bytes\": %llu, "
+                                       "\"send_bytes\": %llu, \"recv_MBps\": %.4f, "
+                                       "\"send_MBps\": %.4f, \"sessions\": %llu}",
+                                       static_cast<unsigned long long>(nRecv),
+                                       static_cast<unsigned long long>(nSend),
+                                       BytesToMegabytes(nRecv), BytesToMegabytes(nSend),
+                                       static_cast<unsigned long long>(nSessions)));
     }
     bool Ended(bool& bFailed) {
         std::lock_guard<std::mutex> lock(m_cs);

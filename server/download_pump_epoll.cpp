@@ -1,8 +1,7 @@
-// The download pump on epoll: lanes (a thread and its epoll set each), opened as
-// downloads come, up to sixteen, and closed again once they have had nothing to send for a
-// while. Each lane waits for room on its sockets (level-triggered, so a
-// socket that always has room cannot starve the others) and sends a burst of protocol blocks into
-// each.
+// The download pump on epoll: lanes (a thread and its epoll set each), opened as downloads
+// come, up to sixteen, and closed again once they have had nothing to send for a while.
+// Each lane waits for room on its sockets (level-triggered, so a socket that always has
+// room cannot starve the others) and sends a burst of protocol blocks into each.
 #include "server/download_pump.h"
 
 #include "engine/send_pattern.h"
@@ -146,10 +145,7 @@ std::unique_ptr<CDownloadPump::CLane> CDownloadPump::TakeIdleLane(CLane& lane) {
     std::unique_lock<std::mutex> lockLanes(m_csLanes, std::try_to_lock);
     if (!lockLanes.owns_lock() || lane.nHeld.load() != 0)
         return nullptr;
-    {
-        std::lock_guard<std::mutex> lock(lane.csIncoming);
-        lane.bOpen = false;
-    }
+    // Out of the list under the lock, so no add can pick it from here on.
     auto it = std::find_if(m_vecLanes.begin(), m_vecLanes.end(),
                            [&](const std::unique_ptr<CLane>& p) { return p.get() == &lane; });
     std::unique_ptr<CLane> pLane = std::move(*it);

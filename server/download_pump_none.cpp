@@ -17,16 +17,6 @@ bool CDownloadPump::Add(const CPumpedDownload&) {
 
 void CDownloadPump::Stop() {}
 
-CDownloadPump::CLane* CDownloadPump::OpenLane() {
-    return nullptr;
-}
-
-void CDownloadPump::RunLane(CLane&) {}
-
-std::unique_ptr<CDownloadPump::CLane> CDownloadPump::TakeIdleLane(CLane&) {
-    return nullptr;
-}
-
 size_t CDownloadPump::LaneCount() {
     return 0;
 }
