@@ -1,4 +1,6 @@
-// The INI settings store against real files in a temporary folder.
+// The INI text (parsing, what counts as damaged, the round trip of values) and the settings
+// store against real files in a temporary folder.
+#include "app/ini_file.h"
 #include "app/ini_settings_store.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <sys/resource.h>
 
@@ -18,17 +19,10 @@ namespace {
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
-void WriteFile(const fs::path& path, const std::string& strText) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << strText;
-}
-
-class IniSettingsStore : public ::testing::Test {
-protected:
+struct IniSettingsStore : ::testing::Test {
     void SetUp() override {
         std::string strTemplate = (fs::temp_directory_path() / "tachyra-ini-XXXXXX").string();
         ASSERT_NE(nullptr, mkdtemp(strTemplate.data()));
@@ -40,7 +34,7 @@ protected:
     // An existing settings file with this text.
     void Seed(const std::string& strText) {
         fs::create_directory(m_dir);
-        WriteFile(m_path, strText);
+        std::ofstream(m_path, std::ios::binary) << strText;
     }
     // Files in the settings folder: 1 means no temporary file was left behind.
     long Entries() { return std::distance(fs::directory_iterator(m_dir), {}); }
@@ -115,7 +109,7 @@ TEST_F(IniSettingsStore, AFailedWriteLeavesTheOldFileWhole) {
 }
 
 TEST_F(IniSettingsStore, AFolderThatCannotBeMadeFailsTheWrite) {
-    WriteFile(m_dir, "a file where the folder should be");
+    std::ofstream(m_dir) << "a file where the folder should be";
     EXPECT_FALSE(CIniSettingsStore(m_path.string()).WriteInt("Kestrun", "m_nListenPort", 1));
     EXPECT_EQ("a file where the folder should be", ReadFile(m_dir));
 }
@@ -134,4 +128,61 @@ TEST(IniSettingsStorePath, FollowsXdgConfigHome) {
     if (pszXdg != nullptr)
         setenv("XDG_CONFIG_HOME", strOldXdg.c_str(), 1);
     setenv("HOME", strOldHome.c_str(), 1);
+}
+
+TEST(IniFile, ParsesSectionsIntegersAndQuotedStrings) {
+    CIniDocument doc;
+    ASSERT_TRUE(doc.Parse("; comment\n[Kestrun]\nm_nListenPort=10002\n"
+                          "m_strServerAddr=\"10.0.0.1\"\r\n\n[Other]\nx = plain text \n"));
+    std::string strValue;
+    bool bQuoted = true;
+    ASSERT_TRUE(doc.GetValue("Kestrun", "m_nListenPort", strValue, &bQuoted));
+    EXPECT_EQ("10002", strValue);
+    EXPECT_FALSE(bQuoted);
+    ASSERT_TRUE(doc.GetValue("kestrun", "M_STRSERVERADDR", strValue, &bQuoted));
+    EXPECT_EQ("10.0.0.1", strValue);
+    EXPECT_TRUE(bQuoted);
+    ASSERT_TRUE(doc.GetValue("Other", "x", strValue));
+    EXPECT_EQ("plain text", strValue);
+    EXPECT_FALSE(doc.GetValue("Kestrun", "x", strValue));
+}
+
+TEST(IniFile, RejectsDamagedText) {
+    CIniDocument doc;
+    for (const std::string& strText :
+         {std::string("[Kestrun]\nm_nListenPort=1\0\n", 27), std::string("[Kestrun]\ngarbage\n"),
+          std::string("m_nListenPort=1\n[Kestrun]\n"), std::string("[Kestrun\nm_nListenPort=1\n"),
+          std::string("[Kestrun]\nm_strType=\"abc\n"),
+          std::string("[Kestrun]\nm_strType=\"a\\qb\"\n"), std::string("[Kestrun]\n=1\n")}) {
+        ASSERT_TRUE(doc.Parse("[A]\nk=1\n"));
+        EXPECT_FALSE(doc.Parse(strText)) << strText;
+        EXPECT_TRUE(doc.Empty()) << strText;
+    }
+    EXPECT_TRUE(doc.Parse(""));
+}
+
+TEST(IniFile, StringsRoundTripExactlyAndSettingAValueReplacesIt) {
+    const std::string strOdd = "  下载 \"q\" back\\slash\ttab\nline  ";
+    CIniDocument doc;
+    ASSERT_TRUE(doc.Parse("[A]\nk=1\n[Kestrun]\nm_nListenPort=1\n"));
+    doc.SetInt("KESTRUN", "m_nlistenport", -7);
+    EXPECT_EQ("[A]\nk=1\n\n[Kestrun]\nm_nListenPort=-7\n", doc.Serialize());
+    doc.SetString("Kestrun", "m_strType", strOdd);
+    CIniDocument again;
+    ASSERT_TRUE(again.Parse(doc.Serialize()));
+    std::string strValue;
+    ASSERT_TRUE(again.GetValue("Kestrun", "m_strType", strValue));
+    EXPECT_EQ(strOdd, strValue);
+}
+
+TEST(IniFile, IntegersAreDecimalInTheRangeOfInt) {
+    for (const char* psz : {"2147483648", "0x10", "12a", "", "-"}) {
+        int n = 0;
+        EXPECT_FALSE(ParseIniInt(psz, n)) << psz;
+    }
+    for (int nValue : {65536, -1, -5, 2147483647}) {
+        int n = 0;
+        EXPECT_TRUE(ParseIniInt(std::to_string(nValue), n));
+        EXPECT_EQ(nValue, n);
+    }
 }

@@ -13,24 +13,24 @@
 
 namespace {
 
-std::vector<int> AllControls() {
-    return {IDC_SERVER_BUTTON, IDC_LISTEN_PORT, IDC_CLIENT_BUTTON, IDC_SERVER_ADDR,
-            IDC_SERVER_PORT,   IDC_TYPE,        IDC_WEBTEST_BUTTON};
-}
-
+// The dialog's destructor stops the engine's workers and waits for them.
 struct MainWindowNet : ::testing::Test {
-    MainWindowNet() : ws(AllControls()), dlg(&store, nullptr) {
+    MainWindowNet() : dlg(&store, nullptr) {
         InitSocketLibrary();
         dlg.m_strListenAddr = "127.0.0.1";
-        ws.SetDialog(&dlg);
+        ws.m_pDialog = &dlg;
         dlg.AttachWindowSystem(&ws);
         ws.SetControlText(IDC_SERVER_BUTTON, "启动服务");
         ws.SetControlText(IDC_CLIENT_BUTTON, "开始连接测试");
         ws.EnableControl(IDC_WEBTEST_BUTTON, false);
         dlg.OnInitDialog();
     }
-    // The dialog's destructor stops the engine's workers and waits for them.
     bool WaitFor(std::function<bool()> pred) { return ws.PumpUntil(pred, 15000); }
+    // The button is enabled last, after the other controls of the stopped state.
+    bool ServerStopped() {
+        return !dlg.Server().IsServerRunActive() && ws.Text(IDC_SERVER_BUTTON) == "启动服务" &&
+               ws.Enabled(IDC_SERVER_BUTTON);
+    }
 
     CMemorySettingsStore store;
     CFakeWindowSystem ws;
@@ -40,17 +40,29 @@ struct MainWindowNet : ::testing::Test {
 
 } // namespace
 
-TEST_F(MainWindowNet, ServerRunsAndStopsWithItsCaptions) {
+TEST_F(MainWindowNet, ServerAndAClientAgainstItRunAndStopWithTheirCaptions) {
     ws.SetControlText(IDC_LISTEN_PORT, m_strPort);
+    ws.SetControlText(IDC_SERVER_PORT, m_strPort);
     dlg.OnServerButton();
     ASSERT_TRUE(WaitFor([&] { return dlg.Server().IsServerListening(); }));
     EXPECT_EQ(ws.Text(IDC_SERVER_BUTTON), "停止");
     EXPECT_FALSE(ws.Enabled(IDC_LISTEN_PORT));
     EXPECT_TRUE(ws.Enabled(IDC_WEBTEST_BUTTON));
+    dlg.OnClientButton();
+    ASSERT_TRUE(WaitFor([&] { return dlg.Server().ServerSessionCount() == 10; }));
+    EXPECT_EQ(ws.Text(IDC_CLIENT_BUTTON), "停止测试");
+    for (int nId : {IDC_SERVER_ADDR, IDC_SERVER_PORT, IDC_TYPE})
+        EXPECT_FALSE(ws.Enabled(nId)) << nId;
+    // Reading the controls while the sessions run: the sessions keep their copy.
+    ws.SetControlText(IDC_SERVER_ADDR, "changed.invalid");
+    EXPECT_TRUE(dlg.UpdateData(true));
+    dlg.OnClientButton();
+    ASSERT_TRUE(WaitFor([&] {
+        return ws.Text(IDC_CLIENT_BUTTON) == "开始连接测试" && ws.Enabled(IDC_CLIENT_BUTTON) &&
+               ws.Enabled(IDC_SERVER_ADDR) && ws.Enabled(IDC_SERVER_PORT) && ws.Enabled(IDC_TYPE);
+    }));
     dlg.OnServerButton();
-    ASSERT_TRUE(WaitFor(
-        [&] { return ws.Text(IDC_SERVER_BUTTON) == "启动服务" && ws.Enabled(IDC_SERVER_BUTTON); }));
-    // The button is enabled last, after the other two controls.
+    ASSERT_TRUE(WaitFor([&] { return ServerStopped(); }));
     EXPECT_TRUE(ws.Enabled(IDC_LISTEN_PORT));
     EXPECT_FALSE(ws.Enabled(IDC_WEBTEST_BUTTON));
     EXPECT_TRUE(ws.Boxes().empty());
@@ -60,10 +72,7 @@ TEST_F(MainWindowNet, SecondClickBeforeTheSocketExistsStartsNoSecondRun) {
     ws.SetControlText(IDC_LISTEN_PORT, m_strPort);
     dlg.OnServerButton();
     dlg.OnServerButton(); // at once: the run exists even if it does not listen yet
-    ASSERT_TRUE(WaitFor([&] {
-        return !dlg.Server().IsServerRunActive() && ws.Text(IDC_SERVER_BUTTON) == "启动服务" &&
-               ws.Enabled(IDC_SERVER_BUTTON);
-    }));
+    ASSERT_TRUE(WaitFor([&] { return ServerStopped(); }));
     // Had a second run started, it would hold the port or have reported an error.
     EXPECT_TRUE(ws.Boxes().empty());
     EXPECT_FALSE(dlg.Server().IsServerListening());
@@ -77,40 +86,14 @@ TEST_F(MainWindowNet, SecondClickBeforeTheSocketExistsStartsNoSecondRun) {
 TEST_F(MainWindowNet, PortInUseShowsTheErrorAndReturnsToStopped) {
     SOCKET sHolder = INVALID_SOCKET;
     ASSERT_TRUE(CreateTcpSocket(sHolder, "127.0.0.1", 0, true));
-    int nPort = GetBoundPort(sHolder);
-    ws.SetControlText(IDC_LISTEN_PORT, std::to_string(nPort));
+    ws.SetControlText(IDC_LISTEN_PORT, std::to_string(GetBoundPort(sHolder)));
     dlg.OnServerButton();
-    ASSERT_TRUE(WaitFor([&] {
-        return !dlg.Server().IsServerRunActive() && ws.Enabled(IDC_SERVER_BUTTON) &&
-               ws.Text(IDC_SERVER_BUTTON) == "启动服务";
-    }));
+    ASSERT_TRUE(WaitFor([&] { return ServerStopped(); }));
     auto boxes = ws.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].strText.substr(0, 1), "(");
     EXPECT_NE(boxes[0].strText.find("："), std::string::npos);
     CloseSocket(sHolder);
-}
-
-TEST_F(MainWindowNet, ClientAgainstOwnServerRunsAndStopsWithoutABox) {
-    ws.SetControlText(IDC_LISTEN_PORT, m_strPort);
-    ws.SetControlText(IDC_SERVER_PORT, m_strPort);
-    dlg.OnServerButton();
-    ASSERT_TRUE(WaitFor([&] { return dlg.Server().IsServerListening(); }));
-    dlg.OnClientButton();
-    ASSERT_TRUE(WaitFor([&] { return dlg.Server().ServerSessionCount() == 10; }));
-    EXPECT_EQ(ws.Text(IDC_CLIENT_BUTTON), "停止测试");
-    EXPECT_FALSE(ws.Enabled(IDC_SERVER_ADDR));
-    EXPECT_FALSE(ws.Enabled(IDC_SERVER_PORT));
-    EXPECT_FALSE(ws.Enabled(IDC_TYPE));
-    // Reading the controls while the sessions run: the sessions keep their copy.
-    ws.SetControlText(IDC_SERVER_ADDR, "changed.invalid");
-    EXPECT_TRUE(dlg.UpdateData(true));
-    dlg.OnClientButton();
-    ASSERT_TRUE(WaitFor([&] {
-        return ws.Text(IDC_CLIENT_BUTTON) == "开始连接测试" && ws.Enabled(IDC_CLIENT_BUTTON) &&
-               ws.Enabled(IDC_SERVER_ADDR) && ws.Enabled(IDC_SERVER_PORT) && ws.Enabled(IDC_TYPE);
-    }));
-    EXPECT_TRUE(ws.Boxes().empty());
 }
 
 TEST_F(MainWindowNet, ClosedPortGivesExactlyOneErrorBox) {
@@ -124,8 +107,6 @@ TEST_F(MainWindowNet, ClosedPortGivesExactlyOneErrorBox) {
     EXPECT_EQ(ws.Text(IDC_CLIENT_BUTTON), "开始连接测试");
 }
 
-namespace {
-
 TEST_F(MainWindowNet, ClosingWhileAWorkerWaitsForTheWindowsThreadEnds) {
     // As in the real window systems, a worker's caption change waits for this thread.
     ws.m_bWorkersWaitForPump = true;
@@ -138,5 +119,3 @@ TEST_F(MainWindowNet, ClosingWhileAWorkerWaitsForTheWindowsThreadEnds) {
     EXPECT_EQ(dlg.Server().WorkerCount(), 0);
     EXPECT_FALSE(dlg.Server().IsServerRunActive());
 }
-
-} // namespace

@@ -1,3 +1,4 @@
+#include "app/data_exchange.h"
 #include "app/kestrun_dlg.h"
 #include "app/resource.h"
 
@@ -8,27 +9,24 @@
 
 namespace {
 
-std::vector<int> AllControls() {
-    return {IDC_SERVER_BUTTON, IDC_LISTEN_PORT, IDC_CLIENT_BUTTON, IDC_SERVER_ADDR,
-            IDC_SERVER_PORT,   IDC_TYPE,        IDC_WEBTEST_BUTTON};
-}
+const std::string kRangeText = "请输入一个在 1 和 65535 之间的整数。";
 
 struct MainWindow : ::testing::Test {
-    MainWindow() : ws(AllControls()) {}
+    // A new window over the same store; the old one's controls and boxes go with it.
     void Open() {
+        if (pDlg) {
+            pDlg->AttachWindowSystem(nullptr);
+            ws.m_mapControls.clear();
+            ws.m_vecBoxes.clear();
+        }
         pDlg.reset(new CKestrunDlg(&store, [this](int nId) {
             loadedIds.push_back(nId);
             return "text" + std::to_string(nId);
         }));
         pDlg->m_fnEndProcess = [this](int nCode) { nExitCode = nCode; };
-        ws.SetDialog(pDlg.get());
+        ws.m_pDialog = pDlg.get();
         pDlg->AttachWindowSystem(&ws);
-        ws.EnableControl(IDC_WEBTEST_BUTTON, false);
         ASSERT_TRUE(pDlg->OnInitDialog());
-    }
-    ~MainWindow() override {
-        if (pDlg)
-            pDlg->AttachWindowSystem(nullptr);
     }
     CMemorySettingsStore store;
     CFakeWindowSystem ws;
@@ -39,94 +37,73 @@ struct MainWindow : ::testing::Test {
 
 } // namespace
 
-TEST_F(MainWindow, FirstRunShowsTheDefaults) {
+TEST_F(MainWindow, FirstRunShowsTheDefaultsAndMeterSamplesReachThePanes) {
     Open();
     EXPECT_EQ(ws.m_strCaption, "Tachyra - v18.0701");
     EXPECT_EQ(ws.Text(IDC_LISTEN_PORT), "10001");
     EXPECT_EQ(ws.Text(IDC_SERVER_ADDR), "127.0.0.1");
     EXPECT_EQ(ws.Text(IDC_SERVER_PORT), "10001");
-    ASSERT_EQ(ws.ComboGetCount(IDC_TYPE), 2);
-    int nSel = ws.ComboGetCurSel(IDC_TYPE);
-    ASSERT_GE(nSel, 0);
-    EXPECT_EQ(ws.ComboGetItemText(IDC_TYPE, nSel), "下载");
-    EXPECT_EQ(ws.PartText(0), std::string("    接收") + "：0.00MB/s");
-    EXPECT_EQ(ws.PartText(1), std::string("发送") + "：0.00MB/s");
-    ASSERT_EQ(ws.m_vecSystemMenu.size(), 1u);
-    EXPECT_EQ(ws.m_vecSystemMenu[0].first, 101u);
-    EXPECT_EQ(ws.m_vecSystemMenu[0].second, "访问官网...");
+    EXPECT_EQ(ws.At(IDC_TYPE)->vecItems, (std::vector<std::string>{"上传", "下载"}));
+    EXPECT_EQ(ws.ComboGetCurSel(IDC_TYPE), 1);
+    EXPECT_EQ(ws.PartText(0), "    接收：0.00MB/s");
+    EXPECT_EQ(ws.PartText(1), "发送：0.00MB/s");
+    EXPECT_EQ(ws.m_vecSystemMenu, (decltype(ws.m_vecSystemMenu){{101u, "访问官网..."}}));
     EXPECT_EQ(loadedIds, (std::vector<int>{131, 129, 130}));
     EXPECT_EQ(pDlg->m_pPageTexts->strPageHtml, "text131");
     EXPECT_EQ(pDlg->m_pPageTexts->strButtonsCss, "text129");
     EXPECT_EQ(pDlg->m_pPageTexts->strEchartsJs, "text130");
+    pDlg->OnMeterSample(0, 0, "1.25MB/s", "2.50MB/s"); // on the dialog's thread
+    EXPECT_EQ(ws.PartText(0), "    接收：1.25MB/s");
+    EXPECT_EQ(ws.PartText(1), "发送：2.50MB/s");
 }
 
-TEST_F(MainWindow, StoredTypePrefixSelectsAndUnmatchedSelectsNothing) {
-    store.WriteString("Kestrun", "m_strType", "");
-    Open();
-    EXPECT_EQ(pDlg->m_strType, "下载"); // empty means download
-    pDlg->AttachWindowSystem(nullptr);
-    store.WriteString("Kestrun", "m_strType", "下");
-    Open();
-    EXPECT_EQ(ws.ComboGetItemText(IDC_TYPE, ws.ComboGetCurSel(IDC_TYPE)), "下载");
-    pDlg->AttachWindowSystem(nullptr);
-    pDlg.reset();
-
-    store.WriteString("Kestrun", "m_strType", "sideways");
-    CFakeWindowSystem ws2(AllControls());
-    CKestrunDlg dlg(&store, nullptr);
-    ws2.SetDialog(&dlg);
-    dlg.AttachWindowSystem(&ws2);
-    dlg.OnInitDialog();
-    EXPECT_EQ(ws2.ComboGetCurSel(IDC_TYPE), -1);
-    EXPECT_TRUE(dlg.UpdateData(true));
-    EXPECT_EQ(dlg.m_strType, "");
-    dlg.AttachWindowSystem(nullptr);
+TEST_F(MainWindow, StoredTypePrefixSelectsEmptyMeansDownloadAndUnmatchedSelectsNothing) {
+    for (auto row : {std::make_pair("", "下载"), std::make_pair("下", "下载"),
+                     std::make_pair("sideways", "")}) {
+        SCOPED_TRACE(row.first);
+        store.WriteString("Kestrun", "m_strType", row.first);
+        Open();
+        EXPECT_TRUE(pDlg->UpdateData(true)); // the type as the combo box selects it
+        EXPECT_EQ(pDlg->m_strType, row.second);
+    }
 }
 
-TEST_F(MainWindow, NonIntegerShowsThePlainMessageAndKeepsTheMember) {
-    Open();
-    ws.SetControlText(IDC_SERVER_ADDR, "host.example");
-    ws.SetControlText(IDC_SERVER_PORT, "abc");
-    EXPECT_FALSE(pDlg->UpdateData(true));
-    auto boxes = ws.Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].strText, "请输入一个整数。");
-    EXPECT_EQ(boxes[0].icon, EVXBoxIcon::None);
-    EXPECT_EQ(ws.m_nFocus, IDC_SERVER_PORT);
-    EXPECT_EQ(pDlg->m_nServerPort, 10001);
-    // Controls before the failing one were taken.
-    EXPECT_EQ(pDlg->m_strServerAddr, "host.example");
-}
-
-TEST_F(MainWindow, OutOfRangeShowsTheWarningAndStoresTheNumber) {
-    Open();
-    ws.SetControlText(IDC_LISTEN_PORT, "65536");
-    ws.SetControlText(IDC_SERVER_ADDR, "changed");
-    EXPECT_FALSE(pDlg->UpdateData(true));
-    auto boxes = ws.Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].strText, "请输入一个在 1 和 65535 之间的整数。");
-    EXPECT_EQ(boxes[0].icon, EVXBoxIcon::Warning);
-    EXPECT_EQ(boxes[0].strCaption, "Tachyra");
-    EXPECT_EQ(ws.m_nFocus, IDC_LISTEN_PORT);
-    EXPECT_EQ(pDlg->m_nListenPort, 65536);
-    // The exchange stopped before the address.
-    EXPECT_EQ(pDlg->m_strServerAddr, "127.0.0.1");
-}
-
-TEST_F(MainWindow, PortBoxIsReadAsAtMost63Bytes) {
-    Open();
-    ws.SetControlText(IDC_LISTEN_PORT, std::string(63, '0') + "7");
-    EXPECT_FALSE(pDlg->UpdateData(true)); // 63 zeros: 0 is out of range
-    EXPECT_EQ(pDlg->m_nListenPort, 0);
-}
-
-TEST_F(MainWindow, InvalidRemotePortStartsNoServer) {
-    Open();
-    ws.SetControlText(IDC_SERVER_PORT, "0");
-    pDlg->OnServerButton();
-    EXPECT_FALSE(pDlg->Server().IsServerRunActive());
-    EXPECT_EQ(ws.Boxes().size(), 1u);
+TEST_F(MainWindow, InvalidPortShowsItsMessageFocusesTheBoxAndStartsNoServer) {
+    const struct {
+        int nId;
+        std::string strText, strBox;
+        EVXBoxIcon icon;
+        int nListenPort, nServerPort;
+        const char* pszAddr; // the address box comes between the two ports
+    } rows[] = {
+        {IDC_SERVER_PORT, "abc", "请输入一个整数。", EVXBoxIcon::None, 10001, 10001,
+         "host.example"},
+        // Out of range: the number is stored all the same.
+        {IDC_LISTEN_PORT, "65536", kRangeText, EVXBoxIcon::Warning, 65536, 10001, "127.0.0.1"},
+        // Read as at most 63 bytes: 63 zeros are 0, which is out of range.
+        {IDC_LISTEN_PORT, std::string(63, '0') + "7", kRangeText, EVXBoxIcon::Warning, 0, 10001,
+         "127.0.0.1"},
+        {IDC_SERVER_PORT, "0", kRangeText, EVXBoxIcon::Warning, 10001, 0, "host.example"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.strText);
+        Open();
+        ws.SetControlText(IDC_SERVER_ADDR, "host.example");
+        ws.SetControlText(row.nId, row.strText);
+        EXPECT_FALSE(pDlg->UpdateData(true));
+        auto boxes = ws.Boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].strText, row.strBox);
+        EXPECT_EQ(boxes[0].icon, row.icon);
+        EXPECT_EQ(boxes[0].strCaption, "Tachyra");
+        EXPECT_EQ(ws.m_nFocus, row.nId);
+        EXPECT_EQ(pDlg->m_nListenPort, row.nListenPort);
+        EXPECT_EQ(pDlg->m_nServerPort, row.nServerPort);
+        EXPECT_EQ(pDlg->m_strServerAddr, row.pszAddr);
+        pDlg->OnServerButton(); // the same exchange fails again and starts no server
+        EXPECT_FALSE(pDlg->Server().IsServerRunActive());
+        EXPECT_EQ(ws.Boxes().size(), 2u);
+    }
 }
 
 TEST_F(MainWindow, CloseSavesInOrderAndEndsWithOne) {
@@ -151,9 +128,29 @@ TEST_F(MainWindow, SystemMenuItemAndWebTestOpenTheirPages) {
                                                       "http://127.0.0.1:12345/"}));
 }
 
-TEST_F(MainWindow, MeterSamplesOnTheDialogThreadReachThePanes) {
-    Open();
-    pDlg->OnMeterSample(0, 0, "1.25MB/s", "2.50MB/s");
-    EXPECT_EQ(ws.PartText(0), std::string("    接收") + "：1.25MB/s");
-    EXPECT_EQ(ws.PartText(1), std::string("发送") + "：2.50MB/s");
+// The checks behind the exchange, free of any window.
+TEST(DataExchange, ParsesDecimalIntegersAndLeavesTheValueAloneOtherwise) {
+    const struct {
+        const char* pszText;
+        bool bOk;
+        int nValue;
+    } rows[] = {{"10001", true, 10001},   {"  -5 ", true, -5}, {"+7", true, 7},
+                {"65536", true, 65536},   {"", false, 0},      {"abc", false, 0},
+                {"12a", false, 0},        {"1 2", false, 0},   {"-", false, 0},
+                {"99999999999", false, 0}};
+    for (const auto& row : rows) {
+        int n = 42;
+        EXPECT_EQ(ParseDialogInt(row.pszText, n), row.bOk) << row.pszText;
+        EXPECT_EQ(n, row.bOk ? row.nValue : 42) << row.pszText;
+    }
+}
+
+TEST(DataExchange, PrefixSearchFromTheTop) {
+    std::vector<std::string> items{"上传", "下载"};
+    EXPECT_EQ(FindPrefixItem(items, "下"), 1);
+    EXPECT_EQ(FindPrefixItem(items, "下载"), 1);
+    EXPECT_EQ(FindPrefixItem(items, "上传"), 0);
+    EXPECT_EQ(FindPrefixItem(items, "x"), -1);
+    EXPECT_EQ(FindPrefixItem(items, ""), 0);
+    EXPECT_EQ(FindPrefixItem({"Up", "Down"}, "dOW"), 1);
 }

@@ -1,7 +1,8 @@
 // What the browser tests share: tachyra-cli -s on loopback with its output lines on offer,
-// and Debian's Chromium started headless through playwright-core.
+// and Debian's Chromium started headless through playwright-core, both ended with the test.
 'use strict';
 
+const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -10,30 +11,16 @@ const { spawn } = require('node:child_process');
 const { chromium } = require('playwright-core');
 
 const chromiumPath = process.env.TACHYRA_CHROMIUM || '/usr/bin/chromium';
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// tachyra-cli -s on loopback; resolves once it prints its port. Every output line is
-// offered to the waiters registered with waitForLine, and the meter's lines are summed:
-// server.meter holds the megabytes received and sent so far.
-function startServer(cliPath) {
+// tachyra-cli -s on loopback, once it has printed its port. server.lines holds its output
+// and server.meter the sums of its meter lines: the megabytes received and sent so far.
+async function startServer(cliPath) {
   const proc = spawn(cliPath, ['-s', '-B', '127.0.0.1', '-p', '0'], {
     stdio: ['ignore', 'pipe', 'inherit'],
   });
-  const waiters = [];
   const server = { proc, port: 0, lines: [], meter: { recv: 0, send: 0 } };
-  server.waitForLine = (predicate, timeoutMs, what) =>
-    new Promise((resolve, reject) => {
-      const timer = setTimeout(() => {
-        waiters.splice(waiters.indexOf(waiter), 1);
-        reject(new Error(`tachyra-cli: no ${what} within ${timeoutMs} ms`));
-      }, timeoutMs);
-      const waiter = (line) => {
-        if (!predicate(line)) return false;
-        clearTimeout(timer);
-        resolve(line);
-        return true;
-      };
-      waiters.push(waiter);
-    });
+  server.exit = new Promise((resolve) => proc.on('exit', (code, signal) => resolve({ code, signal })));
   readline.createInterface({ input: proc.stdout }).on('line', (line) => {
     server.lines.push(line);
     const rates = /^recv ([\d.]+)MB\/s +send ([\d.]+)MB\/s$/.exec(line);
@@ -41,56 +28,69 @@ function startServer(cliPath) {
       server.meter.recv += Number(rates[1]);
       server.meter.send += Number(rates[2]);
     }
-    for (const waiter of waiters.slice()) {
-      if (waiter(line)) waiters.splice(waiters.indexOf(waiter), 1);
-    }
   });
-  server.exit = new Promise((resolve) => proc.on('exit', (code, signal) => resolve({ code, signal })));
-  return server
-    .waitForLine((l) => l.startsWith('Tachyra server listening on port '), 30000, 'port')
-    .then((line) => {
-      server.port = Number(line.split(' ').pop());
-      return server;
-    });
+  // The first line from index `from` on (by default the first still to come) that passes.
+  server.waitForLine = async (predicate, timeoutMs, what, from = server.lines.length) => {
+    for (const end = Date.now() + timeoutMs; ; await sleep(20)) {
+      for (; from < server.lines.length; ++from) {
+        if (predicate(server.lines[from])) return server.lines[from];
+      }
+      if (Date.now() > end) throw new Error(`tachyra-cli: no ${what} within ${timeoutMs} ms`);
+    }
+  };
+  const portLine = (l) => l.startsWith('Tachyra server listening on port ');
+  const line = await server.waitForLine(portLine, 30000, 'port');
+  server.port = Number(line.split(' ').pop());
+  return server;
 }
 
-// n meter samples in a row for which idle(line) holds.
+// n meter samples in a row, from now on, for which idle(line) holds.
 function waitIdle(server, timeoutMs, idle = (l) => l.endsWith('send 0.00MB/s'), n = 2) {
   let count = 0;
-  return server.waitForLine(
-    (l) => {
-      if (!l.startsWith('recv ')) return false;
-      count = idle(l) ? count + 1 : 0;
-      return count >= n;
-    },
-    timeoutMs,
-    'idle meter samples',
-  );
+  const enough = (l) => l.startsWith('recv ') && (count = idle(l) ? count + 1 : 0) >= n;
+  return server.waitForLine(enough, timeoutMs, 'idle meter samples');
 }
 
-// A fresh profile each time; t.after closes the browser and removes the profile.
-async function launchChromium(t) {
-  if (!fs.existsSync(chromiumPath)) throw new Error(`no browser at ${chromiumPath}`);
+// One test's tachyra-cli (the script's first argument) and Chromium (a fresh profile), both
+// ended by t.after. newPage opens a page of the given size and collects its errors; finish()
+// checks that there were none and that tachyra-cli ends cleanly on SIGINT.
+async function startSession(t) {
+  const [cliPath, artifactDir = path.join(os.tmpdir(), 'tachyra-browser-artifacts')] = process.argv.slice(2);
+  assert.ok(cliPath, 'pass the path of tachyra-cli');
+  assert.ok(fs.existsSync(chromiumPath), `no browser at ${chromiumPath}`);
+  fs.mkdirSync(artifactDir, { recursive: true });
+  const server = await startServer(cliPath);
+  t.after(() => server.proc.kill('SIGINT'));
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tachyra-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: chromiumPath,
     headless: true,
-    args: [
-      '--headless',
-      '--no-sandbox',
-      '--disable-gpu',
-      '--disable-quic',
-      '--no-first-run',
-      '--disable-background-networking',
-      '--disable-component-update',
-      '--disable-sync',
-    ],
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
   });
   t.after(async () => {
     await context.close();
     fs.rmSync(profile, { recursive: true, force: true });
   });
-  return context;
+  const pageErrors = [];
+  return {
+    server,
+    context,
+    async newPage(width, height) {
+      const page = await context.newPage();
+      page.on('pageerror', (err) => pageErrors.push(String(err)));
+      await page.setViewportSize({ width, height });
+      return page;
+    },
+    screenshot: (page, name, fullPage = false) =>
+      page.screenshot({ path: path.join(artifactDir, name), fullPage }),
+    async finish() {
+      assert.deepStrictEqual(pageErrors, []);
+      server.proc.kill('SIGINT');
+      const exit = await server.exit;
+      assert.strictEqual(exit.code, 0, `tachyra-cli ended with ${JSON.stringify(exit)}`);
+    },
+  };
 }
 
-module.exports = { startServer, waitIdle, launchChromium };
+module.exports = { startSession, waitIdle };

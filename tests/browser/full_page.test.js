@@ -1,67 +1,49 @@
 // The full test page end to end: tachyra-cli serves /full, Chromium runs its three phases
 // over loopback, and the result card must agree with what the server's meter counted.
-//
-// Usage: node full_page.test.js PATH_TO_TACHYRA_CLI [ARTIFACT_DIR]
+// Usage: node full_page.test.js TACHYRA_CLI [ARTIFACT_DIR]
 'use strict';
 
 const test = require('node:test');
 const assert = require('node:assert');
-const fs = require('node:fs');
-const os = require('node:os');
-const path = require('node:path');
-const { startServer, waitIdle, launchChromium } = require('./browser_kit');
+const { startSession, waitIdle } = require('./browser_kit');
 
-const cliPath = process.argv[2];
-const artifactDir = process.argv[3] || path.join(os.tmpdir(), 'tachyra-browser-artifacts');
-const seconds = 3;
-
-// Runs the test on /full and returns the card's rows by their label.
+// Runs a three-second test on /full and returns the card's rows by their label.
 async function runFullPage(page, address) {
-  await page.goto(`${address}?seconds=${seconds}`, { waitUntil: 'load' });
+  await page.goto(`${address}?seconds=3`, { waitUntil: 'load' });
   await page.locator('#start').click();
   await page.locator('#result').waitFor({ state: 'visible', timeout: 60000 });
   return page.evaluate(() => {
     const rows = {};
-    document.querySelectorAll('#result dt').forEach((dt) => {
+    for (const dt of document.querySelectorAll('#result dt')) {
       rows[dt.textContent] = dt.nextElementSibling.textContent;
-    });
+    }
     return { rows, phase: document.getElementById('phase').textContent, result: window.tachyraResult };
   });
 }
 
-const number = (text, re) => Number((re.exec(text) || [])[1]);
+const numbers = (text, re) => (re.exec(text) || []).slice(1).map(Number);
 
 test('/full measures latency, download and upload in Chromium', async (t) => {
-  assert.ok(cliPath, 'pass the path of tachyra-cli');
-  fs.mkdirSync(artifactDir, { recursive: true });
-  const server = await startServer(cliPath);
-  t.after(() => {
-    if (server.proc.exitCode === null) server.proc.kill('SIGINT');
-  });
+  const { server, context, newPage, screenshot, finish } = await startSession(t);
   // Both addresses follow the port line; the test opens the printed one.
   const base = `http://127.0.0.1:${server.port}/`;
-  const printed = () => server.lines.slice(1, 3).join('\n');
-  for (let i = 0; i < 100 && server.lines.length < 3; ++i) await new Promise((r) => setTimeout(r, 50));
-  assert.strictEqual(printed(), `Speed page: ${base}\nFull test (download, upload, latency): ${base}full`);
-  const address = printed().split(': ').pop();
-  const context = await launchChromium(t);
+  await server.waitForLine((l) => l.startsWith('Full test'), 5000, 'page addresses', 0);
+  const printed = server.lines.slice(1, 3).join('\n');
+  assert.strictEqual(printed, `Speed page: ${base}\nFull test (download, upload, latency): ${base}full`);
+  const address = printed.split(': ').pop();
   await context.grantPermissions(['clipboard-read', 'clipboard-write']);
-  const pageErrors = [];
-  const page = context.pages()[0] || (await context.newPage());
-  page.on('pageerror', (err) => pageErrors.push(String(err)));
-  await page.setViewportSize({ width: 900, height: 1000 });
+  const page = await newPage(900, 1000);
 
   const { rows, phase, result } = await runFullPage(page, address);
   assert.strictEqual(phase, 'Done');
-  const down = number(rows.Download, /^([\d.]+) MB\/s \(([\d.]+) Mbit\/s\)$/);
-  const up = number(rows.Upload, /^([\d.]+) MB\/s/);
+  const [down, mbit] = numbers(rows.Download, /^([\d.]+) MB\/s \(([\d.]+) Mbit\/s\)$/);
+  const [up] = numbers(rows.Upload, /^([\d.]+) MB\/s/);
   assert.ok(down > 0 && up > 0, JSON.stringify(rows));
-  assert.ok(number(rows['Idle latency'], /^([\d.]+) ms, jitter [\d.]+ ms$/) > 0, rows['Idle latency']);
-  assert.ok(number(rows['Loaded latency'], /^([\d.]+) ms downloading/) > 0, rows['Loaded latency']);
-  assert.ok(number(rows['Loaded latency'], /, ([\d.]+) ms uploading$/) > 0, rows['Loaded latency']);
+  assert.ok(numbers(rows['Idle latency'], /^([\d.]+) ms, jitter [\d.]+ ms$/)[0] > 0, rows['Idle latency']);
+  const loaded = numbers(rows['Loaded latency'], /^([\d.]+) ms downloading.*, ([\d.]+) ms uploading$/);
+  assert.ok(loaded.length === 2 && loaded.every((ms) => ms > 0), rows['Loaded latency']);
   assert.match(rows.Streams, /^[1-5] down, [1-5] up$/);
   // Mbit/s beside MB/s: 1 MB = 1048576 bytes, 1 Mbit = 10^6 bits.
-  const mbit = number(rows.Download, /\(([\d.]+) Mbit\/s\)/);
   assert.ok(Math.abs(mbit - (down * 1048576 * 8) / 1e6) < 0.1, rows.Download);
 
   // Everything the server sent was a download body and everything it received an upload
@@ -71,20 +53,18 @@ test('/full measures latency, download and upload in Chromium', async (t) => {
   const serverUp = server.meter.recv / result.upload.seconds;
   assert.ok(Math.abs(down / serverDown - 1) < 0.05, `page ${down} MB/s, server ${serverDown} MB/s`);
   assert.ok(Math.abs(up / serverUp - 1) < 0.05, `page ${up} MB/s, server ${serverUp} MB/s`);
-  await page.screenshot({ path: path.join(artifactDir, 'full-page.png'), fullPage: true });
+  await screenshot(page, 'full-page.png', true);
 
   await page.locator('#copy').click();
   await page.locator('#copied').filter({ hasText: 'Copied' }).waitFor();
   const copied = await page.evaluate(() => navigator.clipboard.readText());
-  assert.ok(copied.includes(`\nDownload: ${rows.Download}\n`), copied);
-  assert.ok(copied.includes(`\nUpload: ${rows.Upload}\n`), copied);
+  for (const label of ['Download', 'Upload']) {
+    assert.ok(copied.includes(`\n${label}: ${rows[label]}\n`), copied);
+  }
 
   // On a phone-sized screen nothing is wider than the screen and the card is reachable.
-  const phone = await context.newPage();
-  phone.on('pageerror', (err) => pageErrors.push(String(err)));
-  await phone.setViewportSize({ width: 360, height: 740 });
-  const phoneRun = await runFullPage(phone, address);
-  assert.strictEqual(phoneRun.phase, 'Done');
+  const phone = await newPage(360, 740);
+  assert.strictEqual((await runFullPage(phone, address)).phase, 'Done');
   const fit = await phone.evaluate(() => ({
     scroll: document.documentElement.scrollWidth,
     canvases: [...document.querySelectorAll('canvas')].map((c) => c.getBoundingClientRect().right),
@@ -92,10 +72,6 @@ test('/full measures latency, download and upload in Chromium', async (t) => {
   }));
   assert.ok(fit.scroll <= 360 && fit.copy <= 360, JSON.stringify(fit));
   assert.ok(fit.canvases.length === 2 && fit.canvases.every((r) => r <= 360), JSON.stringify(fit));
-  await phone.screenshot({ path: path.join(artifactDir, 'full-page-phone.png'), fullPage: true });
-
-  assert.deepStrictEqual(pageErrors, []);
-  server.proc.kill('SIGINT');
-  const exit = await server.exit;
-  assert.strictEqual(exit.code, 0, `tachyra-cli ended with ${JSON.stringify(exit)}`);
+  await screenshot(phone, 'full-page-phone.png', true);
+  await finish();
 });

@@ -1,4 +1,4 @@
-"""tachyra-cli's JSON lines and latency figures, with tachyra-cli as both peers.
+"""tachyra-cli's JSON output and latency figures, with tachyra-cli as both peers.
 
 Usage: latency_stream_test.py PATH_TO_TACHYRA_CLI
 The shaped case runs in a network namespace of its own (needs root); elsewhere it says
@@ -10,34 +10,32 @@ import sys
 
 
 def run_pair(cli, client_args):
-    """One server with --json-stream and one client; the client's lines as they came,
-    whether each arrived before the client had exited, and the server's lines."""
-    server = subprocess.Popen([cli, "-s", "-B", "127.0.0.1", "-p", "0",
-                               "--json-stream"], stdout=subprocess.PIPE, text=True)
+    """One server with --json-stream and one client; the client's lines, each with whether
+    it arrived before the client had exited, its stderr, and the server's lines."""
+    server = subprocess.Popen([cli, "-s", "-B", "127.0.0.1", "-p", "0", "--json-stream"],
+                              stdout=subprocess.PIPE, text=True)
     try:
         first = json.loads(server.stdout.readline())
         assert first["event"] == "listening", first
         client = subprocess.Popen([cli, "-c", "127.0.0.1", "-p", str(first["port"]),
-                                   *client_args], stdout=subprocess.PIPE, text=True)
-        lines = []
-        for line in client.stdout:
-            lines.append((line, client.poll() is None))
-        assert client.wait(timeout=60) == 0, "client exit status %s" % client.returncode
+                                   *client_args], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True)
+        lines = [(line, client.poll() is None) for line in client.stdout]
+        err = client.stderr.read()
+        assert client.wait(timeout=60) == 0, "client exit status %s: %s" % (client.returncode, err)
     finally:
         server.send_signal(2)
         out, _ = server.communicate(timeout=30)
-    return lines, [json.loads(line) for line in out.splitlines()]
+    return lines, err, [json.loads(line) for line in out.splitlines()]
 
 
 def check_stream(cli):
-    lines, server_lines = run_pair(cli, ["-t", "3", "--json-stream"])
+    lines, _, server_lines = run_pair(cli, ["-t", "3", "--json-stream"])
     events = [json.loads(line) for line, _ in lines]  # every line parses alone
-    intervals = [e for e in events if e["event"] == "interval"]
-    assert events[-1]["event"] == "end" and len(intervals) == len(events) - 1, events
-    assert len(intervals) >= 2, intervals
+    end, intervals = events[-1], events[:-1]
+    assert end["event"] == "end" and end["error"] is None, events
+    assert len(intervals) >= 2 and all(e["event"] == "interval" for e in intervals), events
     assert lines[0][1], "the first interval line only came after the client had ended"
-    end = events[-1]
-    assert end["error"] is None, end
     assert end["totals"]["recv_bytes"] == sum(i["recv_bytes"] for i in intervals) > 0
     # The server's lines: its seconds, and the client's sessions as downloads.
     kinds = {e["event"] for e in server_lines}
@@ -51,19 +49,25 @@ def check_stream(cli):
 
 
 def latency_of(cli):
-    lines, _ = run_pair(cli, ["-t", "4", "-J"])
-    report = json.loads("".join(line for line, _ in lines))
+    """The idle median, the loaded figure and each interval's mean round trip but the last,
+    from a -J report that must be all the client prints."""
+    lines, err, _ = run_pair(cli, ["-t", "4", "-P", "3", "-J"])
+    text = "".join(line for line, _ in lines)
+    assert err == "" and text.startswith("{") and text.endswith("}\n"), (err, text)
+    report = json.loads(text)
+    assert text.count('"version"') == 1 and report["error"] is None, text
+    settings, intervals = report["settings"], report["intervals"]
+    assert settings["direction"] == "download" and settings["connections"] == 3, settings
+    assert len(intervals) >= 2 and report["totals"]["recv_bytes"] > 0, report
     latency = report["totals"]["latency_ms"]
-    rtts = [i["latency_ms"]["rtt_mean"] for i in report["intervals"][:-1]]
+    rtts = [i["latency_ms"]["rtt_mean"] for i in intervals[:-1]]
     return latency["idle"]["median"], latency["loaded_figure"], rtts
 
 
 def check_latency(cli):
     idle, loaded, rtts = latency_of(cli)
-    assert 0 < idle < 5 and 0 < loaded < 5, (idle, loaded)
-    assert all(r is not None and 0 < r < 5 for r in rtts), rtts
+    assert all(r is not None and 0 < r < 5 for r in [idle, loaded, *rtts]), (idle, loaded, rtts)
     print("loopback: idle %.3f ms, under load %.3f ms" % (idle, loaded))
-
     shape = ("ip link set lo up mtu 1500 && "
              "tc qdisc replace dev lo root tbf rate 100mbit burst 64kb latency 300ms")
     probe = subprocess.run(["unshare", "--net", "sh", "-c", shape], capture_output=True)

@@ -6,6 +6,7 @@
 #include "framework/vx_window_system.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -24,85 +25,66 @@ public:
         std::vector<std::string> vecHistory; // every text set, in order
     };
     struct CBox {
-        std::string strText;
-        std::string strCaption;
+        std::string strText, strCaption;
         EVXBoxIcon icon;
     };
-
-    explicit CFakeWindowSystem(std::vector<int> vecIds) {
-        for (int nId : vecIds)
-            m_mapControls[nId];
+    // Holds the lock to the end of the statement, then wakes whoever waits for a change;
+    // At() gives a control's record with it.
+    struct CLocked {
+        std::unique_lock<std::mutex> lock;
+        std::condition_variable& cv;
+        CControl* pControl;
+        ~CLocked() { cv.notify_all(); }
+        CControl* operator->() const { return pControl; }
+    };
+    CLocked Lock() { return {std::unique_lock<std::mutex>(m_cs), m_cv, nullptr}; }
+    CLocked At(int nId) { return {std::unique_lock<std::mutex>(m_cs), m_cv, &m_mapControls[nId]}; }
+    template <class T> T Copy(const T& value) {
+        auto locked = Lock();
+        return value;
     }
-
-    void SetDialog(CVXDialog* pDialog) { m_pDialog = pDialog; }
 
     // ---- any thread ----
     void SetControlText(int nId, const std::string& strText) override {
         WaitForDialogThread();
-        std::lock_guard<std::mutex> lock(m_cs);
-        m_mapControls[nId].strText = strText;
-        m_mapControls[nId].vecHistory.push_back(strText);
-        m_cv.notify_all();
+        auto control = At(nId);
+        control->strText = strText;
+        control->vecHistory.push_back(strText);
     }
-    void EnableControl(int nId, bool bEnable) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        m_mapControls[nId].bEnabled = bEnable;
-        m_cv.notify_all();
-    }
+    void EnableControl(int nId, bool bEnable) override { At(nId)->bEnabled = bEnable; }
     void ShowMessageBox(const std::string& strText, const std::string& strCaption,
                         EVXBoxIcon icon) override {
-        std::lock_guard<std::mutex> lock(m_cs);
+        auto locked = Lock();
         m_vecBoxes.push_back(CBox{strText, strCaption, icon});
-        m_cv.notify_all();
     }
     bool PostVXMessage(unsigned int nMsg, _VX_COMMAND_MSG* pRecord) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        if (m_bRefusePosts)
-            return false;
-        m_queue.emplace_back(nMsg, pRecord);
-        m_cv.notify_all();
-        return true;
+        auto locked = Lock();
+        if (!m_bRefusePosts)
+            m_queue.emplace_back(nMsg, pRecord);
+        return !m_bRefusePosts;
     }
 
     // ---- dialog's thread ----
     bool HasControl(int nId) override {
-        std::lock_guard<std::mutex> lock(m_cs);
+        auto locked = Lock();
         return m_mapControls.count(nId) != 0 || (nId == IDC_VX_STATUSBAR && m_bStatusBar);
     }
-    std::string GetControlText(int nId, size_t nMaxBytes) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_mapControls[nId].strText.substr(0, nMaxBytes);
+    std::string GetControlText(int nId, size_t nMax) override {
+        return At(nId)->strText.substr(0, nMax);
     }
-    bool IsControlEnabled(int nId) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_mapControls[nId].bEnabled;
-    }
-    void FocusControl(int nId) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        m_nFocus = nId;
-    }
+    bool IsControlEnabled(int nId) override { return At(nId)->bEnabled; }
+    void FocusControl(int nId) override { m_nFocus = nId; }
     void SetCaption(const std::string& strText) override { m_strCaption = strText; }
     void ComboAddItem(int nId, const std::string& strText) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        auto& vec = m_mapControls[nId].vecItems;
+        auto& vec = At(nId)->vecItems; // the combo fields: this thread only
         vec.insert(std::upper_bound(vec.begin(), vec.end(), strText), strText);
     }
-    int ComboGetCount(int nId) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return static_cast<int>(m_mapControls[nId].vecItems.size());
-    }
+    int ComboGetCount(int nId) override { return static_cast<int>(At(nId)->vecItems.size()); }
     std::string ComboGetItemText(int nId, int nIndex) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_mapControls[nId].vecItems.at(static_cast<size_t>(nIndex));
+        return At(nId)->vecItems.at(static_cast<size_t>(nIndex));
     }
-    int ComboGetCurSel(int nId) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_mapControls[nId].nCurSel;
-    }
-    void ComboSetCurSel(int nId, int nIndex) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        m_mapControls[nId].nCurSel = nIndex;
-    }
+    int ComboGetCurSel(int nId) override { return At(nId)->nCurSel; }
+    void ComboSetCurSel(int nId, int nIndex) override { At(nId)->nCurSel = nIndex; }
     void AppendSystemMenuItem(unsigned int nCommand, const std::string& strText) override {
         m_vecSystemMenu.emplace_back(nCommand, strText);
     }
@@ -110,37 +92,27 @@ public:
     void SetWindowIcons() override { ++m_nIconCalls; }
     void CreateToolTip() override { m_bToolTip = true; }
     void StartStatusTimer(unsigned int nTimerId, unsigned int nMilliseconds) override {
-        m_nTimerId = nTimerId;
-        m_nTimerPeriod = nMilliseconds;
+        m_timer = {nTimerId, nMilliseconds};
     }
-    bool CreateStatusBar() override {
-        m_bStatusBar = true;
-        return true;
-    }
+    bool CreateStatusBar() override { return m_bStatusBar = true; }
+    // The status bar's fields: this thread only, as the test reads them on it too.
     void SetStatusParts(const std::vector<int>& vecRightEdges) override {
         m_vecPartCalls.push_back(vecRightEdges);
         m_vecPartTexts.resize(vecRightEdges.size());
     }
-    void SetStatusPartText(int nPart, const std::string& strText) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        m_vecPartTexts.at(static_cast<size_t>(nPart)) = strText;
-    }
+    void SetStatusPartText(int n, const std::string& str) override { m_vecPartTexts.at(n) = str; }
     void SetStatusPartTip(int, const std::string&) override {}
     bool AddToolTip(int nControlId, const std::string*, int) override {
         m_vecTools.push_back(nControlId);
         return m_bToolTip;
     }
-    void EndProcess(int nExitCode) override {
-        // Tests set the dialog's own end hook; reaching this is a test failure.
-        throw nExitCode;
-    }
-
+    // Tests set the dialog's own end hook; reaching this is a test failure.
+    void EndProcess(int nExitCode) override { throw nExitCode; }
     void RunPendingWork() override { Pump(); }
 
     // ---- test side ----
-    // With this set, a worker's SetControlText waits until the dialog's thread pumps, as
-    // a real window system's cross-thread calls do.
-    bool m_bWorkersWaitForPump = false;
+    // With m_bWorkersWaitForPump set, a worker's SetControlText waits until the dialog's
+    // thread pumps, as a real window system's cross-thread calls do.
     void WaitForDialogThread() {
         if (!m_bWorkersWaitForPump || m_pDialog == nullptr || m_pDialog->IsUIThread())
             return;
@@ -149,76 +121,52 @@ public:
         m_cv.notify_all();
         m_cv.wait(lock, [&] { return m_nReleased >= nTicket; });
     }
-    // Hands every queued message to the dialog, and lets waiting workers go; returns how
-    // many messages.
-    int Pump() {
-        {
-            std::lock_guard<std::mutex> lock(m_cs);
-            m_nReleased = m_nWaiting;
-            m_cv.notify_all();
-        }
-        int n = 0;
-        for (;;) {
-            std::pair<unsigned int, _VX_COMMAND_MSG*> msg;
-            {
-                std::lock_guard<std::mutex> lock(m_cs);
-                if (m_queue.empty())
-                    return n;
-                msg = m_queue.front();
-                m_queue.pop_front();
-            }
+    // Lets waiting workers go and hands every queued message to the dialog.
+    void Pump() {
+        std::unique_lock<std::mutex> lock(m_cs);
+        m_nReleased = m_nWaiting;
+        m_cv.notify_all();
+        while (!m_queue.empty()) {
+            auto msg = m_queue.front();
+            m_queue.pop_front();
+            lock.unlock();
             m_pDialog->WindowProcVX(msg.first, msg.second);
-            ++n;
+            lock.lock();
         }
     }
-    size_t QueuedCount() { return m_queue.size(); } // the dialog's thread
     // Pumps until pred holds or the time is up; the result of pred.
     template <class Pred> bool PumpUntil(Pred pred, int nMilliseconds = 10000) {
         auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMilliseconds);
-        for (;;) {
+        for (bool bTimedOut = false;;) {
             Pump();
             if (pred())
                 return true;
+            if (bTimedOut)
+                return false;
             std::unique_lock<std::mutex> lock(m_cs);
-            if (m_cv.wait_until(lock, tEnd) == std::cv_status::timeout) {
-                lock.unlock();
-                Pump();
-                return pred();
-            }
+            bTimedOut = m_cv.wait_until(lock, tEnd) == std::cv_status::timeout;
         }
     }
-    std::string Text(int nId) { return GetControlText(nId, std::string::npos); }
-    std::vector<std::string> History(int nId) {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_mapControls[nId].vecHistory;
-    }
-    bool Enabled(int nId) { return IsControlEnabled(nId); }
-    std::vector<CBox> Boxes() {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_vecBoxes;
-    }
-    std::string PartText(size_t n) {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_vecPartTexts.at(n);
-    }
+    size_t QueuedCount() { return Copy(m_queue).size(); }
+    std::string Text(int nId) { return At(nId)->strText; }
+    bool Enabled(int nId) { return At(nId)->bEnabled; }
+    std::vector<std::string> History(int nId) { return At(nId)->vecHistory; }
+    std::vector<CBox> Boxes() { return Copy(m_vecBoxes); }
+    std::string PartText(size_t n) { return m_vecPartTexts.at(n); }
 
-    CVXDialog* m_pDialog = nullptr;
+    CVXDialog* m_pDialog = nullptr; // the dialog that Pump() hands messages to
     std::mutex m_cs;
     std::condition_variable m_cv;
     std::map<int, CControl> m_mapControls;
     std::vector<CBox> m_vecBoxes;
     std::deque<std::pair<unsigned int, _VX_COMMAND_MSG*>> m_queue;
-    bool m_bRefusePosts = false;
-    int m_nWaiting = 0, m_nReleased = 0;
-    int m_nFocus = 0;
+    bool m_bRefusePosts = false, m_bWorkersWaitForPump = false;
+    int m_nWaiting = 0, m_nReleased = 0, m_nFocus = 0, m_nIconCalls = 0;
     std::string m_strCaption;
     std::vector<std::pair<unsigned int, std::string>> m_vecSystemMenu;
     std::vector<std::string> m_vecUrls;
-    int m_nIconCalls = 0;
-    bool m_bToolTip = false;
-    unsigned int m_nTimerId = 0;
-    unsigned int m_nTimerPeriod = 0;
-    bool m_bStatusBar = false;
+    bool m_bToolTip = false, m_bStatusBar = false;
+    std::pair<unsigned int, unsigned int> m_timer; // id, period in milliseconds
     std::vector<std::vector<int>> m_vecPartCalls;
     std::vector<std::string> m_vecPartTexts;
     std::vector<int> m_vecTools;

@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-TEST(StatusPanes, PaneTexts) {
+TEST(StatusPanes, TextsEdgesAreRunningSumsAndNamesIgnoreAsciiCaseButNotBlanks) {
     EXPECT_EQ(ComposePaneText("发送", "0.00MB/s"), "发送：0.00MB/s");
     EXPECT_EQ(ComposePaneText("", "1.50MB/s"), "1.50MB/s");
-}
-
-TEST(StatusPanes, EdgesAreRunningSumsAndNamesIgnoreAsciiCaseButNotBlanks) {
     CStatusPaneList list;
     EXPECT_EQ(list.Add("    接收", 10), 0);
     EXPECT_EQ(list.Add("ABC", 20), 1);
@@ -15,10 +12,10 @@ TEST(StatusPanes, EdgesAreRunningSumsAndNamesIgnoreAsciiCaseButNotBlanks) {
     CStatusBarLayout layout = list.Layout();
     EXPECT_EQ(layout.vecRightEdges, (std::vector<int>{10, 30, -1}));
     EXPECT_EQ(layout.vecTexts[1], "ABC：0.00MB/s");
-    EXPECT_EQ(list.FindByName("接收"), -1);
-    EXPECT_EQ(list.FindByName("    接收"), 0);
-    EXPECT_EQ(list.FindByName("abc"), 1);
-    EXPECT_EQ(list.FindByName("ab"), -1);
+    const std::pair<const char*, int> names[] = {
+        {"接收", -1}, {"    接收", 0}, {"abc", 1}, {"ab", -1}};
+    for (auto& name : names)
+        EXPECT_EQ(list.FindByName(name.first), name.second) << name.first;
 }
 
 TEST(StatusPanes, FieldsAreCutTo256BytesAndBadIndexesChangeNothing) {
@@ -31,8 +28,8 @@ TEST(StatusPanes, FieldsAreCutTo256BytesAndBadIndexesChangeNothing) {
     EXPECT_EQ(list.GetText(0), std::string(256, 'x'));
     EXPECT_EQ(strDisplay, "n：" + std::string(256, 'x'));
     strDisplay = "unchanged";
-    EXPECT_FALSE(list.SetText(2, "v", strDisplay));
-    EXPECT_FALSE(list.SetText(-1, "v", strDisplay));
+    for (int nBad : {2, -1})
+        EXPECT_FALSE(list.SetText(nBad, "v", strDisplay)) << nBad;
     EXPECT_EQ(strDisplay, "unchanged");
     EXPECT_EQ(list.GetText(1), "0.00MB/s");
 }

@@ -10,7 +10,7 @@
 
 namespace {
 
-const std::string kRecv = "    接收", kSend = "发送", kColon = "：";
+const std::string kRecv = "    接收", kSend = "发送", kRecv0 = kRecv + "：0.00MB/s";
 
 // Overrides every hook that the framework routes to, recording what reached it.
 class CTestDialog : public CVXDialog {
@@ -18,21 +18,16 @@ public:
     CTestDialog() : CVXDialog(102) {}
     void OnVXCommand(const std::string& strName, const std::string& strSub,
                      const std::string& strText, intptr_t nValue) override {
-        m_vecCalls.push_back(strName + "|" + strSub + "|" + strText + "|" + std::to_string(nValue));
+        Log(strName + "|" + strSub + "|" + strText + "|" + std::to_string(nValue));
     }
-    void OnUserMessage(_VX_COMMAND_MSG* pRecord) override {
-        m_vecCalls.push_back("user " + std::to_string(pRecord->nKind));
-    }
-    void OnAppRunState(int nValue) override {
-        m_vecCalls.push_back("run " + std::to_string(nValue));
-    }
+    void OnUserMessage(_VX_COMMAND_MSG* p) override { Log("user " + std::to_string(p->nKind)); }
+    void OnAppRunState(int nValue) override { Log("run " + std::to_string(nValue)); }
     void OnPPPoEDialComplete(int nValue, const std::string& strText) override {
-        m_vecCalls.push_back("pppoe " + std::to_string(nValue) + strText);
+        Log("pppoe " + std::to_string(nValue) + strText);
     }
-    void OnLayoutClient(int x, int y, int cx, int cy) override {
-        m_vecLayout = std::vector<int>{x, y, cx, cy};
-    }
+    void OnLayoutClient(int x, int y, int cx, int cy) override { m_vecLayout = {x, y, cx, cy}; }
     int OnQueryClose() override { return m_nQueryClose; }
+    void Log(const std::string& str) { m_vecCalls.push_back(str); }
 
     std::vector<std::string> m_vecCalls;
     std::vector<int> m_vecLayout;
@@ -40,8 +35,9 @@ public:
 };
 
 struct DialogFixture : ::testing::Test {
-    DialogFixture() : ws({1000}) {
-        ws.SetDialog(&dlg);
+    DialogFixture() {
+        ws.m_mapControls[1000]; // the dialog's one control
+        ws.m_pDialog = &dlg;
         dlg.AttachWindowSystem(&ws);
     }
     void InitWithPanes() {
@@ -50,15 +46,12 @@ struct DialogFixture : ::testing::Test {
         dlg.AddStatusPane(kRecv.c_str(), 180);
         dlg.AddStatusPane(kSend.c_str(), 100);
     }
-    // Sends a record straight to the window procedure on the dialog's thread.
+    // A record handed straight to the window procedure on the dialog's thread.
     void Deliver(unsigned int nMsg, const char* pszName, const char* pszSub = "",
-                 intptr_t nValue = 0, int nKind = 0) {
+                 intptr_t nValue = 0, int nKind = 0, CVXEvent* pEvent = nullptr) {
         _VX_COMMAND_MSG* r = dlg.CommandPool().AllocObject();
-        r->strName = pszName;
-        r->strSubCommand = pszSub;
-        r->strText = "t";
-        r->nValue = nValue;
-        r->nKind = nKind;
+        // In declaration order; the text "t", the arguments 10, 20 and 30.
+        *r = {nKind, pszName, "t", pEvent, pszSub, "", 10, 20, nValue, 30};
         EXPECT_EQ(dlg.WindowProcVX(nMsg, r), 1);
     }
     void FromWorker(int nPane, const std::string& strText) {
@@ -79,101 +72,76 @@ TEST_F(DialogFixture, InitialisationLayoutCaptionControlsAndCancel) {
     EXPECT_TRUE(dlg.OnInitDialog());
     EXPECT_EQ(ws.m_nIconCalls, 1);
     EXPECT_TRUE(ws.m_bToolTip);
-    EXPECT_EQ(ws.m_nTimerId, 8000u);
-    EXPECT_EQ(ws.m_nTimerPeriod, 500u);
+    EXPECT_EQ(ws.m_timer, std::make_pair(8000u, 500u));
     dlg.LayoutContent(0, 0, 300, 200);
     EXPECT_EQ(dlg.m_vecLayout, (std::vector<int>{10, 10, 280, 180}));
     std::string strTip = "tip"; // tooltips need an existing control
     EXPECT_FALSE(dlg.AddToolTipById(4242, &strTip, 1));
     EXPECT_TRUE(dlg.AddToolTipById(1000, &strTip, 1));
-
     dlg.SetAppInfo("Tachyra", "v18.0701");
     EXPECT_EQ(ws.m_strCaption, "Tachyra - v18.0701");
     EXPECT_EQ(dlg.AppName(), "Tachyra");
-
-    dlg.m_nQueryClose = 0;
-    EXPECT_FALSE(dlg.OnCancel());
-    dlg.m_nQueryClose = 1;
-    EXPECT_TRUE(dlg.OnCancel());
+    for (int nQuery : {0, 1}) {
+        dlg.m_nQueryClose = nQuery;
+        EXPECT_EQ(dlg.OnCancel(), nQuery != 0);
+    }
 }
 
-TEST_F(DialogFixture, StatusBarRebuildAndPaneTextsOnTheDialogThread) {
+TEST_F(DialogFixture, PaneTextsAreShownAtOnceOnTheDialogThreadAndQueuedFromWorkers) {
     InitWithPanes();
-    ASSERT_GE(ws.m_vecPartCalls.size(), 2u);
+    ASSERT_GE(ws.m_vecPartCalls.size(), 2u); // the rebuild clears the parts first
     EXPECT_EQ(ws.m_vecPartCalls.back(), (std::vector<int>{180, -1}));
     EXPECT_TRUE(ws.m_vecPartCalls[ws.m_vecPartCalls.size() - 2].empty());
-    EXPECT_EQ(ws.PartText(0), kRecv + kColon + "0.00MB/s");
-    EXPECT_EQ(ws.PartText(1), kSend + kColon + "0.00MB/s");
+    EXPECT_EQ(ws.PartText(0), kRecv0);
+    EXPECT_EQ(ws.PartText(1), kSend + "：0.00MB/s");
     // The status bar asks for its tips through the callback.
     ASSERT_FALSE(ws.m_vecTools.empty());
     EXPECT_EQ(ws.m_vecTools[0], IDC_VX_STATUSBAR);
-    // On the dialog's thread a pane text is shown at once.
     dlg.SetStatusPaneTextByName(kSend, "3.25MB/s");
-    EXPECT_EQ(ws.PartText(1), kSend + kColon + "3.25MB/s");
+    EXPECT_EQ(ws.PartText(1), kSend + "：3.25MB/s");
     dlg.SetStatusPaneTextByName("接收", "9.99MB/s"); // leading blanks count
-    EXPECT_EQ(ws.PartText(0), kRecv + kColon + "0.00MB/s");
+    EXPECT_EQ(ws.PartText(0), kRecv0);
     EXPECT_EQ(ws.QueuedCount(), 0u);
-}
-
-TEST_F(DialogFixture, WorkerPaneTextsWaitForThePumpGrowThePoolAndKeepTheirOrder) {
-    InitWithPanes();
-    std::thread worker([this] {
+    // A worker's texts wait for the pump, grow the pool and keep their order.
+    std::thread([this] {
         for (int i = 0; i < 9; ++i)
             dlg.SetStatusPaneText(0, std::to_string(i));
-    });
-    worker.join();
-    EXPECT_EQ(ws.PartText(0), kRecv + kColon + "0.00MB/s");
+    }).join();
+    EXPECT_EQ(ws.PartText(0), kRecv0);
     EXPECT_EQ(ws.QueuedCount(), 9u);
     EXPECT_EQ(dlg.CommandPool().TotalCount(), 10u);
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 9u);
     ws.Pump();
-    EXPECT_EQ(ws.PartText(0), kRecv + kColon + "8");
+    EXPECT_EQ(ws.PartText(0), kRecv + "：8");
     EXPECT_EQ(dlg.CommandPool().FreeCount(), 10u);
 }
 
-TEST_F(DialogFixture, CommandsAndUserMessagesReachTheirHooks) {
+TEST_F(DialogFixture, CommandsUserMessagesAndCallbacksReachTheirHooksAndReleaseRecords) {
     Deliver(WM_VX_COMMAND, "MY_CMD", "sub", 7);
     Deliver(WM_VX_COMMAND, "VX_APP_RUN_STATE", "", 5);
     Deliver(WM_VX_COMMAND, "UI_COMMAND", "PPPOE_DIAL_COMPLETE", 3);
     Deliver(WM_VX_COMMAND, "UI_COMMAND", "ShowMessage"); // nothing to do
     Deliver(WM_VX_CALLBACK, "", "", 0, 0);               // not a callback kind
     Deliver(WM_VX_CALLBACK, "", "", 0, 21);              // not a callback kind
-    EXPECT_EQ(dlg.m_vecCalls, (std::vector<std::string>{"MY_CMD|sub|t|7", "run 5", "pppoe 3t",
-                                                        "user 0", "user 21"}));
-    EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
-}
-
-TEST_F(DialogFixture, CallbackKindsCallTheirSlotsAndReleaseRecords) {
-    std::vector<std::string> calls;
     for (int kind : {1, 2, 4, 5, 6, 9}) {
         auto* c = dlg.CallbackPool().AllocObject();
-        c->fn1 = [&] { calls.push_back("1"); };
-        c->fn2 = [&](int a) { calls.push_back("2:" + std::to_string(a)); };
-        c->fn4 = [&](int a, int b) { calls.push_back("4:" + std::to_string(a + b)); };
-        c->fn5 = [&](int a, const std::string& s) {
-            calls.push_back("5:" + std::to_string(a) + s);
-        };
-        c->fn6 = [&](const std::string& s) { calls.push_back("6:" + s); };
-        auto* r = dlg.CommandPool().AllocObject();
-        r->nKind = kind;
-        r->nValue = reinterpret_cast<intptr_t>(c);
-        r->nArg1 = 10;
-        r->nArg2 = 20;
-        r->nArg3 = 30;
-        r->strSubCommand = "s";
-        EXPECT_EQ(dlg.WindowProcVX(WM_VX_CALLBACK, r), 1);
+        c->fn1 = [&] { dlg.Log("1"); };
+        c->fn2 = [&](int a) { dlg.Log("2:" + std::to_string(a)); };
+        c->fn4 = [&](int a, int b) { dlg.Log("4:" + std::to_string(a + b)); };
+        c->fn5 = [&](int a, const std::string& s) { dlg.Log("5:" + std::to_string(a) + s); };
+        c->fn6 = [&](const std::string& s) { dlg.Log("6:" + s); };
+        Deliver(WM_VX_CALLBACK, "", "s", reinterpret_cast<intptr_t>(c), kind);
         EXPECT_EQ(dlg.CallbackPool().InUseCount(), 0u);
     }
-    EXPECT_EQ(calls, (std::vector<std::string>{"1", "2:30", "4:30", "6:s", "5:10s"}));
+    EXPECT_EQ(dlg.m_vecCalls,
+              (std::vector<std::string>{"MY_CMD|sub|t|7", "run 5", "pppoe 3t", "user 0", "user 21",
+                                        "1", "2:30", "4:30", "6:s", "5:10s"}));
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
 }
 
 TEST_F(DialogFixture, RecordsWithAnEventOrAFailedPostStayInUse) {
     CVXEvent event;
-    auto* r = dlg.CommandPool().AllocObject();
-    r->strName = "X";
-    r->hEvent = &event;
-    dlg.WindowProcVX(WM_VX_COMMAND, r);
+    Deliver(WM_VX_COMMAND, "X", "", 0, 0, &event);
     EXPECT_TRUE(event.Wait(std::chrono::milliseconds(0)));
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 1u);
     ws.m_bRefusePosts = true;
@@ -186,7 +154,7 @@ TEST_F(DialogFixture, AfterClosingBeganCommandsAreRefusedOrReleasedWithoutEffect
     FromWorker(0, "queued");
     dlg.OnDestroyBegin();
     ws.Pump(); // the drain: released without effect
-    EXPECT_EQ(ws.PartText(0), kRecv + kColon + "0.00MB/s");
+    EXPECT_EQ(ws.PartText(0), kRecv0);
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
     FromWorker(0, "late");
     EXPECT_EQ(ws.QueuedCount(), 0u);

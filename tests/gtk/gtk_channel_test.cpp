@@ -1,7 +1,5 @@
-// The GTK backend's cross-thread channel, without a window: commands from a worker
-// reach the dialog on the main loop in the order they were sent, calls that must wait
-// run on the main loop before the worker goes on, and a burst of commands grows the
-// record pool as on Windows.
+// The GTK backend's cross-thread channel from worker threads to the main loop, without
+// a window.
 #include "framework/gtk/gtk_window_system.h"
 #include "support/platform.h"
 #include "testkit/xvfb_display.h"
@@ -21,76 +19,73 @@ public:
     void OnVXCommand(const std::string& strName, const std::string&, const std::string&,
                      intptr_t nValue) override {
         if (strName == "ORDER") {
-            vecSeen.push_back(static_cast<int>(nValue));
-            vecThreads.push_back(CurrentThreadId());
+            m_vecSeen.push_back(static_cast<int>(nValue));
+            m_vecThreads.push_back(CurrentThreadId());
         }
     }
-    std::vector<int> vecSeen;
-    std::vector<uint32_t> vecThreads;
+    std::vector<int> m_vecSeen;
+    std::vector<uint32_t> m_vecThreads;
 };
 
-// Runs the default main context until fnDone holds or about ten seconds have passed.
-bool IterateUntil(const std::function<bool()>& fnDone) {
-    auto fnStep = [&] {
-        g_main_context_iteration(nullptr, FALSE);
-        return fnDone();
-    };
-    return fnDone() || WaitUntil(fnStep, std::chrono::seconds(10), 1);
-}
+class GtkChannel : public ::testing::Test {
+protected:
+    // Runs the default main context until fnDone holds or about ten seconds have passed.
+    static bool IterateUntil(const std::function<bool()>& fnDone) {
+        auto fnStep = [&] {
+            g_main_context_iteration(nullptr, FALSE);
+            return fnDone();
+        };
+        return fnDone() || WaitUntil(fnStep, std::chrono::seconds(10), 1);
+    }
+    // Posts ORDER commands 0 .. nCount-1 from a worker thread, as the engine's threads do.
+    void PostFromWorker(int nCount) {
+        std::thread([&] {
+            for (int i = 0; i < nCount; ++i) {
+                _VX_COMMAND_MSG* pRecord = m_dlg.CommandPool().AllocObject();
+                ASSERT_NE(nullptr, pRecord);
+                pRecord->strName = "ORDER";
+                pRecord->nValue = i;
+                m_ws.PostVXMessage(WM_VX_COMMAND, pRecord);
+            }
+        }).join();
+    }
 
-// Posts ORDER commands 0 .. nCount-1 from a worker thread, as the engine's threads do.
-void PostFromWorker(COrderDialog& dlg, CGtkWindowSystem& ws, int nCount) {
-    std::thread worker([&] {
-        for (int i = 0; i < nCount; ++i) {
-            _VX_COMMAND_MSG* pRecord = dlg.CommandPool().AllocObject();
-            ASSERT_NE(nullptr, pRecord);
-            pRecord->strName = "ORDER";
-            pRecord->nValue = i;
-            ws.PostVXMessage(WM_VX_COMMAND, pRecord);
-        }
-    });
-    worker.join();
-}
+    COrderDialog m_dlg;
+    CGtkWindowSystem m_ws{&m_dlg, CGtkDialogTemplate()};
+};
 
 } // namespace
 
-TEST(GtkChannel, CommandsFromAWorkerArriveInOrderOnTheMainLoop) {
-    COrderDialog dlg;
-    CGtkWindowSystem ws(&dlg, CGtkDialogTemplate());
+TEST_F(GtkChannel, CommandsFromAWorkerArriveInOrderOnTheMainLoop) {
     const int kCount = 300;
-    PostFromWorker(dlg, ws, kCount);
+    PostFromWorker(kCount);
     // Nothing has run yet: posting never carries a command out on the sender.
-    EXPECT_TRUE(dlg.vecSeen.empty());
-    ASSERT_TRUE(IterateUntil([&] { return dlg.vecSeen.size() == kCount; }));
+    EXPECT_TRUE(m_dlg.m_vecSeen.empty());
+    ASSERT_TRUE(IterateUntil([&] { return m_dlg.m_vecSeen.size() == kCount; }));
     for (int i = 0; i < kCount; ++i)
-        ASSERT_EQ(i, dlg.vecSeen[static_cast<size_t>(i)]);
-    for (uint32_t nThread : dlg.vecThreads)
+        ASSERT_EQ(i, m_dlg.m_vecSeen[static_cast<size_t>(i)]);
+    for (uint32_t nThread : m_dlg.m_vecThreads)
         ASSERT_EQ(CurrentThreadId(), nThread);
-    EXPECT_EQ(0u, dlg.CommandPool().InUseCount());
+    EXPECT_EQ(0u, m_dlg.CommandPool().InUseCount());
 }
 
-TEST(GtkChannel, NineCommandsBeforeTheLoopRunsGrowThePoolToTen) {
-    COrderDialog dlg;
-    CGtkWindowSystem ws(&dlg, CGtkDialogTemplate());
-    std::thread worker([&] {
+TEST_F(GtkChannel, NineCommandsBeforeTheLoopRunsGrowThePoolToTen) {
+    std::thread([&] {
         for (int i = 0; i < 9; ++i)
-            dlg.SendVXCommand("StatusBar_SetItemText", "1.00MB/s", 0);
-    });
-    worker.join();
-    EXPECT_EQ(9u, dlg.CommandPool().InUseCount());
-    EXPECT_EQ(10u, dlg.CommandPool().TotalCount());
-    ASSERT_TRUE(IterateUntil([&] { return dlg.CommandPool().InUseCount() == 0; }));
-    EXPECT_EQ(10u, dlg.CommandPool().FreeCount());
+            m_dlg.SendVXCommand("StatusBar_SetItemText", "1.00MB/s", 0);
+    }).join();
+    EXPECT_EQ(9u, m_dlg.CommandPool().InUseCount());
+    EXPECT_EQ(10u, m_dlg.CommandPool().TotalCount());
+    ASSERT_TRUE(IterateUntil([&] { return m_dlg.CommandPool().InUseCount() == 0; }));
+    EXPECT_EQ(10u, m_dlg.CommandPool().FreeCount());
 }
 
-TEST(GtkChannel, AWaitingCallRunsOnTheMainLoopBeforeTheWorkerGoesOn) {
-    COrderDialog dlg;
-    CGtkWindowSystem ws(&dlg, CGtkDialogTemplate());
+TEST_F(GtkChannel, AWaitingCallRunsOnTheMainLoopBeforeTheWorkerGoesOn) {
     std::atomic<bool> bReturned{false};
     // No window exists, so the call changes nothing, but it still has to make the trip
     // to the main loop and back before it returns.
     std::thread worker([&] {
-        ws.EnableControl(1000, false);
+        m_ws.EnableControl(1000, false);
         bReturned = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -99,15 +94,12 @@ TEST(GtkChannel, AWaitingCallRunsOnTheMainLoopBeforeTheWorkerGoesOn) {
     worker.join();
 }
 
-TEST(GtkChannel, CommandsAfterTheWindowHasGoneAreReleasedWithoutEffect) {
-    COrderDialog dlg;
-    CGtkWindowSystem ws(&dlg, CGtkDialogTemplate());
-    PostFromWorker(dlg, ws, 1);
-    dlg.OnDestroyBegin();
+TEST_F(GtkChannel, CommandsAfterTheWindowHasGoneAreReleasedWithoutEffect) {
+    PostFromWorker(1);
+    m_dlg.OnDestroyBegin();
     // And a sender that comes later takes no record at all.
-    std::thread late([&] { dlg.SendVXCommand("StatusBar_SetItemText", "x", 0); });
-    late.join();
-    EXPECT_EQ(1u, dlg.CommandPool().InUseCount());
-    ASSERT_TRUE(IterateUntil([&] { return dlg.CommandPool().InUseCount() == 0; }));
-    EXPECT_TRUE(dlg.vecSeen.empty());
+    std::thread([&] { m_dlg.SendVXCommand("StatusBar_SetItemText", "x", 0); }).join();
+    EXPECT_EQ(1u, m_dlg.CommandPool().InUseCount());
+    ASSERT_TRUE(IterateUntil([&] { return m_dlg.CommandPool().InUseCount() == 0; }));
+    EXPECT_TRUE(m_dlg.m_vecSeen.empty());
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <string>
 
@@ -22,37 +23,38 @@ public:
         return true;
     }
     void OnLayoutClient(int x, int y, int cx, int cy) override {
-        ++nLayouts;
-        aLast[0] = x;
-        aLast[1] = y;
-        aLast[2] = cx;
-        aLast[3] = cy;
+        ++m_nLayouts;
+        m_aLast = {x, y, cx, cy};
     }
-    int OnQueryClose() override {
-        ++nCloseQueries;
-        return nCloseQueries >= 2 ? 1 : 0; // the first close is refused
+    int OnQueryClose() override { return ++m_nCloseQueries >= 2 ? 1 : 0; } // refuses the first
+    // Once the window is up: checks what it shows, then closes it twice.
+    static gboolean CheckAndClose(gpointer p) {
+        auto& dlg = *static_cast<CLayoutDialog*>(p);
+        GtkWidget* pWindow = dlg.m_pWs->Window();
+        if (dlg.m_nLayouts == 0 || !gtk_widget_get_mapped(pWindow))
+            return G_SOURCE_CONTINUE;
+        EXPECT_STREQ("Probe - v1", gtk_window_get_title(GTK_WINDOW(pWindow)));
+        EXPECT_STREQ("Abc：0.00MB/s", gtk_label_get_text(GTK_LABEL(dlg.m_pWs->StatusPart(0))));
+        // A pane without a name shows its value alone.
+        EXPECT_STREQ("0.00MB/s", gtk_label_get_text(GTK_LABEL(dlg.m_pWs->StatusPart(1))));
+        // The content rectangle: the client area above the status bar, less 10 on each side.
+        GtkWidget* pContent = gtk_bin_get_child(GTK_BIN(pWindow));
+        const int nStatus = gtk_widget_get_allocated_height(dlg.m_pWs->Control(IDC_VX_STATUSBAR));
+        EXPECT_GT(nStatus, 0);
+        EXPECT_EQ((std::array<int, 4>{10, 10, gtk_widget_get_allocated_width(pContent) - 20,
+                                      gtk_widget_get_allocated_height(pContent) - nStatus - 20}),
+                  dlg.m_aLast);
+        gtk_window_close(GTK_WINDOW(pWindow));
+        EXPECT_TRUE(gtk_widget_get_mapped(pWindow)); // the first close is refused
+        gtk_window_close(GTK_WINDOW(pWindow));
+        return G_SOURCE_REMOVE;
     }
-    int nLayouts = 0;
-    int aLast[4] = {0, 0, 0, 0};
-    int nCloseQueries = 0;
-    // What the window showed once it was up, read on the main loop.
-    CGtkWindowSystem* pWs = nullptr;
-    std::string strPane0, strPane1, strCaption;
-    int nWindowHeight = 0, nWindowWidth = 0, nStatusHeight = 0;
-    bool bStillOpenAfterFirstClose = false;
-};
 
-CGtkDialogTemplate ProbeTemplate() {
-    CGtkDialogTemplate tmpl;
-    tmpl.strCaption = "Probe";
-    tmpl.cx = 100;
-    tmpl.cy = 80;
-    tmpl.dFontPoints = 9;
-    tmpl.controls = {
-        {7, EGtkControlKind::Edit, "", 10, 10, 40, 13, true, false, false},
-    };
-    return tmpl;
-}
+    CGtkWindowSystem* m_pWs = nullptr;
+    int m_nLayouts = 0;
+    std::array<int, 4> m_aLast = {0, 0, 0, 0};
+    int m_nCloseQueries = 0;
+};
 
 } // namespace
 
@@ -67,53 +69,26 @@ TEST(GtkLayout, DerivedDialogGetsTheContentRectanglePanesAndTheCloseHook) {
     CLayoutDialog dlg;
     // Nothing is laid out for the dialog before its initialisation has run.
     dlg.LayoutContent(0, 0, 100, 100);
-    EXPECT_EQ(0, dlg.nLayouts);
-
-    CGtkWindowSystem ws(&dlg, ProbeTemplate());
-    dlg.pWs = &ws;
-    // Once the window is up: read what it shows, then close it twice.
-    g_timeout_add(
-        200,
-        +[](gpointer p) -> gboolean {
-            auto* pDlg = static_cast<CLayoutDialog*>(p);
-            if (pDlg->nLayouts == 0 || !gtk_widget_get_mapped(pDlg->pWs->Window()))
-                return G_SOURCE_CONTINUE;
-            pDlg->strPane0 = gtk_label_get_text(GTK_LABEL(pDlg->pWs->StatusPart(0)));
-            pDlg->strPane1 = gtk_label_get_text(GTK_LABEL(pDlg->pWs->StatusPart(1)));
-            pDlg->strCaption = gtk_window_get_title(GTK_WINDOW(pDlg->pWs->Window()));
-            GtkWidget* pContent = gtk_bin_get_child(GTK_BIN(pDlg->pWs->Window()));
-            pDlg->nWindowWidth = gtk_widget_get_allocated_width(pContent);
-            pDlg->nWindowHeight = gtk_widget_get_allocated_height(pContent);
-            pDlg->nStatusHeight =
-                gtk_widget_get_allocated_height(pDlg->pWs->Control(IDC_VX_STATUSBAR));
-            gtk_window_close(GTK_WINDOW(pDlg->pWs->Window()));
-            pDlg->bStillOpenAfterFirstClose = gtk_widget_get_mapped(pDlg->pWs->Window());
-            gtk_window_close(GTK_WINDOW(pDlg->pWs->Window()));
-            return G_SOURCE_REMOVE;
-        },
-        &dlg);
+    EXPECT_EQ(0, dlg.m_nLayouts);
+    CGtkWindowSystem ws(&dlg,
+                        {"Probe",
+                         100,
+                         80,
+                         9,
+                         {{7, EGtkControlKind::Edit, "", 10, 10, 40, 13, true, false, false}}});
+    dlg.m_pWs = &ws;
+    g_timeout_add(200, &CLayoutDialog::CheckAndClose, &dlg);
     // A bound on the whole run: should the window never come up, it is closed anyway.
     guint nGuard = g_timeout_add_seconds(
         20,
         +[](gpointer p) -> gboolean {
-            static_cast<CLayoutDialog*>(p)->nCloseQueries = 5;
+            static_cast<CLayoutDialog*>(p)->m_nCloseQueries = 5;
             gtk_main_quit();
             return G_SOURCE_REMOVE;
         },
         &dlg);
     ws.RunModal();
     g_source_remove(nGuard);
-
-    EXPECT_EQ("Probe - v1", dlg.strCaption);
-    EXPECT_EQ("Abc：0.00MB/s", dlg.strPane0);
-    EXPECT_EQ("0.00MB/s", dlg.strPane1); // a pane without a name shows its value alone
-    EXPECT_TRUE(dlg.bStillOpenAfterFirstClose);
-    EXPECT_EQ(2, dlg.nCloseQueries);
-    ASSERT_GT(dlg.nLayouts, 0);
-    // The content rectangle: the client area above the status bar, less 10 on each side.
-    EXPECT_GT(dlg.nStatusHeight, 0);
-    EXPECT_EQ(10, dlg.aLast[0]);
-    EXPECT_EQ(10, dlg.aLast[1]);
-    EXPECT_EQ(dlg.nWindowWidth - 20, dlg.aLast[2]);
-    EXPECT_EQ(dlg.nWindowHeight - dlg.nStatusHeight - 20, dlg.aLast[3]);
+    // Two closes reached the hook, and the window stayed after the first.
+    EXPECT_EQ(2, dlg.m_nCloseQueries);
 }

@@ -10,15 +10,6 @@
 #include <random>
 #include <string>
 
-namespace {
-
-std::string ReadSourceFile(const std::string& strRelative) {
-    std::ifstream in(std::string(TACHYRA_SOURCE_DIR) + "/" + strRelative, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-} // namespace
-
 TEST(CombinePath, WindowsAndPosixSeparators) {
     const struct {
         const char *pszDir, *pszName;
@@ -55,13 +46,7 @@ TEST(DecodeTextFile, MarksDecideTheEncoding) {
         {"\xEF\xBB\xBF<p>\xE7\xBD\x91\xE9\x80\x9F</p>", "<p>\xE7\xBD\x91\xE9\x80\x9F</p>"},
         {"\xEF\xBB\xBF", ""},
         // UTF-16LE: "A", U+7F51, U+1F600 as a surrogate pair, then a NUL that ends the text.
-        {std::string("\xFF\xFE"
-                     "A\x00"
-                     "\x51\x7F"
-                     "\x3D\xD8\x00\xDE"
-                     "\x00\x00"
-                     "B\x00",
-                     14),
+        {std::string("\xFF\xFE\x41\x00\x51\x7F\x3D\xD8\x00\xDE\x00\x00\x42\x00", 14),
          "A\xE7\xBD\x91\xF0\x9F\x98\x80"},
         {"\xFF\xFE", ""},
         // A lone surrogate becomes U+FFFD; an odd last byte is a unit with a high byte of 0.
@@ -85,10 +70,15 @@ TEST(DecodeTextFile, MarksDecideTheEncoding) {
     EXPECT_EQ(&SelectBody("no-such-tachyra-file.html", strBuiltIn, strStorage), &strBuiltIn);
 }
 
-TEST(BuiltInTexts, AreTheResourceFiles) {
-    EXPECT_EQ(LoadTextResource(kResPageHtml), ReadSourceFile("resources/websocket.html"));
-    EXPECT_EQ(LoadTextResource(kResButtonsCss), ReadSourceFile("resources/buttons.css"));
-    EXPECT_EQ(LoadTextResource(kResEchartsJs), ReadSourceFile("resources/echarts/echarts.min.js"));
+TEST(BuiltInTexts, AreTheResourceFilesAndThePageLinksItsParts) {
+    auto Source = [](const char* pszName) {
+        std::ifstream in(std::string(TACHYRA_SOURCE_DIR) + "/resources/" + pszName,
+                         std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(LoadTextResource(kResPageHtml), Source("websocket.html"));
+    EXPECT_EQ(LoadTextResource(kResButtonsCss), Source("buttons.css"));
+    EXPECT_EQ(LoadTextResource(kResEchartsJs), Source("echarts/echarts.min.js"));
     EXPECT_EQ(LoadTextResource(kResEchartsJs).size(), 717610u);
     EXPECT_EQ(LoadTextResource(128), "");
     CPageTexts texts;
@@ -97,13 +87,9 @@ TEST(BuiltInTexts, AreTheResourceFiles) {
     EXPECT_EQ(texts.strPageHtml, LoadTextResource(kResPageHtml));
     EXPECT_EQ(texts.strButtonsCss, "mine");
     EXPECT_FALSE(texts.strEchartsJs.empty());
-}
-
-TEST(BuiltInTexts, PageLinksTheMakersWebSiteAndItsFiles) {
-    const std::string strPage = LoadTextResource(kResPageHtml);
     for (const std::string& strPart :
          {std::string("href=\"") + kMakerWebSite + "\"",
           std::string("<title>Tachyra-[\xE7\xBD\x91\xE9\x80\x9F\xE6\xB5\x8B\xE8\xAF\x95]</title>"),
           std::string("href=\"/buttons.css\""), std::string("src=\"echarts.min.js\"")})
-        EXPECT_NE(strPage.find(strPart), std::string::npos) << strPart;
+        EXPECT_NE(texts.strPageHtml.find(strPart), std::string::npos) << strPart;
 }

@@ -1,9 +1,7 @@
 // What a hostile or broken peer can do to the server, and what a stuck or dead server
 // can do to the client: limits, idle timeouts, clean ends. Peers are second processes
 // or raw sockets over loopback; every wait is bounded.
-#include "server/test_server.h"
 #include "testkit/child_process.h"
-#include "testkit/raw_socket.h"
 #include "testkit/loopback_server.h"
 
 #include <gtest/gtest.h>
@@ -21,16 +19,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// tachyra-cli -s on a free loopback port, with extra arguments, under a descriptor limit.
-int StartLimitedServer(CChildProcess& server, int nFiles, std::vector<std::string> extra) {
-    return StartCliServer(server, extra,
-                          {"/usr/bin/prlimit", "--nofile=" + std::to_string(nFiles)});
-}
+const std::string kDownload = std::string("EST") + '\x01';
 
-bool DownloadWorks(int nPort) {
+// Sends strSend (if any) on a new connection; whether the server closed it, sending nothing,
+// within the wait.
+bool ClosesAfter(int nPort, const std::string& strSend) {
     CRawSocket peer;
-    return peer.Connect(nPort) && peer.Send(std::string("EST") + '\x01') &&
-           peer.Recv(1 << 20).size() >= (1u << 20);
+    bool bClosed = false;
+    if (peer.Connect(nPort) && (strSend.empty() || peer.Send(strSend)))
+        peer.Recv(1, &bClosed);
+    return bClosed;
 }
 
 // A connect to a loopback port that may never be answered: started, never waited for.
@@ -50,7 +48,8 @@ TEST(Hardening, RunningOutOfDescriptorsPausesAcceptingInsteadOfEndingTheServer) 
     GTEST_SKIP() << "the sanitizer runtimes need more descriptors than the limit leaves";
 #endif
     CChildProcess server;
-    const int nPort = StartLimitedServer(server, 256, {"--max-sessions", "1000"});
+    const int nPort =
+        StartCliServer(server, {"--max-sessions", "1000"}, {"/usr/bin/prlimit", "--nofile=256"});
     ASSERT_NE(nPort, 0) << server.Stderr();
     {
         std::vector<std::unique_ptr<CRawSocket>> silent;
@@ -61,7 +60,9 @@ TEST(Hardening, RunningOutOfDescriptorsPausesAcceptingInsteadOfEndingTheServer) 
         std::this_thread::sleep_for(500ms); // let accepting run into the limit
         EXPECT_TRUE(server.Running()) << server.Stderr();
     }
-    EXPECT_TRUE(DownloadWorks(nPort)) << server.Stderr();
+    CRawSocket peer;
+    ASSERT_TRUE(peer.Connect(nPort) && peer.Send(kDownload));
+    EXPECT_EQ(peer.Recv(1 << 20).size(), 1u << 20) << server.Stderr();
     EXPECT_NE(server.Stderr().find("accepting paused"), std::string::npos) << server.Stderr();
     server.Signal(SIGINT);
     EXPECT_EQ(server.Wait(), 0) << server.Stderr();
@@ -69,44 +70,14 @@ TEST(Hardening, RunningOutOfDescriptorsPausesAcceptingInsteadOfEndingTheServer) 
 
 TEST(Hardening, ConnectionsBeyondTheCapAreClosedAtOnce) {
     CChildProcess server;
-    const int nPort = StartLimitedServer(server, 1024, {"--max-sessions", "3"});
+    const int nPort = StartCliServer(server, {"--max-sessions", "3"});
     ASSERT_NE(nPort, 0);
-    CRawSocket held[3], extra;
-    bool bClosed = false;
+    CRawSocket held[3];
     for (CRawSocket& peer : held) {
-        ASSERT_TRUE(peer.Connect(nPort));
-        ASSERT_TRUE(peer.Send(std::string("EST") + '\x01'));
+        ASSERT_TRUE(peer.Connect(nPort) && peer.Send(kDownload));
         ASSERT_EQ(peer.Recv(8192).size(), 8192u); // served, so counted
     }
-    ASSERT_TRUE(extra.Connect(nPort));
-    extra.Recv(1, &bClosed);
-    EXPECT_TRUE(bClosed) << "the fourth connection must be closed, not left waiting";
-    held[0].Close();
-    server.Signal(SIGINT);
-    EXPECT_EQ(server.Wait(), 0);
-}
-
-TEST(Hardening, DownloadsCarryNothingAnUploadSent) {
-    CChildProcess server;
-    const int nPort = StartCliServer(server);
-    ASSERT_NE(nPort, 0);
-    const std::string strMarker = "<upload marker 7f3a9c>";
-    std::string strUpload;
-    while (strUpload.size() < (1u << 20))
-        strUpload += strMarker;
-    {
-        CRawSocket up;
-        ASSERT_TRUE(up.Connect(nPort));
-        ASSERT_TRUE(up.Send(std::string("EST") + '\x00' + strUpload));
-    }
-    for (int i = 0; i < 20; ++i) {
-        CRawSocket down;
-        ASSERT_TRUE(down.Connect(nPort));
-        ASSERT_TRUE(down.Send(std::string("EST") + '\x01'));
-        const std::string strGot = down.Recv(65536);
-        ASSERT_EQ(strGot.size(), 65536u);
-        EXPECT_EQ(strGot.find("upload marker"), std::string::npos) << "download " << i;
-    }
+    EXPECT_TRUE(ClosesAfter(nPort, "")) << "the fourth connection must be closed, not left waiting";
     server.Signal(SIGINT);
     EXPECT_EQ(server.Wait(), 0);
 }
@@ -128,32 +99,20 @@ TEST_F(IdleTimeout, ClosesEveryConnectionThatStopsMovingBytes) {
         {"an LF-only head", "GET / HTTP/1.1\nHost: x\n\n"},
         {"a huge Content-Length", "GET / HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n"},
         {"a stalled upload", std::string("EST") + '\x00' + "abc"},
+        {"a NUL in an incomplete head", std::string("GET / HTTP/1.1\r\nX: \0\r\n", 23)},
     };
     for (const auto& c : cases) {
-        CRawSocket peer;
-        ASSERT_TRUE(peer.Connect(m_nPort));
-        if (!c.strSend.empty()) {
-            ASSERT_TRUE(peer.Send(c.strSend));
-        }
-        bool bClosed = false;
-        peer.Recv(1, &bClosed);
-        EXPECT_TRUE(bClosed) << c.pszName;
+        EXPECT_TRUE(ClosesAfter(m_nPort, c.strSend)) << c.pszName;
         EXPECT_TRUE(WaitSessions(0)) << c.pszName;
     }
 }
 
-TEST_F(IdleTimeout, ANulInAnIncompleteHeadClosesAtOnceAndAnUnreadDownloadTimesOut) {
-    CRawSocket nul, download;
-    ASSERT_TRUE(nul.Connect(m_nPort));
-    ASSERT_TRUE(nul.Send(std::string("GET / HTTP/1.1\r\nX: \0\r\n", 23)));
-    bool bClosed = false;
-    nul.Recv(1, &bClosed);
-    EXPECT_TRUE(bClosed);
-    // A reader that never reads: its session is stuck in a send until the timeout.
+TEST_F(IdleTimeout, EndsTheSessionOfADownloadThatIsNeverRead) {
+    CRawSocket download; // its session is stuck in a send until the timeout
     ASSERT_TRUE(download.Connect(m_nPort));
     int nSmall = 4096;
     ::setsockopt(download.Fd(), SOL_SOCKET, SO_RCVBUF, &nSmall, sizeof(nSmall));
-    ASSERT_TRUE(download.Send(std::string("EST") + '\x01'));
+    ASSERT_TRUE(download.Send(kDownload));
     ASSERT_TRUE(WaitSessions(1));
     EXPECT_TRUE(WaitSessions(0)) << "the session of an unread download was never ended";
 }
@@ -198,9 +157,27 @@ TEST(ClientEnds, AServerThatDiesMidTestIsReportedAsAnEarlyEnd) {
     EXPECT_NE(client.Stderr().find(" s of 300 s"), std::string::npos) << client.Stderr();
 }
 
-class ClientEnd : public LoopbackServerTest {};
+using InProcess = LoopbackServerTest;
 
-TEST_F(ClientEnd, AFinishedDownloadLeavesNoSessionOnTheServer) {
+TEST_F(InProcess, DownloadsCarryNothingAnUploadSent) {
+    const std::string strMarker = "<upload marker 7f3a9c>";
+    std::string strUpload;
+    while (strUpload.size() < (1u << 20))
+        strUpload += strMarker;
+    {
+        CRawSocket up;
+        ASSERT_TRUE(up.Connect(m_nPort) && up.Send(std::string("EST") + '\x00' + strUpload));
+    }
+    for (int i = 0; i < 20; ++i) {
+        CRawSocket down;
+        ASSERT_TRUE(down.Connect(m_nPort) && down.Send(kDownload));
+        const std::string strGot = down.Recv(65536);
+        ASSERT_EQ(strGot.size(), 65536u);
+        EXPECT_EQ(strGot.find("upload marker"), std::string::npos) << "download " << i;
+    }
+}
+
+TEST_F(InProcess, AFinishedDownloadLeavesNoSessionOnTheServer) {
     CChildProcess client;
     ASSERT_TRUE(
         client.Start({CliPath(), "-c", "127.0.0.1", "-p", std::to_string(m_nPort), "-t", "2"}));

@@ -1,9 +1,9 @@
-// The measuring routes and the full page over loopback, driven with raw sockets: exact
-// answers, the bytes the engine counted, kept-alive connections, cut and idle peers.
+// The routes of the in-process server over loopback, driven with raw sockets: exact answers,
+// the bytes the engine counted, kept-alive connections, the upgrade, cut and idle peers.
 #include "testkit/loopback_server.h"
 
 #include "engine/send_pattern.h"
-#include "server/http.h"
+#include "server/websocket.h"
 
 #include <sys/socket.h>
 
@@ -34,8 +34,11 @@ std::string Download(size_t nSize, const char* pszConnection = "close") {
 }
 
 // A page of the browser test, answered as the pages always were.
-std::string Page(const char* pszType, const std::string& strBody) {
-    return BuildHttpResponseHead(pszType, "utf-8", static_cast<int>(strBody.size())) + strBody;
+std::string Page(const char* pszType, const std::string& strBody,
+                 const char* pszCharset = "utf-8") {
+    return std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + pszType + "; charset=" + pszCharset +
+           "\r\nContent-Length: " + std::to_string(strBody.size()) +
+           "\r\nConnection: close\r\n\r\n" + strBody;
 }
 
 std::string Get(const std::string& strPath, const char* pszConnection = "close") {
@@ -52,18 +55,22 @@ std::string Post(const std::string& strPath, const std::string& strFields,
 const std::string kBadSize = Text("400 Bad Request", "size must be a whole number of bytes\n");
 const std::string kSizeTooLarge =
     Text("413 Content Too Large", "size may be at most 1073741824 bytes\n");
+const std::string kUpgrade =
+    "GET /not-routed HTTP/1.1\r\nUpgrade: WebSocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
 
 } // namespace
 
 class HttpRoutes : public LoopbackServerTest {
 protected:
-    // Sends a request and the end of the sending side, reads until the server closes,
-    // waits for the session to end.
-    std::string Exchange(const std::string& strRequest) {
+    // Sends a request (and, when asked, the end of the sending side), reads until the
+    // server closes, waits for the session to end.
+    std::string Exchange(const std::string& strRequest, bool bShutdown = false) {
         CRawSocket peer;
         EXPECT_TRUE(peer.Connect(m_nPort));
-        peer.Send(strRequest);
-        ::shutdown(peer.Fd(), SHUT_WR);
+        peer.Send(strRequest); // a refused request may be closed before it is all sent
+        if (bShutdown)
+            ::shutdown(peer.Fd(), SHUT_WR);
         bool bClosed = false;
         std::string strAnswer = peer.Recv(64u << 20, &bClosed);
         EXPECT_TRUE(bClosed) << strRequest.substr(0, 40);
@@ -78,12 +85,14 @@ protected:
     }
 };
 
-TEST_F(HttpRoutes, EachRequestGetsItsAnswerAndItsBytesCountedOnce) {
-    const std::string& strFull = m_pTexts->strFullHtml;
-    const std::string& strFullJs = m_pTexts->strFullJs;
-    ASSERT_FALSE(strFull.empty());
-    ASSERT_FALSE(strFullJs.empty());
-    const std::string strJunk = "POSX" + std::string(1000, 'x');
+TEST_F(HttpRoutes, EachRequestGetsItsAnswerItsBytesCountedOnceAndTheClose) {
+    const CPageTexts& t = *m_pTexts;
+    ASSERT_FALSE(t.strFullHtml.empty() || t.strFullJs.empty() || t.strButtonsCss.empty());
+    const std::string strFavicon = Page("text/html", "", "gb2312");
+    // The NUL drops the blank line that follows it in its chunk; the filler after it has
+    // no blank line, so that request is refused at the size limit instead of answered.
+    const std::string strNulCut =
+        std::string("GET /favicon.ico HTTP/1.1\r\nX: 1\0\r\n\r\n", 35) + std::string(70000, 'x');
     const struct {
         std::string strRequest, strAnswer;
         uint64_t nRecv, nSend;
@@ -111,19 +120,69 @@ TEST_F(HttpRoutes, EachRequestGetsItsAnswerAndItsBytesCountedOnce) {
         // Uploads elsewhere and GETs of /upload go unanswered, like unknown pages.
         {Post("/", "Content-Length: 5\r\n", "hello"), "", 0, 0},
         {Get("/upload"), "", 0, 0},
-        // Not a request line: drained, the bytes read to tell count with the rest.
-        {strJunk, "", strJunk.size() - 3, 0},
-        {"POST", "", 1, 0},
-        {Get("/full"), Page("text/html", strFull), 0, 0},
-        {Get("/FULL?seconds=2"), Page("text/html", strFull), 0, 0},
-        {Get("/full.js"), Page("text/javascript", strFullJs), 0, 0},
+        // The pages end their connection even when asked to keep it.
+        {Get("/full"), Page("text/html", t.strFullHtml), 0, 0},
+        {Get("/FULL?seconds=2"), Page("text/html", t.strFullHtml), 0, 0},
+        {Get("/full.js"), Page("text/javascript", t.strFullJs), 0, 0},
+        {Get("/BUTTONS.CSS", "keep-alive"), Page("text/css", t.strButtonsCss), 0, 0},
+        {Get("/buttons.css"), Page("text/css", t.strButtonsCss), 0, 0},
+        {Get("/Echarts.Min.Js", "keep-alive"), Page("text/javascript", t.strEchartsJs), 0, 0},
+        {Get("/favicon.ico", "keep-alive"), strFavicon, 0, 0},
+        {"get /favicon.ico HTTP/1.1\r\n\r\n", strFavicon, 0, 0},
+        {"GET /favicon.ico HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", strFavicon, 0, 0},
+        {"GET /favicon.ico HTTP/1.1\r\nUpgrade: websocket\r\nConnection: \r\n"
+         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n",
+         strFavicon, 0, 0},
         {Get("/full.js?v=1"), "", 0, 0},
+        {Get("/echarts.min.js?v=1", "keep-alive"), "", 0, 0},
+        {Get("/index.html", "keep-alive"), "", 0, 0},
+        {Get("//"), "", 0, 0},
+        {Get("/buttons.cs"), "", 0, 0},
+        {"GET / HTTP/1.1\r\nX-Filler: " + std::string(70000, 'a') + "\r\n\r\n", "", 0, 0},
+        {strNulCut, "", 0, 0},
     };
     EXPECT_EQ(Counted(), CCounts(0, 0));
-    for (const auto& c : cases) {
-        EXPECT_TRUE(Exchange(c.strRequest) == c.strAnswer) << c.strRequest.substr(0, 60);
-        EXPECT_EQ(Counted(), CCounts(c.nRecv, c.nSend)) << c.strRequest.substr(0, 60);
+    for (int nRound = 0; nRound < 5; ++nRound) {
+        for (const auto& c : cases) {
+            EXPECT_TRUE(Exchange(c.strRequest) == c.strAnswer) << c.strRequest.substr(0, 60);
+            EXPECT_EQ(Counted(), CCounts(c.nRecv, c.nSend)) << c.strRequest.substr(0, 60);
+        }
     }
+    // Not a request line: drained until the peer's end, the bytes read to tell counted too.
+    for (const std::string& strJunk : {"POSX" + std::string(1000, 'x'), std::string("POST")}) {
+        EXPECT_EQ(Exchange(strJunk, true), "");
+        EXPECT_EQ(Counted(), CCounts(strJunk.size() - 3, 0)) << strJunk.size();
+    }
+}
+
+TEST_F(HttpRoutes, AnUpgradeStreamsFramesUntilTheClientsCloseFrameOrAStop) {
+    CRawSocket peer, stopped;
+    const std::string strHandshake = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                                     "Connection: Upgrade\r\nSec-WebSocket-Accept: "
+                                     "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
+    for (CRawSocket* pPeer : {&peer, &stopped}) {
+        ASSERT_TRUE(pPeer->Connect(m_nPort));
+        ASSERT_TRUE(pPeer->Send(kUpgrade));
+        ASSERT_EQ(pPeer->Recv(strHandshake.size()), strHandshake);
+    }
+    EXPECT_EQ(m_server.ServerSessionCount(), 2u);
+    const std::string strFrame = std::string("\x81\x7E\xFE\x67") + g_szFramePayload;
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(peer.Recv(strFrame.size()), strFrame) << "frame " << i;
+    // A masked close frame (status 1000) ends the stream at the next poll: the server
+    // answers with its own close, same code, after whole frames, and an orderly end.
+    ASSERT_TRUE(peer.Send("\x88\x82\x11\x22\x33\x44\x12\xCA"));
+    bool bClosed = false;
+    const std::string strTail = peer.Recv(64u << 20, &bClosed);
+    EXPECT_TRUE(bClosed);
+    ASSERT_GE(strTail.size(), 4u);
+    EXPECT_EQ(strTail.substr(strTail.size() - 4), "\x88\x02\x03\xE8");
+    EXPECT_EQ((strTail.size() - 4) % strFrame.size(), 0u) << "a frame was cut short";
+    EXPECT_TRUE(WaitSessions(1));
+    m_server.StopServer();
+    stopped.Recv(64u << 20, &bClosed);
+    EXPECT_TRUE(bClosed) << "a stop must end a streaming session";
+    EXPECT_TRUE(WaitSessions(0));
 }
 
 TEST_F(HttpRoutes, AConnectionCarriesRequestsUntilAPageRequestOrAClose) {

@@ -18,56 +18,33 @@ TEST(Ascii, CaseFoldingTouchesOnlyAsciiLetters) {
 }
 
 TEST(Ascii, ParseDecimalTakesOnlyWholeNumbersInRange) {
-    struct {
-        const char* pszText;
-        long long nMin, nMax;
-        bool bOk;
-        long long nValue;
-    } cases[] = {
-        {"10001", 1, 65535, true, 10001},
-        {"+7", INT_MIN, INT_MAX, true, 7},
-        {"-5", INT_MIN, INT_MAX, true, -5},
-        {"-0", 0, 10, true, 0},
-        {"2147483647", INT_MIN, INT_MAX, true, INT_MAX},
-        {"-2147483648", INT_MIN, INT_MAX, true, INT_MIN},
-        {"2147483648", INT_MIN, INT_MAX, false, 0},
-        {"65536", 1, 65535, false, 0},
-        {"0", 1, 65535, false, 0},
-        {"-1", 0, 10, false, 0},
-        {"99999999999999999999999", INT_MIN, INT_MAX, false, 0},
-        {"18446744073709551620", INT_MIN, INT_MAX, false, 0}, // would wrap round to 4
-        {"-9223372036854775808", LLONG_MIN, 0, true, LLONG_MIN},
-        {"9223372036854775808", 0, LLONG_MAX, false, 0},
-        {"", INT_MIN, INT_MAX, false, 0},
-        {"-", INT_MIN, INT_MAX, false, 0},
-        {" 5", INT_MIN, INT_MAX, false, 0},
-        {"5 ", INT_MIN, INT_MAX, false, 0},
-        {"1e3", INT_MIN, INT_MAX, false, 0},
-        {"0x10", INT_MIN, INT_MAX, false, 0},
-    };
-    for (const auto& c : cases) {
+    const auto check = [](const char* pszText, long long nMin, long long nMax, bool bOk,
+                          long long nExpected) {
         long long nValue = 12345;
-        EXPECT_EQ(ParseDecimal(c.pszText, c.nMin, c.nMax, nValue), c.bOk) << c.pszText;
-        EXPECT_EQ(nValue, c.bOk ? c.nValue : 12345) << c.pszText;
-    }
+        EXPECT_EQ(ParseDecimal(pszText, nMin, nMax, nValue), bOk) << pszText;
+        EXPECT_EQ(nValue, bOk ? nExpected : 12345) << pszText; // untouched when refused
+    };
+    const long long values[] = {7, -5, INT_MAX, INT_MIN};
+    size_t i = 0;
+    for (const char* pszText : {"+7", "-5", "2147483647", "-2147483648"})
+        check(pszText, INT_MIN, INT_MAX, true, values[i++]);
+    // 18446744073709551620 would wrap round to 4 in 64 bits.
+    for (const char* pszText : {"2147483648", "99999999999999999999999", "18446744073709551620", "",
+                                "-", " 5", "5 ", "1e3", "0x10"})
+        check(pszText, INT_MIN, INT_MAX, false, 0);
+    check("10001", 1, 65535, true, 10001);
+    check("65536", 1, 65535, false, 0);
+    check("0", 1, 65535, false, 0);
+    check("-0", 0, 10, true, 0);
+    check("-1", 0, 10, false, 0);
+    check("-9223372036854775808", LLONG_MIN, 0, true, LLONG_MIN);
+    check("9223372036854775808", 0, LLONG_MAX, false, 0);
 }
 
 TEST(Ascii, ParseLeadingDecimalReadsLikeAtoiAndClamps) {
-    struct {
-        const char* pszText;
-        long long nValue;
-    } cases[] = {
-        {"42", 42},
-        {"  \t17abc", 17},
-        {"-3", -3},
-        {"+8", 8},
-        {"abc", 0},
-        {"", 0},
-        {"- 5", 0},
-        {"99999999999999999", INT_MAX},
-        {"-99999999999999999", INT_MIN},
-        {"18446744073709551620", INT_MAX},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ParseLeadingDecimal(c.pszText, INT_MIN, INT_MAX), c.nValue) << c.pszText;
+    const long long values[] = {42, 17, -3, 8, 0, 0, 0, INT_MAX, INT_MIN, INT_MAX};
+    size_t i = 0;
+    for (const char* pszText : {"42", "  \t17abc", "-3", "+8", "abc", "", "- 5",
+                                "99999999999999999", "-99999999999999999", "18446744073709551620"})
+        EXPECT_EQ(ParseLeadingDecimal(pszText, INT_MIN, INT_MAX), values[i++]) << pszText;
 }

@@ -2,23 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 TEST(ProcessPaths, DirectoryKeepsTheLastSeparatorAndBaseNameDropsTheLastExtension) {
-    const struct {
-        const char* pszPath;
-        char cSep;
-        const char* pszDir;
-        const char* pszBase;
-    } rows[] = {{"C:\\Tools\\Tachyra.exe", '\\', "C:\\Tools\\", "Tachyra"},
-                {"C:\\Tools\\tachyra.v2.exe", '\\', "C:\\Tools\\", "tachyra.v2"},
-                {"/usr/bin/tachyra", '/', "/usr/bin/", "tachyra"},
-                {"tachyra.exe", '\\', "tachyra.exe", ""},
-                {"/opt/app/", '/', "/opt/app/", ""},
-                {"", '/', "", ""}};
-    for (const auto& r : rows) {
-        EXPECT_EQ(ProcessDirectoryOf(r.pszPath, r.cSep), r.pszDir) << r.pszPath;
-        EXPECT_EQ(ProcessBaseNameOf(r.pszPath, r.cSep), r.pszBase) << r.pszPath;
+    const std::tuple<const char*, char, const char*, const char*> rows[] = {
+        {"C:\\Tools\\Tachyra.exe", '\\', "C:\\Tools\\", "Tachyra"},
+        {"C:\\Tools\\tachyra.v2.exe", '\\', "C:\\Tools\\", "tachyra.v2"},
+        {"/usr/bin/tachyra", '/', "/usr/bin/", "tachyra"},
+        {"tachyra.exe", '\\', "tachyra.exe", ""},
+        {"/opt/app/", '/', "/opt/app/", ""},
+        {"", '/', "", ""}};
+    for (const auto& [pszPath, cSep, pszDir, pszBase] : rows) {
+        EXPECT_EQ(ProcessDirectoryOf(pszPath, cSep), pszDir) << pszPath;
+        EXPECT_EQ(ProcessBaseNameOf(pszPath, cSep), pszBase) << pszPath;
     }
 }
 
