@@ -13,8 +13,7 @@ using namespace std::chrono_literals;
 
 size_t CountOf(const std::string& strText, const std::string& strNeedle) {
     size_t n = 0;
-    for (size_t nPos = strText.find(strNeedle); nPos != std::string::npos;
-         nPos = strText.find(strNeedle, nPos + 1))
+    for (size_t nPos = 0; (nPos = strText.find(strNeedle, nPos)) != std::string::npos; ++nPos)
         ++n;
     return n;
 }

@@ -11,9 +11,6 @@
 #include <deque>
 #include <map>
 #include <mutex>
-#include <string>
-#include <utility>
-#include <vector>
 
 class CFakeWindowSystem : public CVXWindowSystem {
 public:
@@ -39,10 +36,6 @@ public:
     };
     CLocked Lock() { return {std::unique_lock<std::mutex>(m_cs), m_cv, nullptr}; }
     CLocked At(int nId) { return {std::unique_lock<std::mutex>(m_cs), m_cv, &m_mapControls[nId]}; }
-    template <class T> T Copy(const T& value) {
-        auto locked = Lock();
-        return value;
-    }
 
     // ---- any thread ----
     void SetControlText(int nId, const std::string& strText) override {
@@ -91,9 +84,7 @@ public:
     void OpenUrl(const std::string& strUrl) override { m_vecUrls.push_back(strUrl); }
     void SetWindowIcons() override { ++m_nIconCalls; }
     void CreateToolTip() override { m_bToolTip = true; }
-    void StartStatusTimer(unsigned int nTimerId, unsigned int nMilliseconds) override {
-        m_timer = {nTimerId, nMilliseconds};
-    }
+    void StartStatusTimer(unsigned int nId, unsigned int nMs) override { m_timer = {nId, nMs}; }
     bool CreateStatusBar() override { return m_bStatusBar = true; }
     // The status bar's fields: this thread only, as the test reads them on it too.
     void SetStatusParts(const std::vector<int>& vecRightEdges) override {
@@ -135,23 +126,20 @@ public:
         }
     }
     // Pumps until pred holds or the time is up; the result of pred.
-    template <class Pred> bool PumpUntil(Pred pred, int nMilliseconds = 10000) {
+    template <class Pred> bool PumpUntil(Pred pred, int nMilliseconds = 15000) {
         auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMilliseconds);
-        for (bool bTimedOut = false;;) {
-            Pump();
-            if (pred())
-                return true;
-            if (bTimedOut)
-                return false;
+        bool bHolds = false;
+        for (bool bTimedOut = false; Pump(), !(bHolds = pred()) && !bTimedOut;) {
             std::unique_lock<std::mutex> lock(m_cs);
             bTimedOut = m_cv.wait_until(lock, tEnd) == std::cv_status::timeout;
         }
+        return bHolds;
     }
-    size_t QueuedCount() { return Copy(m_queue).size(); }
+    size_t QueuedCount() { return Lock(), m_queue.size(); }
     std::string Text(int nId) { return At(nId)->strText; }
     bool Enabled(int nId) { return At(nId)->bEnabled; }
     std::vector<std::string> History(int nId) { return At(nId)->vecHistory; }
-    std::vector<CBox> Boxes() { return Copy(m_vecBoxes); }
+    std::vector<CBox> Boxes() { return Lock(), m_vecBoxes; }
     std::string PartText(size_t n) { return m_vecPartTexts.at(n); }
 
     CVXDialog* m_pDialog = nullptr; // the dialog that Pump() hands messages to
@@ -160,12 +148,12 @@ public:
     std::map<int, CControl> m_mapControls;
     std::vector<CBox> m_vecBoxes;
     std::deque<std::pair<unsigned int, _VX_COMMAND_MSG*>> m_queue;
-    bool m_bRefusePosts = false, m_bWorkersWaitForPump = false;
+    bool m_bRefusePosts = false, m_bWorkersWaitForPump = false, m_bToolTip = false,
+         m_bStatusBar = false;
     int m_nWaiting = 0, m_nReleased = 0, m_nFocus = 0, m_nIconCalls = 0;
     std::string m_strCaption;
     std::vector<std::pair<unsigned int, std::string>> m_vecSystemMenu;
     std::vector<std::string> m_vecUrls;
-    bool m_bToolTip = false, m_bStatusBar = false;
     std::pair<unsigned int, unsigned int> m_timer; // id, period in milliseconds
     std::vector<std::vector<int>> m_vecPartCalls;
     std::vector<std::string> m_vecPartTexts;

@@ -40,12 +40,6 @@ struct DialogFixture : ::testing::Test {
         ws.m_pDialog = &dlg;
         dlg.AttachWindowSystem(&ws);
     }
-    void InitWithPanes() {
-        dlg.OnInitDialog();
-        dlg.CreateStatusBar();
-        dlg.AddStatusPane(kRecv.c_str(), 180);
-        dlg.AddStatusPane(kSend.c_str(), 100);
-    }
     // A record handed straight to the window procedure on the dialog's thread.
     void Deliver(unsigned int nMsg, const char* pszName, const char* pszSub = "",
                  intptr_t nValue = 0, int nKind = 0, CVXEvent* pEvent = nullptr) {
@@ -63,7 +57,7 @@ struct DialogFixture : ::testing::Test {
 
 } // namespace
 
-TEST_F(DialogFixture, InitialisationLayoutCaptionControlsAndCancel) {
+TEST_F(DialogFixture, InitialisationLayoutControlsAndCancel) {
     EXPECT_TRUE(dlg.FindControl(1000));
     EXPECT_FALSE(dlg.FindControl(4242));
     dlg.LayoutContent(0, 0, 300, 200); // before initialisation: no layout hook
@@ -78,30 +72,24 @@ TEST_F(DialogFixture, InitialisationLayoutCaptionControlsAndCancel) {
     std::string strTip = "tip"; // tooltips need an existing control
     EXPECT_FALSE(dlg.AddToolTipById(4242, &strTip, 1));
     EXPECT_TRUE(dlg.AddToolTipById(1000, &strTip, 1));
-    dlg.SetAppInfo("Tachyra", "v18.0701");
-    EXPECT_EQ(ws.m_strCaption, "Tachyra - v18.0701");
-    EXPECT_EQ(dlg.AppName(), "Tachyra");
     for (int nQuery : {0, 1}) {
         dlg.m_nQueryClose = nQuery;
         EXPECT_EQ(dlg.OnCancel(), nQuery != 0);
     }
 }
 
-TEST_F(DialogFixture, PaneTextsAreShownAtOnceOnTheDialogThreadAndQueuedFromWorkers) {
-    InitWithPanes();
+TEST_F(DialogFixture, WorkersPaneTextsAreQueuedInOrderAndDroppedOnceClosingBegan) {
+    dlg.OnInitDialog();
+    dlg.CreateStatusBar();
+    dlg.AddStatusPane(kRecv.c_str(), 180);
+    dlg.AddStatusPane(kSend.c_str(), 100);
     ASSERT_GE(ws.m_vecPartCalls.size(), 2u); // the rebuild clears the parts first
     EXPECT_EQ(ws.m_vecPartCalls.back(), (std::vector<int>{180, -1}));
     EXPECT_TRUE(ws.m_vecPartCalls[ws.m_vecPartCalls.size() - 2].empty());
     EXPECT_EQ(ws.PartText(0), kRecv0);
     EXPECT_EQ(ws.PartText(1), kSend + "：0.00MB/s");
     // The status bar asks for its tips through the callback.
-    ASSERT_FALSE(ws.m_vecTools.empty());
-    EXPECT_EQ(ws.m_vecTools[0], IDC_VX_STATUSBAR);
-    dlg.SetStatusPaneTextByName(kSend, "3.25MB/s");
-    EXPECT_EQ(ws.PartText(1), kSend + "：3.25MB/s");
-    dlg.SetStatusPaneTextByName("接收", "9.99MB/s"); // leading blanks count
-    EXPECT_EQ(ws.PartText(0), kRecv0);
-    EXPECT_EQ(ws.QueuedCount(), 0u);
+    EXPECT_EQ(ws.m_vecTools, std::vector<int>{IDC_VX_STATUSBAR});
     // A worker's texts wait for the pump, grow the pool and keep their order.
     std::thread([this] {
         for (int i = 0; i < 9; ++i)
@@ -114,9 +102,18 @@ TEST_F(DialogFixture, PaneTextsAreShownAtOnceOnTheDialogThreadAndQueuedFromWorke
     ws.Pump();
     EXPECT_EQ(ws.PartText(0), kRecv + "：8");
     EXPECT_EQ(dlg.CommandPool().FreeCount(), 10u);
+    // After closing began, queued commands are released without effect, later ones refused.
+    FromWorker(0, "queued");
+    dlg.OnDestroyBegin();
+    ws.Pump();
+    EXPECT_EQ(ws.PartText(0), kRecv + "：8");
+    EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
+    FromWorker(0, "late");
+    EXPECT_EQ(ws.QueuedCount(), 0u);
+    EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
 }
 
-TEST_F(DialogFixture, CommandsUserMessagesAndCallbacksReachTheirHooksAndReleaseRecords) {
+TEST_F(DialogFixture, CommandsAndCallbacksReachTheirHooksAndReleaseRecordsUnlessHeld) {
     Deliver(WM_VX_COMMAND, "MY_CMD", "sub", 7);
     Deliver(WM_VX_COMMAND, "VX_APP_RUN_STATE", "", 5);
     Deliver(WM_VX_COMMAND, "UI_COMMAND", "PPPOE_DIAL_COMPLETE", 3);
@@ -137,9 +134,7 @@ TEST_F(DialogFixture, CommandsUserMessagesAndCallbacksReachTheirHooksAndReleaseR
               (std::vector<std::string>{"MY_CMD|sub|t|7", "run 5", "pppoe 3t", "user 0", "user 21",
                                         "1", "2:30", "4:30", "6:s", "5:10s"}));
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
-}
-
-TEST_F(DialogFixture, RecordsWithAnEventOrAFailedPostStayInUse) {
+    // A record with an event or a failed post stays in use.
     CVXEvent event;
     Deliver(WM_VX_COMMAND, "X", "", 0, 0, &event);
     EXPECT_TRUE(event.Wait(std::chrono::milliseconds(0)));
@@ -147,16 +142,4 @@ TEST_F(DialogFixture, RecordsWithAnEventOrAFailedPostStayInUse) {
     ws.m_bRefusePosts = true;
     FromWorker(0, "lost");
     EXPECT_EQ(dlg.CommandPool().InUseCount(), 2u);
-}
-
-TEST_F(DialogFixture, AfterClosingBeganCommandsAreRefusedOrReleasedWithoutEffect) {
-    InitWithPanes();
-    FromWorker(0, "queued");
-    dlg.OnDestroyBegin();
-    ws.Pump(); // the drain: released without effect
-    EXPECT_EQ(ws.PartText(0), kRecv0);
-    EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
-    FromWorker(0, "late");
-    EXPECT_EQ(ws.QueuedCount(), 0u);
-    EXPECT_EQ(dlg.CommandPool().InUseCount(), 0u);
 }

@@ -27,79 +27,42 @@ public:
     std::vector<uint32_t> m_vecThreads;
 };
 
-class GtkChannel : public ::testing::Test {
-protected:
-    // Runs the default main context until fnDone holds or about ten seconds have passed.
-    static bool IterateUntil(const std::function<bool()>& fnDone) {
-        auto fnStep = [&] {
-            g_main_context_iteration(nullptr, FALSE);
-            return fnDone();
-        };
-        return fnDone() || WaitUntil(fnStep, std::chrono::seconds(10), 1);
-    }
-    // Posts ORDER commands 0 .. nCount-1 from a worker thread, as the engine's threads do.
-    void PostFromWorker(int nCount) {
-        std::thread([&] {
-            for (int i = 0; i < nCount; ++i) {
-                _VX_COMMAND_MSG* pRecord = m_dlg.CommandPool().AllocObject();
-                ASSERT_NE(nullptr, pRecord);
-                pRecord->strName = "ORDER";
-                pRecord->nValue = i;
-                m_ws.PostVXMessage(WM_VX_COMMAND, pRecord);
-            }
-        }).join();
-    }
-
-    COrderDialog m_dlg;
-    CGtkWindowSystem m_ws{&m_dlg, CGtkDialogTemplate()};
-};
-
 } // namespace
 
-TEST_F(GtkChannel, CommandsFromAWorkerArriveInOrderOnTheMainLoop) {
+TEST(GtkChannel, WorkerCallsRunInOrderOnTheMainLoopAndAWaitingCallWaitsForIt) {
+    COrderDialog dlg;
+    CGtkWindowSystem ws(&dlg, CGtkDialogTemplate());
     const int kCount = 300;
-    PostFromWorker(kCount);
-    // Nothing has run yet: posting never carries a command out on the sender.
-    EXPECT_TRUE(m_dlg.m_vecSeen.empty());
-    ASSERT_TRUE(IterateUntil([&] { return m_dlg.m_vecSeen.size() == kCount; }));
-    for (int i = 0; i < kCount; ++i)
-        ASSERT_EQ(i, m_dlg.m_vecSeen[static_cast<size_t>(i)]);
-    for (uint32_t nThread : m_dlg.m_vecThreads)
-        ASSERT_EQ(CurrentThreadId(), nThread);
-    EXPECT_EQ(0u, m_dlg.CommandPool().InUseCount());
-}
-
-TEST_F(GtkChannel, NineCommandsBeforeTheLoopRunsGrowThePoolToTen) {
-    std::thread([&] {
-        for (int i = 0; i < 9; ++i)
-            m_dlg.SendVXCommand("StatusBar_SetItemText", "1.00MB/s", 0);
-    }).join();
-    EXPECT_EQ(9u, m_dlg.CommandPool().InUseCount());
-    EXPECT_EQ(10u, m_dlg.CommandPool().TotalCount());
-    ASSERT_TRUE(IterateUntil([&] { return m_dlg.CommandPool().InUseCount() == 0; }));
-    EXPECT_EQ(10u, m_dlg.CommandPool().FreeCount());
-}
-
-TEST_F(GtkChannel, AWaitingCallRunsOnTheMainLoopBeforeTheWorkerGoesOn) {
     std::atomic<bool> bReturned{false};
-    // No window exists, so the call changes nothing, but it still has to make the trip
-    // to the main loop and back before it returns.
     std::thread worker([&] {
-        m_ws.EnableControl(1000, false);
+        for (int i = 0; i < kCount; ++i) {
+            _VX_COMMAND_MSG* pRecord = dlg.CommandPool().AllocObject();
+            ASSERT_NE(nullptr, pRecord);
+            pRecord->strName = "ORDER";
+            pRecord->nValue = i;
+            ws.PostVXMessage(WM_VX_COMMAND, pRecord);
+        }
+        // No window exists, so the call changes nothing, but it still has to make the
+        // trip to the main loop and back before it returns.
+        ws.EnableControl(1000, false);
         bReturned = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Posting never carries a command out on the sender, and the waiting call is held.
+    EXPECT_TRUE(dlg.m_vecSeen.empty());
     EXPECT_FALSE(bReturned.load());
-    EXPECT_TRUE(IterateUntil([&] { return bReturned.load(); }));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            g_main_context_iteration(nullptr, FALSE);
+            return bReturned.load();
+        },
+        std::chrono::seconds(10), 1));
     worker.join();
-}
-
-TEST_F(GtkChannel, CommandsAfterTheWindowHasGoneAreReleasedWithoutEffect) {
-    PostFromWorker(1);
-    m_dlg.OnDestroyBegin();
-    // And a sender that comes later takes no record at all.
-    std::thread([&] { m_dlg.SendVXCommand("StatusBar_SetItemText", "x", 0); }).join();
-    EXPECT_EQ(1u, m_dlg.CommandPool().InUseCount());
-    ASSERT_TRUE(IterateUntil([&] { return m_dlg.CommandPool().InUseCount() == 0; }));
-    EXPECT_TRUE(m_dlg.m_vecSeen.empty());
+    // The waiting call was queued last, so every command had run before it came back.
+    ASSERT_EQ(static_cast<size_t>(kCount), dlg.m_vecSeen.size());
+    for (int i = 0; i < kCount; ++i)
+        ASSERT_EQ(i, dlg.m_vecSeen[static_cast<size_t>(i)]);
+    for (uint32_t nThread : dlg.m_vecThreads)
+        ASSERT_EQ(CurrentThreadId(), nThread);
+    EXPECT_EQ(0u, dlg.CommandPool().InUseCount());
 }

@@ -1,16 +1,16 @@
 // The test server over loopback where the socket matters: streams, resets, threads running
-// out, the stop under load and the run's start and end. The sessions' byte handling is
-// covered in memory (stream_test.cpp).
+// out, the upgrade's close and stop, the stop under load and the run's start and end. The
+// sessions' byte handling and the HTTP routes are covered in memory (stream_test.cpp).
 #include "server/download_pump.h"
-#include "testkit/child_process.h"
+#include "server/websocket.h"
 #include "testkit/loopback_server.h"
 #include "testkit/xvfb_display.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <atomic>
+#include <filesystem>
 #include <memory>
-#include <dirent.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,31 +18,27 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class ServerTest : public LoopbackServerTest {
-protected:
-    uint64_t TakeSend() {
-        uint64_t r = 0, s = 0;
-        m_engine.TakeCounters(r, s);
-        EXPECT_EQ(r, 0u);
-        return s;
-    }
-};
+using ServerTest = LoopbackServerTest;
 
-TEST_F(ServerTest, DownloadStreamsBlocksAndCountsThem) {
-    for (const char* pszToken : {"EST", "est", "Est"}) {
-        CRawSocket peer;
-        ASSERT_TRUE(peer.Connect(m_nPort));
-        ASSERT_TRUE(peer.Send(std::string(pszToken) + '\x01'));
-        bool bClosed = false;
-        EXPECT_EQ(peer.Recv(1 << 20, &bClosed).size(), size_t{1} << 20) << pszToken;
-        EXPECT_FALSE(bClosed);
-        peer.Close();
-        ASSERT_TRUE(WaitSessions(0));
-        EXPECT_GE(TakeSend(), size_t{1} << 20) << pszToken;
-    }
+// Sockets open in this process.
+int CountOpenSockets() {
+    int nSockets = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        nSockets += std::filesystem::read_symlink(entry, ec).string().rfind("socket:", 0) == 0;
+    return nSockets;
 }
 
-TEST_F(ServerTest, AResetPeerEndsItsSessionCleanly) {
+// Peers that close at once, after part of a token or with a reset mid-stream all leave the
+// registry, and the next peer is served.
+TEST_F(ServerTest, PeersThatCloseEarlyOrResetLeaveTheRegistryEmpty) {
+    for (int i = 0; i < 200; ++i) {
+        CRawSocket peer;
+        ASSERT_TRUE(peer.Connect(m_nPort));
+        if (i % 2 == 0)
+            peer.Send("EST");
+    }
+    ASSERT_TRUE(WaitSessions(0));
     CRawSocket download, upload;
     ASSERT_TRUE(download.Connect(m_nPort));
     ASSERT_TRUE(upload.Connect(m_nPort));
@@ -57,16 +53,6 @@ TEST_F(ServerTest, AResetPeerEndsItsSessionCleanly) {
     ASSERT_TRUE(again.Connect(m_nPort));
     ASSERT_TRUE(again.Send(std::string("EST") + '\x01'));
     EXPECT_FALSE(again.Recv(8192).empty());
-}
-
-TEST_F(ServerTest, ManyShortConnectionsLeaveTheRegistryEmpty) {
-    for (int i = 0; i < 200; ++i) {
-        CRawSocket peer;
-        ASSERT_TRUE(peer.Connect(m_nPort));
-        if (i % 2 == 0)
-            peer.Send("EST");
-    }
-    ASSERT_TRUE(WaitSessions(0));
 }
 
 TEST_F(ServerTest, AConnectionWithoutAThreadIsClosedAndLeavesTheRegistry) {
@@ -85,36 +71,114 @@ TEST_F(ServerTest, AConnectionWithoutAThreadIsClosedAndLeavesTheRegistry) {
     // The stop in TearDown still ends: nothing is left behind in the registry.
 }
 
-TEST_F(ServerTest, DownloadsKeepNoThreadEachAndAStopEndsEveryOne) {
-    const size_t kPeers = 300;
+// A second run cannot start while one exists; an ended upload leaves nothing in later
+// downloads; downloads keep no thread each once handed over; a stop under load ends every
+// session, sockets and listener included.
+TEST_F(ServerTest, DownloadsKeepNoThreadEachCarryNoUploadAndAStopEndsEverySessionCleanly) {
+    EXPECT_TRUE(m_server.IsServerRunActive());
+    EXPECT_FALSE(m_server.StartServer(Settings(0)));
+    EXPECT_EQ(m_events.Get(m_events.m_nServerStarted), 1);
+    const int nSocketsBefore = CountOpenSockets(); // the listening socket among them
+    std::string strMarked;
+    while (strMarked.size() < (1u << 20))
+        strMarked += "<upload marker 7f3a9c>";
+    {
+        CRawSocket up;
+        ASSERT_TRUE(up.Connect(m_nPort) && up.Send(std::string("EST") + '\x00' + strMarked));
+    }
+    // Its session may start after the connect returns: wait for its end record.
+    ASSERT_TRUE(m_events.WaitFor([&] { return m_events.m_sessionEnds.size() == 1; }));
+    uint64_t nRecv = 0, nSend = 0;
+    auto fnTake = [&] {
+        uint64_t r = 0, s = 0;
+        m_engine.TakeCounters(r, s);
+        nRecv += r;
+        nSend += s;
+    };
+    fnTake();
+    nRecv = nSend = 0; // what the marked upload left
+
+    const size_t kDownloads = 300, kUploads = 30;
     std::vector<std::unique_ptr<CRawSocket>> peers;
-    for (size_t i = 0; i < kPeers; ++i) {
+    for (size_t i = 0; i < kDownloads + kUploads; ++i) {
         peers.push_back(std::make_unique<CRawSocket>());
         ASSERT_TRUE(peers.back()->Connect(m_nPort));
-        ASSERT_TRUE(peers.back()->Send(std::string("EST") + '\x01'));
+        if (i < kDownloads) {
+            ASSERT_TRUE(peers.back()->Send(std::string("EST") + '\x01'));
+            const std::string strGot = peers.back()->Recv(65536);
+            ASSERT_EQ(strGot.size(), 65536u);
+            EXPECT_EQ(strGot.find("upload marker"), std::string::npos) << "download " << i;
+            if (i + 1 == kDownloads) {
+                // Handed over once they have said what they are: only the server's thread stays.
+                ASSERT_TRUE(WaitSessions(kDownloads));
+                EXPECT_TRUE(WaitUntil([&] { return m_server.WorkerCount() == 1; }, 20s, 1))
+                    << m_server.WorkerCount();
+            }
+        } else {
+            ASSERT_TRUE(peers.back()->Send(std::string("EST") + '\x00' + std::string(65536, 'u')));
+        }
     }
-    for (auto& pPeer : peers)
-        ASSERT_FALSE(pPeer->Recv(8192).empty());
-    ASSERT_TRUE(WaitSessions(kPeers));
-    // Handed over once they have said what they are: only the server's own thread stays.
-    EXPECT_TRUE(WaitUntil([&] { return m_server.WorkerCount() == 1; }, 20s, 1))
-        << m_server.WorkerCount();
+    ASSERT_TRUE(WaitSessions(kDownloads + kUploads));
+    ASSERT_TRUE(WaitUntil([&] { return fnTake(), nRecv == kUploads * 65536; }, 20s, 1));
 
     m_server.StopServer();
     ASSERT_TRUE(m_events.WaitFor([&] { return m_events.m_nServerStopped == 1; }));
     EXPECT_EQ(m_events.m_nSessionsAtStop, 0u);
+    EXPECT_TRUE(m_events.Get(m_events.m_acceptErrors).empty()) << "a stop is not a failure";
+    EXPECT_FALSE(m_server.IsServerListening());
     for (auto& pPeer : peers) {
         bool bClosed = false;
         pPeer->Recv(SIZE_MAX, &bClosed);
         EXPECT_TRUE(bClosed);
     }
-    const auto ends = m_events.Get(m_events.m_sessionEnds);
-    ASSERT_EQ(ends.size(), kPeers);
-    for (const CSessionRecord& record : ends) {
-        EXPECT_STREQ(record.pszMode, "download");
-        EXPECT_GE(record.nBytes, 8192u);
-        EXPECT_NE(record.strPeer.rfind("127.0.0.1:", 0), std::string::npos);
+    fnTake();
+    EXPECT_EQ(nRecv, kUploads * 65536);
+    size_t nDownloads = 0, nUploads = 0;
+    uint64_t nDownloaded = 0;
+    for (const CSessionRecord& record : m_events.Get(m_events.m_sessionEnds)) {
+        EXPECT_EQ(record.strPeer.rfind("127.0.0.1:", 0), 0u) << record.strPeer;
+        const std::string strMode = record.pszMode;
+        nDownloads += strMode == "download" && record.nBytes >= 65536;
+        nDownloaded += strMode == "download" ? record.nBytes : 0;
+        nUploads += strMode == "upload" && record.nBytes == 65536;
     }
+    EXPECT_EQ(nDownloads, kDownloads);
+    EXPECT_EQ(nUploads, kUploads);
+    EXPECT_EQ(nDownloaded, nSend) << "the pump counts every byte it reports";
+    peers.clear();
+    EXPECT_EQ(CountOpenSockets(), nSocketsBefore - 1);
+}
+
+TEST_F(ServerTest, AnUpgradeStreamsFramesUntilTheClientsCloseFrameOrAStop) {
+    CRawSocket peer, stopped;
+    const std::string strUpgrade =
+        "GET /not-routed HTTP/1.1\r\nUpgrade: WebSocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+    const std::string strHandshake =
+        BuildWebSocketHandshake(strUpgrade); // its bytes: websocket_test
+    for (CRawSocket* pPeer : {&peer, &stopped}) {
+        ASSERT_TRUE(pPeer->Connect(m_nPort));
+        ASSERT_TRUE(pPeer->Send(strUpgrade));
+        ASSERT_EQ(pPeer->Recv(strHandshake.size()), strHandshake);
+    }
+    EXPECT_EQ(m_server.ServerSessionCount(), 2u);
+    const std::string strFrame = std::string("\x81\x7E\xFE\x67") + g_szFramePayload;
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(peer.Recv(strFrame.size()), strFrame) << "frame " << i;
+    // A masked close frame (status 1000) ends the stream at the next poll: the server
+    // answers with its own close, same code, after whole frames, and an orderly end.
+    ASSERT_TRUE(peer.Send("\x88\x82\x11\x22\x33\x44\x12\xCA"));
+    bool bClosed = false;
+    const std::string strTail = peer.Recv(64u << 20, &bClosed);
+    EXPECT_TRUE(bClosed);
+    ASSERT_GE(strTail.size(), 4u);
+    EXPECT_EQ(strTail.substr(strTail.size() - 4), "\x88\x02\x03\xE8");
+    EXPECT_EQ((strTail.size() - 4) % strFrame.size(), 0u) << "a frame was cut short";
+    EXPECT_TRUE(WaitSessions(1));
+    m_server.StopServer();
+    stopped.Recv(64u << 20, &bClosed);
+    EXPECT_TRUE(bClosed) << "a stop must end a streaming session";
+    EXPECT_TRUE(WaitSessions(0));
 }
 
 // The pump on its own, with socket pairs as peers: a lane for each busy download, every
@@ -157,97 +221,32 @@ TEST(DownloadPump, IdleLanesCloseAndTheNextDownloadOpensOneAgain) {
     EXPECT_EQ(nSend, nEndedBytes);
 }
 
-TEST_F(ServerTest, ASecondRunCannotStartWhileOneExists) {
-    EXPECT_TRUE(m_server.IsServerRunActive());
-    EXPECT_FALSE(m_server.StartServer(Settings(0)));
-    EXPECT_EQ(m_events.Get(m_events.m_nServerStarted), 1);
-}
-
-// Sockets open in this process (pipes to child processes are not counted).
-int CountOpenSockets() {
-    int nSockets = 0;
-    DIR* pDir = ::opendir("/proc/self/fd");
-    while (dirent* pEntry = ::readdir(pDir)) {
-        char szTarget[64] = {0};
-        const std::string strPath = std::string("/proc/self/fd/") + pEntry->d_name;
-        if (::readlink(strPath.c_str(), szTarget, sizeof(szTarget) - 1) > 0 &&
-            std::string(szTarget).rfind("socket:", 0) == 0)
-            ++nSockets;
-    }
-    ::closedir(pDir);
-    return nSockets;
-}
-
-TEST_F(ServerTest, StopUnderLoadWaitsForEverySessionAndLeaksNothing) {
-    const int nBefore = CountOpenSockets(); // the listening socket among them
-    CChildProcess download, upload;
-    const std::vector<std::string> args = {
-        CliPath(), "-c", "127.0.0.1", "-p", std::to_string(m_nPort), "-P", "30", "-t", "0"};
-    ASSERT_TRUE(download.Start(args));
-    std::vector<std::string> uploadArgs = args;
-    uploadArgs.push_back("--upload");
-    ASSERT_TRUE(upload.Start(uploadArgs));
-    ASSERT_TRUE(WaitSessions(60, 60s));
-    // Streams are flowing both ways before the stop.
-    uint64_t nRecv = 0, nSend = 0;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            uint64_t r = 0, s = 0;
-            m_engine.TakeCounters(r, s);
-            nRecv += r;
-            nSend += s;
-            return nRecv > 0 && nSend > 0;
-        },
-        20s, 1));
-
-    m_server.StopServer();
-    ASSERT_TRUE(m_events.WaitFor([&] { return m_events.m_nServerStopped == 1; }, 60s));
-    EXPECT_EQ(m_events.m_nSessionsAtStop, 0u);
-    EXPECT_TRUE(m_events.Get(m_events.m_acceptErrors).empty()) << "a stop is not a failure";
-    // Every session socket and the listening socket are closed (the clients' latency
-    // probes come and go, so the count is taken against the one before they started).
-    EXPECT_EQ(CountOpenSockets(), nBefore - 1);
-    EXPECT_FALSE(m_server.IsServerListening());
-
-    // The peers see their connections end and finish by themselves, without an error.
-    EXPECT_EQ(download.Wait(60s), 0) << download.Stderr();
-    EXPECT_EQ(upload.Wait(60s), 0) << upload.Stderr();
-}
-
-TEST(ServerStart, APortInUseReportsTheBindError) {
+// A run that cannot bind, or is stopped before its socket exists, still ends cleanly, and
+// the engine can run again afterwards.
+TEST(ServerStart, ABindErrorOrAnEarlyStopEndsTheRunAndANewRunCanStart) {
     CLoopbackPort taken(true);
     ASSERT_NE(taken.Port(), 0);
-    CRecordingEvents events;
-    CKestrunEngine engine(&events);
-    CTestServer server(engine);
-    CServerSettings settings;
-    settings.strListenAddr = "127.0.0.1";
-    settings.nListenPort = taken.Port();
-    ASSERT_TRUE(server.StartServer(settings));
-    ASSERT_TRUE(events.WaitFor([&] { return events.m_nServerStopped == 1; }));
-    auto errors = events.Get(events.m_serverErrors);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].rfind("(" + std::to_string(EADDRINUSE) + ")\xEF\xBC\x9A", 0), 0u)
-        << errors[0];
-    EXPECT_EQ(events.Get(events.m_nListenPort), 0);
-    EXPECT_FALSE(server.IsServerListening());
-    EXPECT_FALSE(server.IsServerRunActive());
-}
-
-TEST(ServerStart, AStopBeforeTheSocketExistsStillEndsTheRun) {
-    CServerSettings settings;
-    settings.strListenAddr = "127.0.0.1";
-    settings.nListenPort = 0;
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 21; ++i) {
         CRecordingEvents events;
         CKestrunEngine engine(&events);
         CTestServer server(engine);
+        CServerSettings settings;
+        settings.strListenAddr = "127.0.0.1";
+        settings.nListenPort = i == 0 ? taken.Port() : 0;
         ASSERT_TRUE(server.StartServer(settings));
-        server.StopServer();
+        if (i > 0)
+            server.StopServer();
         ASSERT_TRUE(events.WaitFor([&] { return events.m_nServerStopped == 1; }));
         EXPECT_FALSE(server.IsServerListening());
-        EXPECT_TRUE(events.Get(events.m_serverErrors).empty());
-        // And the engine can run again afterwards.
+        EXPECT_FALSE(server.IsServerRunActive());
+        const auto errors = events.Get(events.m_serverErrors);
+        ASSERT_EQ(errors.size(), i == 0 ? 1u : 0u);
+        if (i == 0) {
+            EXPECT_EQ(errors[0].rfind("(" + std::to_string(EADDRINUSE) + ")\xEF\xBC\x9A", 0), 0u)
+                << errors[0];
+            EXPECT_EQ(events.Get(events.m_nListenPort), 0);
+        }
+        settings.nListenPort = 0;
         ASSERT_TRUE(server.StartServer(settings));
         ASSERT_TRUE(events.WaitFor([&] { return events.m_nListenPort != 0; }));
         server.StopServer();

@@ -1,6 +1,8 @@
 // Request reading and header lookup, the writers and the session loop, all in memory:
 // every send cut short at chosen points still puts whole frames, heads and bodies on the
-// wire, a failing send ends the writer, and each first token leads to its own session.
+// wire, a failing send ends the writer, each first token leads to its own session and each
+// route to its exact answer, with the bytes the engine counted.
+#include "engine/send_pattern.h"
 #include "server/http.h"
 #include "server/test_server.h"
 #include "server/websocket.h"
@@ -90,7 +92,7 @@ struct CSessionResult {
 
 CSessionResult Serve(const std::string& strInput, size_t nRecvChunk, size_t nSendCapacity) {
     CKestrunEngine engine;
-    CPageTexts texts{"<html>page</html>", "css", "js", "", ""};
+    CPageTexts texts{"<html>page</html>", "css", "js", "<html>full</html>", "full js"};
     CMemoryStream stream(strInput, nRecvChunk);
     stream.m_nSendCapacity = nSendCapacity;
     ServeConnection(engine, stream, texts);
@@ -99,60 +101,141 @@ CSessionResult Serve(const std::string& strInput, size_t nRecvChunk, size_t nSen
     return result;
 }
 
-TEST(SessionLoop, EachFirstTokenLeadsToItsSession) {
-    const std::string strUpload(100003, 'u');
-    const std::string strPage =
-        BuildHttpResponseHead("text/html", "utf-8", 17) + "<html>page</html>";
-    const std::string strHandshake = BuildWebSocketHandshake(kUpgrade);
+std::string Head(const char* pszStatus, const char* pszType, size_t nLength,
+                 const char* pszConnection = "close") {
+    return std::string("HTTP/1.1 ") + pszStatus + "\r\nContent-Type: " + pszType +
+           "\r\nContent-Length: " + std::to_string(nLength) +
+           "\r\nCache-Control: no-store\r\nConnection: " + pszConnection + "\r\n\r\n";
+}
+
+std::string Text(const char* pszStatus, const std::string& strBody,
+                 const char* pszConnection = "close") {
+    return Head(pszStatus, "text/plain; charset=utf-8", strBody.size(), pszConnection) + strBody;
+}
+
+std::string Download(size_t nSize, const char* pszConnection = "close") {
+    std::string strBody;
+    while (strBody.size() < nSize)
+        strBody.append(SendPattern(), std::min(nSize - strBody.size(), kSendPatternSize));
+    return Head("200 OK", "application/octet-stream", nSize, pszConnection) + strBody;
+}
+
+// A page of the browser test, answered as the pages always were.
+std::string Page(const char* pszType, const std::string& strBody,
+                 const char* pszCharset = "utf-8") {
+    return std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + pszType + "; charset=" + pszCharset +
+           "\r\nContent-Length: " + std::to_string(strBody.size()) +
+           "\r\nConnection: close\r\n\r\n" + strBody;
+}
+
+std::string Get(const std::string& strPath, const char* pszConnection = "close") {
+    return "GET " + strPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: " + pszConnection +
+           "\r\n\r\n";
+}
+
+std::string Post(const std::string& strPath, const std::string& strFields,
+                 const std::string& strBody = "") {
+    return "POST " + strPath + " HTTP/1.1\r\nConnection: close\r\n" + strFields + "\r\n" + strBody;
+}
+
+TEST(SessionLoop, EachTokenAndRouteGetsItsAnswerAndItsBytesCountedOnce) {
+    const std::string strUpload(100003, 'u'), strHandshake = BuildWebSocketHandshake(kUpgrade);
     // Receives larger than the sender's blocks, however the bytes arrive, count every byte
     // once: several MiB in pieces from one byte past a block to more than any receive takes.
     const std::string strBig(3 * 1048576 + 17, 'b');
     const std::vector<size_t> big = {8193, 65536, 200000, 4 << 20};
-    struct {
-        const char* pszName;
-        std::string strInput;
-        size_t nSendCapacity;
-        std::string strOutput; // what the session sends, or its start for a stream
+    const std::string strHead = Head("200 OK", "application/octet-stream", 1u << 30);
+    const std::string strFavicon = Page("text/html", "", "gb2312");
+    const std::string strBadSize =
+        Text("400 Bad Request", "size must be a whole number of bytes\n");
+    const std::string strTooLarge =
+        Text("413 Content Too Large", "size may be at most 1073741824 bytes\n");
+    // Requests kept on one connection: a body, then several requests in one receive with
+    // its tail; a page request ends the connection, so the last goes unread.
+    const std::string strPing = Text("200 OK", "", "keep-alive");
+    const std::string strKept = "POST /upload HTTP/1.1\r\nContent-Length: 300000\r\n\r\n" +
+                                std::string(300000, 'u') + Get("/ping", "keep-alive") +
+                                Get("/download?size=70000", "keep-alive") +
+                                Get("/ping", "keep-alive") + Get("/", "keep-alive") + Get("/ping");
+    const std::string strKeptAnswer = Text("200 OK", "300000\n", "keep-alive") + strPing +
+                                      Download(70000, "keep-alive") + strPing +
+                                      Page("text/html", "<html>page</html>");
+    const struct {
+        std::string strRequest, strAnswer; // what the session sends, or its start for a stream
         uint64_t nRecv, nSend;
+        size_t nSendCapacity = SIZE_MAX;
         // The first receive is the token: chunks of at least three bytes keep it whole.
         std::vector<size_t> chunks = {3, 7, 65536};
     } cases[] = {
-        {"upload counts what follows the mode byte", "EST" + std::string(1, '\0') + strUpload,
-         1 << 20, "", strUpload.size(), 0},
-        {"other tokens are drained without the token", "XYZ" + strUpload, 1 << 20, "",
-         strUpload.size(), 0},
-        {"a big upload", "EST" + std::string(1, '\0') + strBig, 1 << 20, "", strBig.size(), 0, big},
-        {"a big drain", "XYZ" + strBig, 1 << 20, "", strBig.size(), 0, big},
-        {"a token split by the network is no \"EST\": drained",
-         "EST\x01" + std::string(5000, 'x'),
-         1 << 20,
-         "",
-         5002,
-         0,
-         {2}},
-        {"an unknown mode byte ends it", "EST\x02" + strUpload, 1 << 20, "", 0, 0},
-        {"a bare token ends it", "EST", 1 << 20, "", 0, 0},
-        {"download sends blocks until the send fails", "est\x01", 3 * 8192 + 100, "", 0,
-         3 * 8192 + 100},
-        {"a page request is answered", "GET / HTTP/1.1\r\n\r\n", 1 << 20, strPage, 0, 0},
-        {"an unknown path gets nothing", "GET /nothing HTTP/1.1\r\n\r\n", 1 << 20, "", 0, 0},
-        {"a request cut off by the close gets nothing", "GET / HTTP/1.1\r\nHost:", 1 << 20, "", 0,
-         0},
-        {"a 64 KiB head is refused", "GET / HTTP/1.1\r\nX: " + std::string(70000, 'a') + "\r\n\r\n",
-         1 << 20, "", 0, 0},
-        {"an upgrade streams frames", kUpgrade, strHandshake.size() + 2 * kFrame.size() + 5,
-         strHandshake + kFrame + kFrame, 0, 2 * static_cast<uint64_t>(g_nFramePayloadLen)},
+        // Raw uploads count what follows the mode byte; a drain counts all but the token.
+        {"EST" + std::string(1, '\0') + strUpload, "", strUpload.size(), 0},
+        {"XYZ" + strUpload, "", strUpload.size(), 0},
+        {"EST" + std::string(1, '\0') + strBig, "", strBig.size(), 0, SIZE_MAX, big},
+        {"XYZ" + strBig, "", strBig.size(), 0, SIZE_MAX, big},
+        {"EST\x01" + std::string(5000, 'x'), "", 5002, 0, SIZE_MAX, {2}}, // a split token
+        // The bytes read to tell a token from "POST" are counted too.
+        {"POSX" + strUpload, "", strUpload.size() + 1, 0},
+        {"POST", "", 1, 0},
+        {"EST\x02" + strUpload, "", 0, 0}, // an unknown mode byte
+        {"EST", "", 0, 0},
+        // Streams go on until the send fails, what went out counted but for a head.
+        {"est\x01", "", 0, 3 * 8192 + 100, 3 * 8192 + 100},
+        {kUpgrade, strHandshake + kFrame + kFrame, 0, 2 * static_cast<uint64_t>(g_nFramePayloadLen),
+         strHandshake.size() + 2 * kFrame.size() + 5},
+        {Get("/download?size=1073741824"), strHead, 0, (5u << 20) - strHead.size(), 5u << 20},
+        {strKept, strKeptAnswer, 300000, 70000},
+        {Get("/ping"), Text("200 OK", ""), 0, 0},
+        {Get("/ping?r=0.5"), Text("200 OK", ""), 0, 0},
+        {Get("/download?size=1000"), Download(1000), 0, 1000},
+        {Get("/DOWNLOAD?r=1&size=3000000"), Download(3000000), 0, 3000000},
+        {Get("/download?size=0"), Download(0), 0, 0},
+        {Get("/download?size=00012"), Download(12), 0, 12},
+        {Get("/download?size=abc"), strBadSize, 0, 0},
+        {Get("/download?size="), strBadSize, 0, 0},
+        {Get("/download?size=-5"), strBadSize, 0, 0},
+        {Get("/download?size=+5"), strBadSize, 0, 0},
+        {Get("/download?size=1e6"), strBadSize, 0, 0},
+        {Get("/download?size=1073741825"), strTooLarge, 0, 0},
+        {Get("/download?size=99999999999999999999999"), strTooLarge, 0, 0},
+        {Post("/upload", "Content-Length: 5\r\n", "hello"), Text("200 OK", "5\n"), 5, 0},
+        {Post("/Upload?r=2", "Content-Length: 0\r\n"), Text("200 OK", "0\n"), 0, 0},
+        {Post("/upload", ""), Text("400 Bad Request", "an upload needs a Content-Length\n"), 0, 0},
+        {Post("/upload", "Content-Length: 5x\r\n", "hello"),
+         Text("400 Bad Request", "Content-Length must be a whole number of bytes\n"), 0, 0},
+        {Post("/upload", "Content-Length: 1073741825\r\n"),
+         Text("413 Content Too Large", "an upload may have at most 1073741824 bytes\n"), 0, 0},
+        // A peer that ends mid-body has what arrived counted.
+        {Post("/upload", "Content-Length: 1000000\r\n", std::string(4321, 'b')), "", 4321, 0},
+        // Uploads elsewhere and GETs of /upload go unanswered, like unknown pages.
+        {Post("/", "Content-Length: 5\r\n", "hello"), "", 0, 0},
+        {Get("/upload"), "", 0, 0},
+        // The pages end their connection even when asked to keep it.
+        {Get("/FULL?seconds=2"), Page("text/html", "<html>full</html>"), 0, 0},
+        {Get("/full.js"), Page("text/javascript", "full js"), 0, 0},
+        {Get("/BUTTONS.CSS", "keep-alive"), Page("text/css", "css"), 0, 0},
+        {Get("/Echarts.Min.Js", "keep-alive"), Page("text/javascript", "js"), 0, 0},
+        {Get("/favicon.ico", "keep-alive"), strFavicon, 0, 0},
+        {"get /favicon.ico HTTP/1.1\r\n\r\n", strFavicon, 0, 0},
+        {Get("/full.js?v=1"), "", 0, 0},
+        {Get("/echarts.min.js?v=1", "keep-alive"), "", 0, 0},
+        {Get("/index.html", "keep-alive"), "", 0, 0},
+        {Get("//"), "", 0, 0},
+        {Get("/buttons.cs"), "", 0, 0},
+        {"GET /nothing HTTP/1.1\r\n\r\n", "", 0, 0},
+        {"GET / HTTP/1.1\r\nHost:", "", 0, 0}, // cut off by the close
+        {"GET / HTTP/1.1\r\nX: " + std::string(70000, 'a') + "\r\n\r\n", "", 0, 0},
     };
     for (const auto& c : cases) {
         for (size_t nChunk : c.chunks) {
-            SCOPED_TRACE(std::string(c.pszName) + ", chunk " + std::to_string(nChunk));
-            CSessionResult r = Serve(c.strInput, nChunk, c.nSendCapacity);
+            SCOPED_TRACE(c.strRequest.substr(0, 60) + ", chunk " + std::to_string(nChunk));
+            const CSessionResult r = Serve(c.strRequest, nChunk, c.nSendCapacity);
+            EXPECT_EQ(r.strOutput.compare(0, c.strAnswer.size(), c.strAnswer), 0)
+                << r.strOutput.substr(0, 200);
+            if (c.nSendCapacity == SIZE_MAX) {
+                EXPECT_EQ(r.strOutput.size(), c.strAnswer.size());
+            }
             EXPECT_EQ(r.nRecv, c.nRecv);
             EXPECT_EQ(r.nSend, c.nSend);
-            EXPECT_EQ(r.strOutput.compare(0, c.strOutput.size(), c.strOutput), 0);
-            if (c.nSend == 0) {
-                EXPECT_EQ(r.strOutput.size(), c.strOutput.size());
-            }
         }
     }
 }
@@ -187,6 +270,8 @@ TEST(HttpRequestReader, DecidesAtTheRightByte) {
         // Bytes after a NUL are dropped, so a head not complete before one is refused.
         {{strNul}, k, R::kRefused},
         {{std::string(" /a HTTP/1.1\r\n\r\n\0tail", 21)}, k, R::kComplete},
+        {{std::string(" / HTTP/1.1\r\nX: \0\r\n", 20)}, k, R::kRefused},
+        {{" / HTTP/1.1\nHost: x\n\n"}, k, R::kNeedMore}, // LF alone ends no line
     };
     for (const auto& c : cases) {
         CHttpRequestReader reader;

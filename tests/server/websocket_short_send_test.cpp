@@ -41,8 +41,7 @@ TEST(ShortSendOverASocket, FramesArriveWholeAndSendsWereCut) {
     GTEST_SKIP() << "the thread sanitizer defers signals, so sends are not cut short";
 #endif
     ASSERT_TRUE(InitSocketLibrary());
-    struct sigaction sa {
-    }, oldAction{};
+    struct sigaction sa = {}, oldAction = {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask); // no SA_RESTART: the signal ends the blocked send early
     ASSERT_EQ(sigaction(SIGUSR1, &sa, &oldAction), 0);

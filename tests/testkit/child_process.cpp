@@ -1,31 +1,35 @@
 #include "testkit/child_process.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
 
 CChildProcess::~CChildProcess() {
     if (m_nPid > 0 && !m_bExited) {
-        ::kill(-m_nPid, SIGKILL);
-        ::kill(m_nPid, SIGKILL);
+        Kill();
         Wait(std::chrono::seconds(10));
     }
     CloseOutputs();
 }
 
+void CChildProcess::Kill() {
+    ::kill(-m_nPid, SIGKILL);
+    ::kill(m_nPid, SIGKILL);
+}
+
 void CChildProcess::CloseOutputs() {
-    if (m_fdOut >= 0)
-        ::close(m_fdOut);
-    if (m_fdErr >= 0)
-        ::close(m_fdErr);
-    m_fdOut = m_fdErr = -1;
+    for (int& fd : m_fds) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
 }
 
 bool CChildProcess::Start(const std::vector<std::string>& args,
@@ -36,13 +40,12 @@ bool CChildProcess::Start(const std::vector<std::string>& args,
     m_nPid = -1;
     m_bExited = false;
     m_nStatus = 0;
-    m_strOut.clear();
-    m_strErr.clear();
+    m_texts[0] = m_texts[1] = "";
     m_nScanned = 0;
 
-    int out[2] = {-1, -1}, err[2] = {-1, -1};
-    if (bCapture && (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)) {
-        for (int fd : {out[0], out[1], err[0], err[1]})
+    int pipes[2][2] = {{-1, -1}, {-1, -1}}; // stdout, stderr: read end, write end
+    if (bCapture && (::pipe2(pipes[0], O_CLOEXEC) != 0 || ::pipe2(pipes[1], O_CLOEXEC) != 0)) {
+        for (int fd : {pipes[0][0], pipes[0][1], pipes[1][0], pipes[1][1]})
             if (fd >= 0)
                 ::close(fd);
         return false;
@@ -50,12 +53,11 @@ bool CChildProcess::Start(const std::vector<std::string>& args,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (bCapture) {
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    for (int i : {0, 1}) {
+        if (bCapture)
+            posix_spawn_file_actions_adddup2(&actions, pipes[i][1], i + 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, i + 1, "/dev/null", O_WRONLY, 0);
     }
     if (fdAs3 >= 0)
         posix_spawn_file_actions_adddup2(&actions, fdAs3, 3); // clears close-on-exec
@@ -73,29 +75,26 @@ bool CChildProcess::Start(const std::vector<std::string>& args,
 
     std::vector<std::string> envStrings;
     for (char** p = environ; *p != nullptr; ++p) {
-        std::string strEntry = *p;
+        const std::string strEntry = *p;
         if (env.count(strEntry.substr(0, strEntry.find('='))) == 0)
             envStrings.push_back(strEntry);
     }
     for (const auto& kv : env)
         envStrings.push_back(kv.first + "=" + kv.second);
-    std::vector<char*> envp;
+    std::vector<char*> envp, argv;
     for (auto& s : envStrings)
         envp.push_back(&s[0]);
-    envp.push_back(nullptr);
-    std::vector<char*> argv;
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
+    envp.push_back(nullptr);
     argv.push_back(nullptr);
 
-    int nRet = ::posix_spawn(&m_nPid, argv[0], &actions, &attr, argv.data(), envp.data());
+    const int nRet = ::posix_spawn(&m_nPid, argv[0], &actions, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
-    if (bCapture) {
-        ::close(out[1]);
-        ::close(err[1]);
-        m_fdOut = out[0];
-        m_fdErr = err[0];
+    for (int i = 0; bCapture && i < 2; ++i) {
+        ::close(pipes[i][1]);
+        m_fds[i] = pipes[i][0];
     }
     if (nRet != 0)
         m_nPid = -1;
@@ -103,58 +102,40 @@ bool CChildProcess::Start(const std::vector<std::string>& args,
 }
 
 void CChildProcess::Pump(int nTimeoutMs) {
-    pollfd fds[2] = {{m_fdOut, POLLIN, 0}, {m_fdErr, POLLIN, 0}};
+    pollfd fds[2] = {{m_fds[0], POLLIN, 0}, {m_fds[1], POLLIN, 0}};
     if (::poll(fds, 2, nTimeoutMs) <= 0)
         return;
     char szBuf[4096];
-    int* pFds[2] = {&m_fdOut, &m_fdErr};
-    std::string* pTexts[2] = {&m_strOut, &m_strErr};
     for (int i = 0; i < 2; ++i) {
-        if (fds[i].revents == 0)
-            continue;
-        ssize_t n = ::read(*pFds[i], szBuf, sizeof(szBuf));
-        if (n > 0) {
-            pTexts[i]->append(szBuf, static_cast<size_t>(n));
-        } else if (n == 0) {
-            ::close(*pFds[i]);
-            *pFds[i] = -1;
+        const ssize_t n = fds[i].revents == 0 ? -1 : ::read(m_fds[i], szBuf, sizeof(szBuf));
+        if (n > 0)
+            m_texts[i].append(szBuf, static_cast<size_t>(n));
+        else if (n == 0) {
+            ::close(m_fds[i]);
+            m_fds[i] = -1;
         }
     }
-}
-
-void CChildProcess::Reap(int nStatus) {
-    m_bExited = true;
-    m_nStatus = nStatus;
 }
 
 bool CChildProcess::Running() {
     if (m_nPid <= 0 || m_bExited)
         return false;
-    int nStatus = 0;
-    if (::waitpid(m_nPid, &nStatus, WNOHANG) == m_nPid) {
-        Reap(nStatus);
-        return false;
-    }
-    return true;
+    m_bExited = ::waitpid(m_nPid, &m_nStatus, WNOHANG) == m_nPid;
+    return !m_bExited;
 }
 
 std::string CChildProcess::WaitForLine(const std::string& strNeedle,
                                        std::chrono::milliseconds timeout) {
-    auto tEnd = std::chrono::steady_clock::now() + timeout;
+    const auto tEnd = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        for (;;) {
-            size_t nEol = m_strOut.find('\n', m_nScanned);
-            if (nEol == std::string::npos)
-                break;
-            std::string strLine = m_strOut.substr(m_nScanned, nEol - m_nScanned);
+        for (size_t nEol; (nEol = m_texts[0].find('\n', m_nScanned)) != std::string::npos;) {
+            std::string strLine = m_texts[0].substr(m_nScanned, nEol - m_nScanned);
             m_nScanned = nEol + 1;
             if (strLine.find(strNeedle) != std::string::npos)
                 return strLine;
         }
-        if (std::chrono::steady_clock::now() >= tEnd)
-            return std::string();
         // Once the process has gone and its output is read to the end, nothing more comes.
-        if (!Running() && m_fdOut < 0)
+        if (std::chrono::steady_clock::now() >= tEnd || (!Running() && m_fds[0] < 0))
             return std::string();
         Pump(50);
     }
@@ -162,12 +143,12 @@ std::string CChildProcess::WaitForLine(const std::string& strNeedle,
 
 std::string CChildProcess::Stdout() {
     Pump(0);
-    return m_strOut;
+    return m_texts[0];
 }
 
 std::string CChildProcess::Stderr() {
     Pump(0);
-    return m_strErr;
+    return m_texts[1];
 }
 
 void CChildProcess::Signal(int nSignal) {
@@ -178,30 +159,36 @@ void CChildProcess::Signal(int nSignal) {
 int CChildProcess::Wait(std::chrono::milliseconds timeout) {
     if (m_nPid <= 0)
         return -1;
-    auto tEnd = std::chrono::steady_clock::now() + timeout;
+    const auto tEnd = std::chrono::steady_clock::now() + timeout;
     bool bTimedOut = false;
-    while (Running()) {
-        if (std::chrono::steady_clock::now() >= tEnd) {
-            ::kill(-m_nPid, SIGKILL);
-            ::kill(m_nPid, SIGKILL);
-            int nStatus = 0;
-            ::waitpid(m_nPid, &nStatus, 0);
-            Reap(nStatus);
-            bTimedOut = true;
-            break;
+    while (!bTimedOut && Running()) {
+        bTimedOut = std::chrono::steady_clock::now() >= tEnd;
+        if (bTimedOut) {
+            Kill();
+            ::waitpid(m_nPid, &m_nStatus, 0);
+            m_bExited = true;
+        } else {
+            Pump(20);
         }
-        Pump(20);
     }
     // Read what is left in the pipes; a grandchild holding them open must not hang us.
-    for (int i = 0; i < 50 && (m_fdOut >= 0 || m_fdErr >= 0); ++i)
+    for (int i = 0; i < 50 && (m_fds[0] >= 0 || m_fds[1] >= 0); ++i)
         Pump(bTimedOut ? 0 : 20);
     if (bTimedOut)
         return -1;
     if (WIFEXITED(m_nStatus))
         return WEXITSTATUS(m_nStatus);
-    if (WIFSIGNALED(m_nStatus))
-        return 128 + WTERMSIG(m_nStatus);
-    return -1;
+    return WIFSIGNALED(m_nStatus) ? 128 + WTERMSIG(m_nStatus) : -1;
+}
+
+bool WaitUntil(const std::function<bool()>& fnDone, std::chrono::milliseconds timeout,
+               int nStepMs) {
+    for (const auto tEnd = std::chrono::steady_clock::now() + timeout; !fnDone();) {
+        if (std::chrono::steady_clock::now() >= tEnd)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(nStepMs));
+    }
+    return true;
 }
 
 std::string CliPath() {
@@ -213,10 +200,6 @@ int StartCliServer(CChildProcess& child, const std::vector<std::string>& extra,
                    std::vector<std::string> prefix) {
     prefix.insert(prefix.end(), {CliPath(), "-s", "-B", "127.0.0.1", "-p", "0"});
     prefix.insert(prefix.end(), extra.begin(), extra.end());
-    if (!child.Start(prefix))
-        return 0;
-    std::string strLine = child.WaitForLine("listening on port");
-    if (strLine.empty())
-        return 0;
-    return std::atoi(strLine.substr(strLine.rfind(' ') + 1).c_str());
+    const std::string strLine = child.Start(prefix) ? child.WaitForLine("listening on port") : "";
+    return strLine.empty() ? 0 : std::atoi(strLine.substr(strLine.rfind(' ') + 1).c_str());
 }

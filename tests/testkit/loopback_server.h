@@ -4,6 +4,7 @@
 
 #include "server/assets.h"
 #include "server/test_server.h"
+#include "testkit/child_process.h"
 #include "testkit/raw_socket.h"
 #include "testkit/recording_events.h"
 
@@ -50,13 +51,7 @@ protected:
     }
     // Waits (bounded) until exactly n sessions are registered.
     bool WaitSessions(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-        const auto tEnd = std::chrono::steady_clock::now() + timeout;
-        while (m_server.ServerSessionCount() != n) {
-            if (std::chrono::steady_clock::now() >= tEnd)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return WaitUntil([&] { return m_server.ServerSessionCount() == n; }, timeout, 1);
     }
 
     CServerEvents m_events;

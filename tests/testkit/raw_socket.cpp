@@ -2,28 +2,34 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-bool CRawSocket::Connect(int nPort) {
-    Close();
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_fd < 0)
-        return false;
+namespace {
+
+sockaddr_in Loopback(int nPort) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<uint16_t>(nPort));
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return ::connect(m_fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
+    return sa;
+}
+
+} // namespace
+
+bool CRawSocket::Connect(int nPort) {
+    Close();
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = Loopback(nPort);
+    return m_fd >= 0 && ::connect(m_fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
 }
 
 bool CRawSocket::Send(const std::string& strData) {
-    size_t nDone = 0;
-    while (nDone < strData.size()) {
-        ssize_t n = ::send(m_fd, strData.data() + nDone, strData.size() - nDone, MSG_NOSIGNAL);
+    for (size_t nDone = 0; nDone < strData.size();) {
+        const ssize_t n =
+            ::send(m_fd, strData.data() + nDone, strData.size() - nDone, MSG_NOSIGNAL);
         if (n <= 0)
             return false;
         nDone += static_cast<size_t>(n);
@@ -44,10 +50,9 @@ std::string CRawSocket::Recv(size_t nMax, bool* pbClosed, std::chrono::milliseco
         if (nLeft <= 0 || ::poll(&pfd, 1, static_cast<int>(nLeft)) <= 0)
             break;
         const ssize_t n = ::recv(m_fd, szBuf, std::min(sizeof(szBuf), nMax - strData.size()), 0);
-        if (n <= 0) {
-            bClosed = true;
+        bClosed = n <= 0;
+        if (bClosed)
             break;
-        }
         strData.append(szBuf, static_cast<size_t>(n));
     }
     if (pbClosed != nullptr)
@@ -56,12 +61,11 @@ std::string CRawSocket::Recv(size_t nMax, bool* pbClosed, std::chrono::milliseco
 }
 
 void CRawSocket::Reset() {
-    if (m_fd < 0)
-        return;
-    linger lg{1, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
-    ::close(m_fd);
-    m_fd = -1;
+    if (m_fd >= 0) {
+        linger lg{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
+    }
+    Close();
 }
 
 void CRawSocket::Close() {
@@ -72,39 +76,19 @@ void CRawSocket::Close() {
 
 CLoopbackPort::CLoopbackPort(bool bListen, int nBacklog) {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in sa = Loopback(0);
     socklen_t nLen = sizeof(sa);
-    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0 ||
-        (bListen && ::listen(m_fd, nBacklog) != 0) ||
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&sa), &nLen) != 0) {
-        Close();
-        return;
+    if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0 &&
+        (!bListen || ::listen(m_fd, nBacklog) == 0) &&
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&sa), &nLen) == 0) {
+        m_nPort = ntohs(sa.sin_port);
+    } else if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
     }
-    m_nPort = ntohs(sa.sin_port);
 }
 
-void CLoopbackPort::Close() {
+CLoopbackPort::~CLoopbackPort() {
     if (m_fd >= 0)
         ::close(m_fd);
-    m_fd = -1;
-}
-
-int ClosedLoopbackPort() {
-    CLoopbackPort port(false);
-    return port.Port();
-}
-
-int CountOpenDescriptors() {
-    int nCount = 0;
-    DIR* pDir = ::opendir("/proc/self/fd");
-    if (pDir == nullptr)
-        return -1;
-    while (dirent* pEntry = ::readdir(pDir)) {
-        if (pEntry->d_name[0] != '.')
-            ++nCount;
-    }
-    ::closedir(pDir);
-    return nCount - 1; // the directory stream itself
 }

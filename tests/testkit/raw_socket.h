@@ -13,12 +13,11 @@ public:
 
     bool Connect(int nPort);
     bool Send(const std::string& strData);
-    // Receives until nMax bytes, the peer's close (or reset) or the timeout. *pbClosed
+    // Receives until nMax bytes, the peer's close (or reset) or the timeout; *pbClosed
     // tells whether the close was seen.
     std::string Recv(size_t nMax, bool* pbClosed = nullptr,
                      std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    // Sends a reset instead of a normal close.
-    void Reset();
+    void Reset(); // closes with a reset
     void Close();
     int Fd() const { return m_fd; }
     // Takes over a connected stream socket of another kind (one end of a socket pair).
@@ -35,12 +34,11 @@ private:
 class CLoopbackPort {
 public:
     explicit CLoopbackPort(bool bListen, int nBacklog = 16);
-    ~CLoopbackPort() { Close(); }
+    ~CLoopbackPort();
     CLoopbackPort(const CLoopbackPort&) = delete;
     CLoopbackPort& operator=(const CLoopbackPort&) = delete;
     int Port() const { return m_nPort; }
     int Fd() const { return m_fd; }
-    void Close();
 
 private:
     int m_fd = -1;
@@ -48,7 +46,6 @@ private:
 };
 
 // A loopback port that nobody listens on: bound once, then released.
-int ClosedLoopbackPort();
-
-// Number of descriptors open in this process (leak checks).
-int CountOpenDescriptors();
+inline int ClosedLoopbackPort() {
+    return CLoopbackPort(false).Port();
+}

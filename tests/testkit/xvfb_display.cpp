@@ -1,31 +1,17 @@
 #include "testkit/xvfb_display.h"
 
 #include <csignal>
-#include <thread>
-
-bool WaitUntil(const std::function<bool()>& fnDone, std::chrono::milliseconds timeout,
-               int nStepMs) {
-    auto tEnd = std::chrono::steady_clock::now() + timeout;
-    while (!fnDone()) {
-        if (std::chrono::steady_clock::now() >= tEnd)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(nStepMs));
-    }
-    return true;
-}
 
 bool CXvfbDisplay::Start(std::string& strError) {
     // -displayfd 1: the display number arrives on stdout once clients can connect; the
     // server's own chatter on stderr is dropped so that no unread pipe can stall it.
-    if (!m_xvfb.Start({"/bin/sh", "-c",
-                       "exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp -noreset "
-                       "2>/dev/null"})) {
-        strError = "cannot start /bin/sh";
-        return false;
-    }
-    std::string strLine = m_xvfb.WaitForLine("", std::chrono::seconds(20));
+    const bool bStarted = m_xvfb.Start(
+        {"/bin/sh", "-c",
+         "exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp -noreset 2>/dev/null"});
+    const std::string strLine = bStarted ? m_xvfb.WaitForLine("", std::chrono::seconds(20)) : "";
     if (strLine.empty()) {
-        strError = "Xvfb did not start (is the xvfb package installed?)";
+        strError = bStarted ? "Xvfb did not start (is the xvfb package installed?)"
+                            : "cannot start /bin/sh";
         Stop();
         return false;
     }

@@ -1,17 +1,7 @@
-// A private X server for the window tests, X clients run on it, and the bounded polling
-// every window test waits with.
+// A private X server for the window tests, and X clients run on it.
 #pragma once
 
 #include "testkit/child_process.h"
-
-#include <chrono>
-#include <functional>
-#include <string>
-#include <vector>
-
-// Polls fnDone every nStepMs until it holds; false once the time has run out.
-bool WaitUntil(const std::function<bool()>& fnDone,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10), int nStepMs = 50);
 
 // Xvfb on a display number it picks itself (-displayfd); ended with the object.
 class CXvfbDisplay {

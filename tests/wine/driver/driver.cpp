@@ -2,13 +2,12 @@
 // results go to stdout as UTF-8 lines; exit code 0 when every step succeeded. IDs are
 // control ids, times milliseconds.
 //   wait-window:MS, gone:MS   until the main window is found by its caption / has gone
-//   caption, acp, exists, text:ID, enabled:ID, pane:N   print "<what> [ID] <value>"
-//   wait:WHAT:ID:VALUE:MS until the value is as given; seen:... polls without pausing, for a
-//                         brief caption; wait-rate:N:MS until pane N shows over 0.00MB/s
+//   caption, acp, text:ID, enabled:ID, pane:N   print "<what> [ID] <value>"
+//   wait:WHAT:ID:VALUE:MS until that read shows VALUE; wait-rate:N:MS until pane N > 0MB/s
 //   set:ID:TEXT, click:ID (posted, as a mouse click), key:ID:VK, close (system menu)
 //   box:MS    print "box <caption> | <text> | icon|plain" of the next message box (of any
-//             program before wait-window) and dismiss it; boxes:MS dismiss every box that
-//             shows up within MS, print "boxes <count>" and fail unless it is 0
+//             program before wait-window) and press OK; boxes:MS the same for every box that
+//             shows up within MS, then print "boxes <count>" and fail unless it is 0
 //   reg-get:NAME ("reg NAME dword|sz <value>"), reg-set:NAME:TEXT, reg-clear: the settings
 // A step with a space is a check: the read it names (box waits 30 s) must print exactly it,
 // e.g. "text 1000 <value>", "reg NAME sz <value>", "box <caption> | <text> | icon".
@@ -44,8 +43,8 @@ bool Out(const wstring& line, bool bOk = true) {
     return bOk;
 }
 
-template <class Pred> bool WaitUntil(int nMs, Pred pred, DWORD dwPause = 5) {
-    for (DWORD tEnd = GetTickCount() + static_cast<DWORD>(nMs); !pred(); Sleep(dwPause)) {
+template <class Pred> bool WaitUntil(int nMs, Pred pred) {
+    for (DWORD tEnd = GetTickCount() + static_cast<DWORD>(nMs); !pred(); Sleep(5)) {
         if (static_cast<int>(GetTickCount() - tEnd) >= 0)
             return false;
     }
@@ -97,8 +96,7 @@ void DismissBox(HWND hBox) {
     Out(L"box " + TextOf(hBox) + L" | " + TextOf(GetDlgItem(hBox, 0xFFFF)) + L" | " +
         (bIcon ? L"icon" : L"plain"));
     PostMessageW(hBox, WM_COMMAND, IDOK, 0);
-    WaitUntil(
-        5000, [&] { return !IsWindow(hBox); }, 10);
+    WaitUntil(5000, [&] { return !IsWindow(hBox); });
 }
 
 // The value of a read step; false for a step that is not one.
@@ -108,8 +106,6 @@ bool Read(const wstring& what, int nId, wstring& value) {
         value = std::to_wstring(GetACP());
     else if (what == L"caption")
         value = TextOf(g_hMain);
-    else if (what == L"exists")
-        value = IsWindow(g_hMain) && IsWindowVisible(g_hMain) ? L"1" : L"0";
     else if (what == L"text")
         value = TextOf(h);
     else if (what == L"enabled")
@@ -183,10 +179,9 @@ bool Step(const wstring& step) {
     if (Read(op, num(1), value))
         return Out(op + (a[1].empty() ? L"" : L" " + a[1]) + L" " + value);
     HWND h = GetDlgItem(g_hMain, num(1));
-    if (op == L"wait" || op == L"seen") {
-        bool bOk = WaitUntil(
-            num(4) > 0 ? num(4) : 10000, [&] { return Read(a[1], num(2), value) && value == a[3]; },
-            op == L"seen" ? 0 : 5);
+    if (op == L"wait") {
+        bool bOk = WaitUntil(num(4) > 0 ? num(4) : 10000,
+                             [&] { return Read(a[1], num(2), value) && value == a[3]; });
         return Out(step + (bOk ? L" ok" : L" timeout, shows " + value), bOk);
     }
     if (op == L"wait-rate") {
@@ -211,12 +206,11 @@ bool Step(const wstring& step) {
     }
     if (op == L"boxes") {
         int nCount = 0;
-        auto dismiss = [&] {
+        WaitUntil(num(1), [&] {
             if (HWND hBox = FindBox())
                 DismissBox(hBox), ++nCount;
             return false;
-        };
-        WaitUntil(num(1), dismiss, 20);
+        });
         return Out(L"boxes " + std::to_wstring(nCount), nCount == 0);
     }
     if (op == L"close")

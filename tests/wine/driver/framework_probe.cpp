@@ -1,9 +1,9 @@
 // A framework dialog on the real window system, for what only the real message queue shows:
-// nine pane updates a worker queues before the window's thread handles any grow the pool
-// from 8 records to 10 and arrive in order; Ctrl+A in an edit box selects its whole text
-// through the dialog's own loop, Ctrl+Shift+A is passed on; updates still queued at the
-// close go back to the pool unhandled. Also loads the probe's own "TEXT" resources. Prints
-// one line per check; exit code 0 when all of them ran and held.
+// nine pane updates a worker queues before the window's thread handles any arrive in order
+// and all come back to the pool; Ctrl+A in an edit box selects its whole text through the
+// dialog's own loop, Ctrl+Shift+A is passed on; updates still queued at the close go back to
+// the pool unhandled. Also loads the probe's own "TEXT" resources. Prints one line per check;
+// exit code 0 when all of them ran and held.
 #include "server/assets.h"
 #include "framework/vx_dialog.h"
 #include "framework/win32/win32_window_system.h"
@@ -15,7 +15,7 @@
 
 namespace {
 
-const int kChecks = 14;
+const int kChecks = 11;
 int g_nHeld = 0;
 
 void Check(bool bOk, const char* pszWhat) {
@@ -48,10 +48,8 @@ public:
         CVXDialog::OnInitDialog();
         CreateStatusBar();
         AddStatusPane("pane", 100);
-        Check(CommandPool().TotalCount() == 8, "pool starts with 8 records");
         // The window's thread is busy here, so nothing posted can be handled yet.
         UpdateFromWorker(*this, 9, false);
-        Check(CommandPool().TotalCount() == 10, "nine queued commands grow the pool to 10");
         Check(CommandPool().InUseCount() == 9, "nine records in flight");
         return true;
     }
@@ -104,9 +102,8 @@ int main() {
         // Once the window exists and its queue is empty, look and close it.
         Poll([&] { return window.Handle() != nullptr; }, 1000);
         ::SendMessageW(window.Handle(), WM_NULL, 0, 0);
-        Poll([&] { return dlg.CommandPool().InUseCount() == 0; }, 500);
-        Check(dlg.CommandPool().InUseCount() == 0, "every record came back");
-        Check(dlg.CommandPool().TotalCount() == 10, "pool keeps its 10 records");
+        Check(Poll([&] { return dlg.CommandPool().InUseCount() == 0; }, 500),
+              "every record came back");
         Check(dlg.StatusPanes().GetText(0) == "9", "the last update won");
         CheckCtrlA(window.Handle());
         _VX_COMMAND_MSG* pRecord = dlg.CommandPool().AllocObject();
