@@ -51,7 +51,9 @@ CHttpRequestReader::EState CHttpRequestReader::AddChunk(const char* pData, int n
     if (!m_bHaveExpected) {
         size_t nBlank = m_strText.find("\r\n\r\n");
         if (nBlank != std::string::npos) {
-            std::string strLength = GetHeaderValue(m_strText, "Content-Length");
+            // Only this request's own head: a request pipelined behind it lends it no body.
+            std::string strLength =
+                GetHeaderValue(m_strText.substr(0, nBlank + 2), "Content-Length");
             if (strLength.empty())
                 return kComplete;
             long long nExpected = static_cast<long long>(nBlank) + 4 +

@@ -258,6 +258,8 @@ TEST(HttpRequestReader, DecidesAtTheRightByte) {
         {{" / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello"}, k, R::kComplete},
         {{" / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhel"}, k, R::kNeedMore},
         {{" / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhel", "lo"}, k, R::kComplete},
+        // A request sent right behind one without a body lends it no length.
+        {{" / HTTP/1.1\r\n\r\nPOST /x HTTP/1.1\r\nContent-Length: 500\r\n\r\n"}, k, R::kComplete},
         // Only the exact field name counts; a value without digits means no body.
         {{" / HTTP/1.1\r\ncontent-length: 5\r\n\r\n"}, k, R::kComplete},
         {{" / HTTP/1.1\r\nContent-Length: abc\r\n\r\n"}, k, R::kComplete},
