@@ -5,7 +5,10 @@
 #include "client/latency.h"
 #include "headless/stop_signal.h"
 #include "meter/meter.h"
+#include "support/error_text.h"
 #include "support/format.h"
+
+#include <asio/error.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -13,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -22,54 +24,6 @@ using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
-
-// A handshake to the server's port once a second while the data flows: the queueing the
-// test adds shows in how long the handshake waits.
-class CHandshakeProber {
-public:
-    CHandshakeProber(const std::string& strHost, int nPort)
-        : m_thread([this, strHost, nPort] { Run(strHost, nPort); }) {}
-    ~CHandshakeProber() { Stop(); }
-    void Stop() {
-        {
-            std::lock_guard<std::mutex> lock(m_cs);
-            m_bStop = true;
-        }
-        m_cv.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    COptionalMs Latest() {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_latest;
-    }
-    std::vector<double> All() {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_vecAll;
-    }
-
-private:
-    void Run(const std::string& strHost, int nPort) {
-        std::unique_lock<std::mutex> lock(m_cs);
-        while (!m_cv.wait_for(lock, std::chrono::seconds(1), [this] { return m_bStop; })) {
-            lock.unlock();
-            COptionalMs ms = MeasureHandshakeMs(strHost, nPort, 1000, [this] {
-                std::lock_guard<std::mutex> lockStop(m_cs);
-                return m_bStop;
-            });
-            lock.lock();
-            m_latest = ms;
-            if (ms)
-                m_vecAll.push_back(*ms);
-        }
-    }
-    std::mutex m_cs;
-    std::condition_variable m_cv;
-    bool m_bStop = false;
-    COptionalMs m_latest;
-    std::vector<double> m_vecAll;
-    std::thread m_thread; // last: it starts once the members above exist
-};
 
 // Collects the meter's intervals, with the latency of each, and the test's outcome.
 class CClientCollector : public CEngineEvents {
@@ -98,6 +52,12 @@ public:
         std::unique_lock<std::mutex> lock(m_cs);
         return m_cv.wait_for(lock, std::chrono::milliseconds(nTimeoutMs),
                              [this] { return m_bEnded; });
+    }
+    // No connection ever connected: the test failed as a connect that timed out does.
+    void NoteNeverConnected() {
+        std::lock_guard<std::mutex> lock(m_cs);
+        if (m_strError.empty())
+            m_strError = GetErrorText(asio::error_code(asio::error::timed_out).value());
     }
     // The bytes counted after the last sample: nothing moved is left out of the totals.
     void AddRemainder(uint64_t nRecv, uint64_t nSend) {
@@ -150,11 +110,11 @@ private:
 
 // Handshakes before the transfer; stops at the first that fails (the test itself then
 // says why) or at a stop signal.
-CLatencySummary MeasureIdleLatency(const CClientOptions& opt) {
+CLatencySummary MeasureIdleLatency(CKestrunEngine& engine, const CClientOptions& opt) {
     std::vector<double> vecMs;
     const int nTimeoutMs = std::min(opt.nConnectTimeout, 3) * 1000;
     for (int i = 0; i < 5 && !WaitForStopSignal(0); ++i) {
-        COptionalMs ms = MeasureHandshakeMs(opt.strHost, opt.nPort, nTimeoutMs,
+        COptionalMs ms = MeasureHandshakeMs(engine, opt.strHost, opt.nPort, nTimeoutMs,
                                             [] { return WaitForStopSignal(0); });
         if (!ms)
             break;
@@ -217,8 +177,8 @@ int RunClientMode(const CClientOptions& opt) {
                               (opt.nSeconds > 0 ? std::to_string(opt.nSeconds) + " s"
                                                 : std::string("until stopped")));
     }
-    const CLatencySummary idle = MeasureIdleLatency(opt);
-    CHandshakeProber prober(opt.strHost, opt.nPort);
+    const CLatencySummary idle = MeasureIdleLatency(engine, opt);
+    CHandshakeProber prober(engine, opt.strHost, opt.nPort);
     collector.Begin(&test, &prober);
     const auto tStart = Clock::now();
     meter.StartMeter();
@@ -264,6 +224,8 @@ int RunClientMode(const CClientOptions& opt) {
     uint64_t nRecv = 0, nSend = 0;
     engine.TakeCounters(nRecv, nSend);
     collector.AddRemainder(nRecv, nSend);
-    test.WaitForWorkers();
+    test.WaitForTestEnd();
+    if (test.ConnectedCount() == 0)
+        collector.NoteNeverConnected(); // a -t shorter than the connect timeout ran out first
     return Report(opt, collector, idle, SummarizeLatency(prober.All()), strEarlyEnd);
 }

@@ -29,13 +29,17 @@ int main(int argc, char** argv) {
     pServer->excludes(pClient);
     app.add_option("-p,--port", nPort, "Server port (default 10001; 0 = any free port, server)")
         ->check(CLI::Range(0, 65535));
-    app.add_option("-B,--bind", server.strListenAddr, "Server: listen on this IPv4 address only")
+    app.add_option("-B,--bind", server.strListenAddr, "Server: listen on this address only, IPv4 or IPv6 (default: every interface)")
         ->type_name("ADDR");
     app.add_option("--max-sessions", server.nMaxSessions,
                    "Server: sessions at once (default: what the descriptor limit allows)")
         ->check(CLI::Range(1, 10000000));
+    app.add_option("--max-sessions-per-host", server.nMaxSessionsPerHost,
+                   "Server: sessions at once from one peer address (default 64; 0 = no cap)")
+        ->check(CLI::Range(0, 10000000));
     app.add_option("--idle-timeout", server.nIdleTimeoutSeconds,
-                   "Server: close a connection that moves nothing for this long (default 60 s)")
+                   "Server: close a connection that moves nothing, or under 1 KiB, for this long "
+                   "(default 60 s)")
         ->check(CLI::Range(1, 86400));
     app.add_option("-t,--time", client.nSeconds,
                    "Client: test length in seconds (0 = until stopped)")

@@ -1,113 +1,286 @@
 #include "client/client_test.h"
 
+#include "client/connect.h"
+#include "engine/io_core.h"
 #include "engine/send_pattern.h"
 #include "support/error_text.h"
+#include "support/socket.h"
+#include "support/socket_stream.h"
 
-#include <chrono>
-#include <thread>
+#include <asio/steady_timer.hpp>
 
-void ClientThreadProc(CClientTest* pTest, std::shared_ptr<const CClientSettings> pSettings) {
-    pTest->m_engine.Events().OnClientSessionStarted();
-    std::string strErrorText;
-    pTest->RunClientSession(*pSettings, strErrorText);
-    pTest->ClientSessionDone(strErrorText);
+#include <optional>
+
+using asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Client senders hand the socket this much of the pattern per call (whole protocol
+// blocks) where it takes them.
+const size_t kClientSendBytes = 32 * CKestrunEngine::kBlockSize;
+const auto kWatchPeriod = std::chrono::milliseconds(250);
+
+// One session's socket and what the others may know of it.
+struct CClientSession {
+    CClientSession(asio::io_context& ctx, size_t nLaneIndex)
+        : socket(ctx), watch(ctx), nLane(nLaneIndex) {}
+    tcp::socket socket;
+    asio::steady_timer watch;
+    std::optional<CSocketStream> stream;
+    size_t nLane;
+    // The connected socket's handle, for the round-trip sampler; guarded by the test's
+    // lock and cleared before the socket closes.
+    SOCKET hConnected = INVALID_SOCKET;
+    bool bDone = false;
+
+    void Cut() {
+        asio::error_code ec;
+        if (stream)
+            stream->Cut(false);
+        else
+            socket.cancel(ec);
+    }
+};
+
+} // namespace
+
+struct CClientTest::CTest {
+    CTest(CClientTest& test, CKestrunEngine& eng, const CClientSettings& s)
+        : owner(test), engine(eng), core(eng.Core()), settings(s),
+          bDownload(s.strType == "下载") {}
+
+    CClientTest& owner;
+    CKestrunEngine& engine;
+    CIoCore& core;
+    const CClientSettings settings;
+    const bool bDownload;
+    std::vector<tcp::endpoint> vecEndpoints; // written before the sessions start
+    std::atomic<bool> bStopping{false};
+    std::atomic<int> nLeft{0};
+    mutable std::mutex cs;
+    std::vector<CClientSession*> vecSessions;
+    std::string strError; // the first session failure
+
+    void NoteConnected() { owner.m_nConnected.fetch_add(1); }
+    void SessionLeft() { owner.m_nActiveClients.fetch_sub(1); }
+    void Ended(const std::string& strText) { owner.TestEnded(strText); }
+};
+
+namespace {
+
+using PTest = std::shared_ptr<CClientTest::CTest>;
+
+void SessionDone(const PTest& pTest, const std::string& strError) {
+    if (!strError.empty()) {
+        std::lock_guard<std::mutex> lock(pTest->cs);
+        if (pTest->strError.empty())
+            pTest->strError = strError;
+    }
+    pTest->SessionLeft();
+    if (pTest->nLeft.fetch_sub(1) != 1)
+        return;
+    PTest pEnded = pTest;
+    asio::post(pTest->core.Hooks(), [pEnded] {
+        std::string strText;
+        {
+            std::lock_guard<std::mutex> lock(pEnded->cs);
+            strText = pEnded->strError;
+        }
+        pEnded->Ended(strText);
+    });
 }
+
+// Ends a connected session that moves no byte for the idle timeout (a server that vanished
+// without a word).
+asio::awaitable<void> WatchSession(PTest pTest, std::shared_ptr<CClientSession> pSession) {
+    const std::chrono::seconds idle(pTest->settings.nIdleTimeoutSeconds);
+    while (!pSession->bDone) {
+        pSession->watch.expires_after(kWatchPeriod);
+        co_await pSession->watch.async_wait(kAwaitTuple);
+        if (pSession->bDone)
+            break;
+        if (pSession->stream && idle.count() > 0 &&
+            Clock::now() - pSession->stream->Progress().tLastMove >= idle)
+            pSession->Cut();
+    }
+}
+
+asio::awaitable<uint64_t> Stream(CKestrunEngine& engine, CSocketStream& stream, bool bDownload) {
+    uint64_t nTotal = 0;
+    if (bDownload) {
+        for (;;) {
+            const int n = co_await stream.Recv(ScratchBuffer(), CKestrunEngine::kRecvBufferSize);
+            if (n <= 0)
+                co_return nTotal;
+            engine.AddRecvBytes(static_cast<uint64_t>(n));
+            nTotal += static_cast<uint64_t>(n);
+        }
+    }
+    const char* pPattern = SendPattern();
+    size_t nOffset = 0;
+    for (;;) {
+        const int n = co_await stream.Send(pPattern + nOffset,
+                                           std::min(kClientSendBytes, kSendPatternSize - nOffset));
+        if (n <= 0)
+            co_return nTotal;
+        engine.AddSendBytes(static_cast<uint64_t>(n));
+        nTotal += static_cast<uint64_t>(n);
+        nOffset = (nOffset + static_cast<size_t>(n)) % kSendPatternSize;
+    }
+}
+
+asio::awaitable<void> RunSession(PTest pTest, size_t nLane, Clock::time_point tConnectDeadline) {
+    auto pSession = std::make_shared<CClientSession>(pTest->core.Lane(nLane), nLane);
+    {
+        std::lock_guard<std::mutex> lock(pTest->cs);
+        pTest->vecSessions.push_back(pSession.get());
+    }
+    SpawnDetached(pTest->core.Lane(nLane), WatchSession(pTest, pSession));
+    std::string strError;
+    const asio::error_code ec =
+        co_await ConnectAny(pSession->socket, pTest->vecEndpoints, tConnectDeadline, pTest->bStopping);
+    if (!ec && !pTest->bStopping.load()) {
+        pTest->NoteConnected();
+        pSession->stream.emplace(pSession->socket);
+        {
+            std::lock_guard<std::mutex> lock(pTest->cs);
+            pSession->hConnected = pSession->socket.native_handle();
+        }
+        const unsigned char szHello[4] = {'E', 'S', 'T', static_cast<unsigned char>(pTest->bDownload)};
+        if (co_await SendAll(*pSession->stream, szHello, sizeof(szHello))) {
+            if (!pTest->bDownload)
+                LimitSendBufferForLocalPeer(pSession->socket);
+            co_await Stream(pTest->engine, *pSession->stream, pTest->bDownload);
+        }
+    } else if (ec && !pTest->bStopping.load()) {
+        strError = GetErrorText(ec.value());
+    }
+    {
+        std::lock_guard<std::mutex> lock(pTest->cs);
+        std::erase(pTest->vecSessions, pSession.get());
+        pSession->hConnected = INVALID_SOCKET;
+    }
+    asio::error_code ecClose;
+    // A download's server side may be waiting to send into this socket: a reset ends it
+    // at once, where an orderly close could leave it waiting for a minute or more.
+    if (pTest->bDownload && pSession->socket.is_open())
+        pSession->socket.set_option(asio::socket_base::linger(true, 0), ecClose);
+    pSession->socket.close(ecClose);
+    pSession->bDone = true;
+    pSession->watch.cancel();
+    SessionDone(pTest, strError);
+}
+
+} // namespace
 
 CClientTest::~CClientTest() {
     StopClientTest();
-    m_workers.Wait();
+    WaitForTestEnd();
 }
 
 bool CClientTest::StartClientTest(const CClientSettings& settings) {
     if (settings.nSessions < 1)
         return false;
-    // The count is taken for every session before any thread runs, so a second click
+    // The count is taken for every session before anything runs, so a second click
     // during the start-up can never see an idle client and start a second test.
     int nExpected = 0;
     if (!m_nActiveClients.compare_exchange_strong(nExpected, settings.nSessions))
         return false;
-    m_sessions.Reset();
-    auto pSettings = std::make_shared<const CClientSettings>(settings);
-    for (int i = 0; i < settings.nSessions; ++i) {
-        if (!m_workers.Start([this, pSettings] { ClientThreadProc(this, pSettings); }))
-            ClientSessionDone(GetErrorText(0));
+    m_nConnected.store(0);
+    m_bTestActive.store(true);
+    auto pTest = std::make_shared<CTest>(*this, m_engine, settings);
+    pTest->nLeft.store(settings.nSessions);
+    {
+        std::lock_guard<std::mutex> lock(m_cs);
+        m_pTest = pTest;
     }
+    m_engine.Core().Hold();
+    // The lookup may wait for the system's resolver: the hook thread does it.
+    asio::post(m_engine.Core().Hooks(), [pTest] {
+        const int nSessions = pTest->settings.nSessions;
+        for (int i = 0; i < nSessions; ++i)
+            pTest->engine.Events().OnClientSessionStarted();
+        const int nError = ResolveHost(pTest->settings.strServerAddr, pTest->settings.nServerPort,
+                                       pTest->vecEndpoints);
+        if (nError != 0 || pTest->bStopping.load()) {
+            const std::string strError =
+                nError != 0 && !pTest->bStopping.load() ? GetErrorText(nError) : std::string();
+            for (int i = 0; i < nSessions; ++i)
+                SessionDone(pTest, strError);
+            return;
+        }
+        const int nTimeout = pTest->settings.nConnectTimeoutSeconds;
+        const auto tDeadline =
+            nTimeout > 0 ? Clock::now() + std::chrono::seconds(nTimeout) : Clock::time_point::max();
+        for (int i = 0; i < nSessions; ++i) {
+            const size_t nLane = pTest->core.NextLaneIndex();
+            SpawnDetached(pTest->core.Lane(nLane), RunSession(pTest, nLane, tDeadline));
+        }
+    });
     return true;
 }
 
+void CClientTest::StopClientTest() {
+    std::shared_ptr<CTest> pTest;
+    {
+        std::lock_guard<std::mutex> lock(m_cs);
+        pTest = m_pTest;
+    }
+    if (!pTest || pTest->bStopping.exchange(true))
+        return;
+    for (size_t i = 0; i < pTest->core.LaneCount(); ++i) {
+        asio::post(pTest->core.Lane(i), [pTest, i] {
+            std::lock_guard<std::mutex> lock(pTest->cs);
+            for (CClientSession* pSession : pTest->vecSessions) {
+                if (pSession->nLane == i)
+                    pSession->Cut();
+            }
+        });
+    }
+}
+
 std::vector<double> CClientTest::SampleRttMs() const {
+    std::shared_ptr<CTest> pTest;
+    {
+        std::lock_guard<std::mutex> lock(m_cs);
+        pTest = m_pTest;
+    }
     std::vector<double> vecRtt;
-    m_sessions.ForEach([&vecRtt](SOCKET s) {
+    if (!pTest)
+        return vecRtt;
+    std::lock_guard<std::mutex> lock(pTest->cs);
+    for (const CClientSession* pSession : pTest->vecSessions) {
         double dRtt = 0;
-        if (GetSmoothedRttMs(s, dRtt))
+        if (pSession->hConnected != INVALID_SOCKET && GetSmoothedRttMs(pSession->hConnected, dRtt))
             vecRtt.push_back(dRtt);
-    });
+    }
     return vecRtt;
 }
 
-void CClientTest::ClientSessionDone(const std::string& strErrorText) {
-    if (m_nActiveClients.fetch_sub(1) == 1)
-        m_engine.Events().OnClientTestEnded(strErrorText);
+void CClientTest::WaitForTestEnd() {
+    std::unique_lock<std::mutex> lock(m_cs);
+    m_cvEnded.wait(lock, [this] { return !m_pTest; });
 }
 
-void CClientTest::StopClientTest() {
-    if (m_nActiveClients.load() == 0)
-        return;
-    // Sessions still sleeping or connecting see the stop when they register.
-    m_sessions.StopAll(false);
-}
-
-void CClientTest::RunClientSession(const CClientSettings& settings, std::string& strErrorText) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    SOCKET s = INVALID_SOCKET;
-    if (!CreateTcpSocket(s, std::string(), 0, false)) {
-        strErrorText = GetErrorText(0);
-        return;
+// The hook thread, once the last session has ended.
+void CClientTest::TestEnded(const std::string& strErrorText) {
+    std::shared_ptr<CTest> pTest;
+    {
+        std::lock_guard<std::mutex> lock(m_cs);
+        pTest = m_pTest;
     }
-    // Registered before it connects, so that a stop cuts a connect still under way.
-    const SOCKET sRegistered = s;
-    if (!m_sessions.Add(s)) {
-        CloseSocket(s); // the test was stopped before this session got going
-        return;
-    }
-    const bool bDownload = settings.strType == "下载";
-    const int nTimeoutMs =
-        settings.nConnectTimeoutSeconds > 0 ? settings.nConnectTimeoutSeconds * 1000 : -1;
-    if (ConnectIPv4(s, settings.strServerAddr, settings.nServerPort, nTimeoutMs,
-                    [this] { return m_sessions.StopRequested(); })) {
-        SetIdleTimeout(s, settings.nIdleTimeoutSeconds);
-        SendOnce(s, "EST", 3);
-        const unsigned char chMode = bDownload ? 1 : 0;
-        SendOnce(s, &chMode, 1);
-        StreamBlocks(s, bDownload);
-    } else if (!m_sessions.StopRequested()) {
-        strErrorText = GetErrorText(0);
-    }
-    m_sessions.Remove(sRegistered);
-    // A download's server side may be blocked sending into this socket: a reset ends it
-    // at once, where an orderly close could leave it waiting for a minute or more.
-    if (bDownload)
-        SetAbortiveClose(s);
-    CloseSocket(s);
-}
-
-void CClientTest::StreamBlocks(SOCKET s, bool bDownload) {
-    if (bDownload) {
-        std::unique_ptr<char[]> pBuffer(new char[CKestrunEngine::kRecvBufferSize]);
-        for (;;) {
-            const int n = RecvOnce(s, pBuffer.get(), CKestrunEngine::kRecvBufferSize);
-            if (n <= 0)
-                break;
-            m_engine.AddRecvBytes(static_cast<uint64_t>(n));
+    CIoCore& core = m_engine.Core();
+    m_engine.Events().OnClientTestEnded(strErrorText);
+    {
+        // Whoever waits may destroy this object as soon as the lock is given back.
+        std::lock_guard<std::mutex> lock(m_cs);
+        if (m_pTest == pTest) { // a click after the hook may have started the next test
+            m_pTest.reset();
+            m_bTestActive.store(false);
         }
-        return;
+        m_cvEnded.notify_all();
     }
-    LimitSendBufferForLocalPeer(s);
-    const char* pBlock = SendPattern();
-    for (;;) {
-        const int n = SendOnce(s, pBlock, CKestrunEngine::kBlockSize);
-        if (n <= 0)
-            break;
-        m_engine.AddSendBytes(static_cast<uint64_t>(n));
-    }
+    pTest.reset();
+    core.Release();
 }

@@ -1,23 +1,129 @@
 #include "client/latency.h"
 
-#include "support/socket.h"
+#include "client/connect.h"
+#include "engine/io_core.h"
+#include "support/socket_stream.h"
+
+#include <asio/steady_timer.hpp>
 
 #include <algorithm>
 #include <chrono>
 #include <numeric>
 
-COptionalMs MeasureHandshakeMs(const std::string& strHost, int nPort, int nTimeoutMs,
-                               const std::function<bool()>& fnCancelled) {
-    SOCKET s = INVALID_SOCKET;
-    if (!CreateTcpSocket(s, std::string(), 0, false))
+using asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// One handshake on the current lane: connect, note the time, close.
+asio::awaitable<COptionalMs> Handshake(const std::vector<tcp::endpoint>& vecEndpoints,
+                                       std::chrono::milliseconds timeout,
+                                       const std::atomic<bool>& bStop) {
+    tcp::socket socket(co_await asio::this_coro::executor);
+    const auto t0 = Clock::now();
+    const asio::error_code ec = co_await ConnectAny(socket, vecEndpoints, t0 + timeout, bStop);
+    const auto t1 = Clock::now();
+    asio::error_code ecClose;
+    socket.close(ecClose);
+    if (ec)
+        co_return std::nullopt;
+    co_return std::chrono::duration<double, std::milli>(t1 - t0).count();
+}
+
+} // namespace
+
+struct CHandshakeProber::CState {
+    explicit CState(asio::io_context& ctx) : timer(ctx) {}
+    std::vector<tcp::endpoint> vecEndpoints;
+    asio::steady_timer timer; // lane 0
+    std::atomic<bool> bStop{false};
+    mutable std::mutex cs;
+    std::condition_variable cv;
+    bool bDone = false;
+    COptionalMs latest;
+    std::vector<double> vecAll;
+};
+
+COptionalMs MeasureHandshakeMs(CKestrunEngine& engine, const std::string& strHost, int nPort,
+                               int nTimeoutMs, const std::function<bool()>& fnCancelled) {
+    std::vector<tcp::endpoint> vecEndpoints;
+    if (ResolveHost(strHost, nPort, vecEndpoints) != 0)
         return std::nullopt;
-    const auto t0 = std::chrono::steady_clock::now();
-    const bool bConnected = ConnectIPv4(s, strHost, nPort, nTimeoutMs, fnCancelled);
-    const auto t1 = std::chrono::steady_clock::now();
-    CloseSocket(s);
-    if (!bConnected)
-        return std::nullopt;
-    return std::chrono::duration<double, std::milli>(t1 - t0).count();
+    struct CShared {
+        std::atomic<bool> bStop{false};
+        std::mutex cs;
+        std::condition_variable cv;
+        bool bDone = false;
+        COptionalMs result;
+    };
+    auto pShared = std::make_shared<CShared>();
+    CIoCore& core = engine.Core();
+    core.Hold();
+    const size_t nLane = core.NextLaneIndex();
+    SpawnDetached(core.Lane(nLane),
+                  [](std::shared_ptr<CShared> p, std::vector<tcp::endpoint> vec,
+                     int nMs) -> asio::awaitable<void> {
+                      COptionalMs ms = co_await Handshake(vec, std::chrono::milliseconds(nMs), p->bStop);
+                      std::lock_guard<std::mutex> lock(p->cs);
+                      p->result = ms;
+                      p->bDone = true;
+                      p->cv.notify_all();
+                  }(pShared, vecEndpoints, nTimeoutMs));
+    std::unique_lock<std::mutex> lock(pShared->cs);
+    while (!pShared->cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return pShared->bDone; })) {
+        if (fnCancelled && fnCancelled()) {
+            pShared->bStop.store(true);
+            break; // the handshake ends by its own deadline; its figure is not wanted
+        }
+    }
+    COptionalMs result = pShared->bDone ? pShared->result : std::nullopt;
+    lock.unlock();
+    core.Release();
+    return result;
+}
+
+CHandshakeProber::CHandshakeProber(CKestrunEngine& engine, const std::string& strHost, int nPort)
+    : m_engine(engine), m_pState(std::make_shared<CState>(engine.Core().Lane(0))) {
+    ResolveHost(strHost, nPort, m_pState->vecEndpoints);
+    m_engine.Core().Hold();
+    SpawnDetached(m_engine.Core().Lane(0), [](std::shared_ptr<CState> p) -> asio::awaitable<void> {
+        for (;;) {
+            p->timer.expires_after(std::chrono::seconds(1));
+            co_await p->timer.async_wait(kAwaitTuple);
+            if (p->bStop.load())
+                break;
+            const COptionalMs ms = co_await Handshake(p->vecEndpoints, std::chrono::seconds(1), p->bStop);
+            std::lock_guard<std::mutex> lock(p->cs);
+            p->latest = ms;
+            if (ms)
+                p->vecAll.push_back(*ms);
+        }
+        std::lock_guard<std::mutex> lock(p->cs);
+        p->bDone = true;
+        p->cv.notify_all();
+    }(m_pState));
+}
+
+void CHandshakeProber::Stop() {
+    if (m_pState->bStop.exchange(true))
+        return;
+    std::shared_ptr<CState> p = m_pState;
+    asio::post(m_engine.Core().Lane(0), [p] { p->timer.cancel(); });
+    {
+        std::unique_lock<std::mutex> lock(p->cs);
+        p->cv.wait(lock, [&] { return p->bDone; });
+    }
+    m_engine.Core().Release();
+}
+
+COptionalMs CHandshakeProber::Latest() const {
+    std::lock_guard<std::mutex> lock(m_pState->cs);
+    return m_pState->latest;
+}
+
+std::vector<double> CHandshakeProber::All() const {
+    std::lock_guard<std::mutex> lock(m_pState->cs);
+    return m_pState->vecAll;
 }
 
 CLatencySummary SummarizeLatency(std::vector<double> vecMs) {

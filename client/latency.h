@@ -1,8 +1,15 @@
 // Latency as the client sees it: the time of a TCP handshake to the server's port (the
-// server sees a connection that sends nothing), and summaries of several figures.
+// server sees a connection that sends nothing), measured on the I/O core, and summaries
+// of several figures.
 #pragma once
 
+#include "engine/engine.h"
+
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,10 +17,32 @@
 // A figure in milliseconds, or nothing when it could not be measured.
 using COptionalMs = std::optional<double>;
 
-// Connects to the server's port and closes at once; the milliseconds the connect took,
-// or nothing when it failed, took longer than nTimeoutMs or fnCancelled said to stop.
-COptionalMs MeasureHandshakeMs(const std::string& strHost, int nPort, int nTimeoutMs,
-                               const std::function<bool()>& fnCancelled = nullptr);
+// Connects to the server's port (each of its addresses in turn) and closes at once; the
+// milliseconds the connect took, or nothing when it failed, took longer than nTimeoutMs
+// or fnCancelled said to stop (asked every 50 ms). Waits on the calling thread, which must
+// not be a core thread.
+COptionalMs MeasureHandshakeMs(CKestrunEngine& engine, const std::string& strHost, int nPort,
+                               int nTimeoutMs, const std::function<bool()>& fnCancelled = nullptr);
+
+// A handshake to the server's port once a second while a test runs, on the core: the
+// queueing the test adds shows in how long the handshake waits.
+class CHandshakeProber {
+public:
+    CHandshakeProber(CKestrunEngine& engine, const std::string& strHost, int nPort);
+    // Stops and waits for the prober's coroutine.
+    ~CHandshakeProber() { Stop(); }
+    CHandshakeProber(const CHandshakeProber&) = delete;
+    CHandshakeProber& operator=(const CHandshakeProber&) = delete;
+    void Stop();
+    COptionalMs Latest() const;
+    std::vector<double> All() const;
+
+    struct CState; // shared with the coroutine
+
+private:
+    CKestrunEngine& m_engine;
+    std::shared_ptr<CState> m_pState;
+};
 
 struct CLatencySummary {
     COptionalMs min, median, max, mean;

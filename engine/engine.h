@@ -8,6 +8,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+
+class CIoCore;
 
 class CKestrunEngine {
 public:
@@ -21,12 +24,15 @@ public:
     // 64 KiB to 1 MiB).
     static const size_t kRecvBufferSize = 128 * 1024;
 
-    explicit CKestrunEngine(CEngineEvents* pEvents = nullptr)
-        : m_pEvents(pEvents != nullptr ? pEvents : &m_noEvents) {}
+    explicit CKestrunEngine(CEngineEvents* pEvents = nullptr);
+    // Waits for the core's threads; every run on it has ended by then.
+    ~CKestrunEngine();
     CKestrunEngine(const CKestrunEngine&) = delete;
     CKestrunEngine& operator=(const CKestrunEngine&) = delete;
 
     CEngineEvents& Events() { return *m_pEvents; }
+    // The one I/O core every socket of the server and the client test lives on.
+    CIoCore& Core() { return *m_pCore; }
 
     void AddRecvBytes(uint64_t n) { m_nRecvBytes.fetch_add(n, std::memory_order_relaxed); }
     void AddSendBytes(uint64_t n) { m_nSendBytes.fetch_add(n, std::memory_order_relaxed); }
@@ -43,4 +49,5 @@ private:
     // 64-bit so that a fast link cannot wrap them within one second.
     std::atomic<uint64_t> m_nRecvBytes{0};
     std::atomic<uint64_t> m_nSendBytes{0};
+    std::unique_ptr<CIoCore> m_pCore;
 };

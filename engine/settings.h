@@ -2,6 +2,7 @@
 // end may change its own copy at any time without racing the workers.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -15,15 +16,21 @@ struct CPageTexts {
 };
 
 struct CServerSettings {
-    // Address the server binds; empty means every IPv4 interface.
+    // Address the server binds, of either family; empty means every interface, IPv6 and
+    // IPv4.
     std::string strListenAddr;
     int nListenPort = 10001;
     std::shared_ptr<const CPageTexts> pPageTexts = std::make_shared<const CPageTexts>();
     // Sessions at once; a connection beyond them is closed at once. 0: what the
     // descriptor limit allows (see DefaultSessionCap).
     int nMaxSessions = 0;
-    // A connection that moves no byte for this long is closed; 0: never.
+    // Sessions at once from one peer address; beyond them a connection is closed at once.
+    // 0: no cap of its own.
+    int nMaxSessionsPerHost = 64;
+    // A connection that moves no byte for this long, or fewer than kMinWindowBytes in any
+    // such window, is closed; 0: never.
     int nIdleTimeoutSeconds = 60;
+    static const uint64_t kMinWindowBytes = 1024;
 };
 
 // The session cap when none is set: the descriptor limit less a reserve for the

@@ -28,13 +28,13 @@ const char kResponseTemplate[] = "HTTP/1.1 200 OK\r\n"
                                  "Connection: keep-alive\r\n\r\n";
 
 const HTTP_ROUTE kRoutes[] = {
-    {"", EHttpBody::kPageHtml, "websocket.html", "text/html", "utf-8", false},
-    {"favicon.ico", EHttpBody::kEmpty, nullptr, "text/html", "gb2312", false},
-    {"buttons.css", EHttpBody::kButtonsCss, "buttons.css", "text/css", "utf-8", false},
-    {"echarts.min.js", EHttpBody::kEchartsJs, "echarts.min.js", "text/javascript", "utf-8", false},
+    {"", EHttpBody::kPageHtml, "websocket.html", "text/html", "utf-8"},
+    {"favicon.ico", EHttpBody::kEmpty, nullptr, "text/html", "gb2312"},
+    {"buttons.css", EHttpBody::kButtonsCss, "buttons.css", "text/css", "utf-8"},
+    {"echarts.min.js", EHttpBody::kEchartsJs, "echarts.min.js", "text/javascript", "utf-8"},
     // The full test page takes its settings from the query (?seconds=N).
-    {"full", EHttpBody::kFullHtml, "full.html", "text/html", "utf-8", true},
-    {"full.js", EHttpBody::kFullJs, "full.js", "text/javascript", "utf-8", false},
+    {"full", EHttpBody::kFullHtml, "full.html", "text/html", "utf-8"},
+    {"full.js", EHttpBody::kFullJs, "full.js", "text/javascript", "utf-8"},
 };
 
 } // namespace
@@ -71,22 +71,22 @@ CHttpRequestReader::EState CHttpRequestReader::AddChunk(const char* pData, int n
     return m_nReceived >= kMaxRequestBytes ? kRefused : kNeedMore;
 }
 
-bool RecvHttpRequest(std::string& strText, CByteStream& stream) {
+asio::awaitable<bool> RecvHttpRequest(std::string& strText, CByteStream& stream) {
     strText.clear();
     CHttpRequestReader reader;
     char szBuf[CHttpRequestReader::kChunkSize + 1];
     for (;;) {
         std::memset(szBuf, 0, sizeof(szBuf));
-        int n = stream.Recv(szBuf, CHttpRequestReader::kChunkSize);
+        int n = co_await stream.Recv(szBuf, CHttpRequestReader::kChunkSize);
         if (n <= 0)
-            return false;
+            co_return false;
         CHttpRequestReader::EState state = reader.AddChunk(szBuf, n);
         if (state == CHttpRequestReader::kComplete) {
             strText = reader.Text();
-            return true;
+            co_return true;
         }
         if (state == CHttpRequestReader::kRefused)
-            return false;
+            co_return false;
     }
 }
 
@@ -103,7 +103,18 @@ std::string GetHeaderValue(const std::string& strRequest, const char* pszName) {
     }
     if (strName.empty())
         return std::string();
-    size_t nField = strRequest.find(strName + ":");
+    // Field names ignore case and start a line; the request line is never a field.
+    size_t nField = std::string::npos;
+    for (size_t nLine = strRequest.find("\r\n"); nLine != std::string::npos;
+         nLine = strRequest.find("\r\n", nLine + 2)) {
+        const size_t nStart = nLine + 2;
+        if (strRequest.size() > nStart + strName.size() &&
+            strRequest[nStart + strName.size()] == ':' &&
+            EqualsNoCaseAscii(strRequest.substr(nStart, strName.size()), strName)) {
+            nField = nStart;
+            break;
+        }
+    }
     if (nField == std::string::npos)
         return std::string();
     // Whatever follows the colon is skipped, normally the single space.
@@ -131,23 +142,24 @@ std::string BuildHttpResponseHead(const char* pszContentType, const char* pszCha
     return strHead;
 }
 
-bool SendHttpResponse(CByteStream& stream, const char* pBody, int nBodyLen, const char* pszCharset,
-                      const char* pszContentType) {
+asio::awaitable<bool> SendHttpResponse(CByteStream& stream, const char* pBody, int nBodyLen,
+                                       const char* pszCharset, const char* pszContentType) {
     const std::string strHead = BuildHttpResponseHead(pszContentType, pszCharset, nBodyLen);
     // Short sends are continued: a partly sent head or body would leave a torn answer.
-    if (!SendAll(stream, strHead.data(), strHead.size()))
-        return false;
+    if (!co_await SendAll(stream, strHead.data(), strHead.size()))
+        co_return false;
     size_t nSend =
         nBodyLen > 0 ? static_cast<size_t>(nBodyLen) : (pBody != nullptr ? std::strlen(pBody) : 0);
     if (nSend == 0)
-        return false;
-    return SendAll(stream, pBody, nSend);
+        co_return false;
+    co_return co_await SendAll(stream, pBody, nSend);
 }
 
 const HTTP_ROUTE* FindHttpRoute(const std::string& strPath) {
     const std::string strBare = strPath.substr(0, strPath.find('?'));
     for (const HTTP_ROUTE& route : kRoutes) {
-        if (EqualsNoCaseAscii(route.bQuery ? strBare : strPath, route.pszPath))
+        // Messaging apps and cache-busters add queries to any address.
+        if (EqualsNoCaseAscii(strBare, route.pszPath))
             return &route;
     }
     return nullptr;

@@ -33,10 +33,10 @@ private:
 // Reads the rest of a request (everything after the token) into strText. True when a
 // whole request arrived; false when the peer closed, a receive failed or the limit was
 // reached first.
-bool RecvHttpRequest(std::string& strText, CByteStream& stream);
+asio::awaitable<bool> RecvHttpRequest(std::string& strText, CByteStream& stream);
 
-// The value of the named field (exact case, first occurrence, one character after the
-// colon skipped, trimmed), or for the name "path" (any case) the request path without its
+// The value of the named field (a line that starts with the name, any case, and a colon;
+// the first such line; one character after the colon skipped, trimmed), or for the name "path" (any case) the request path without its
 // leading slash. Empty when absent.
 std::string GetHeaderValue(const std::string& strRequest, const char* pszName);
 
@@ -45,7 +45,7 @@ std::string BuildHttpResponseHead(const char* pszContentType, const char* pszCha
 
 // Sends the head and then the body (nBodyLen bytes, or up to its NUL when nBodyLen is 0),
 // each in full. True when both were sent; an empty body reports false.
-bool SendHttpResponse(CByteStream& stream, const char* pBody, int nBodyLen, const char* pszCharset,
+asio::awaitable<bool> SendHttpResponse(CByteStream& stream, const char* pBody, int nBodyLen, const char* pszCharset,
                       const char* pszContentType);
 
 // Which of the served texts a path is answered with.
@@ -57,9 +57,8 @@ struct HTTP_ROUTE {
     const char* pszFileName; // replacement file beside the executable, or null
     const char* pszContentType;
     const char* pszCharset;
-    bool bQuery; // a query after the path is allowed (and ignored)
 };
 
-// The route for a path (compared whole, or up to its query where the route allows one,
-// ignoring ASCII case), or null: no answer at all.
+// The route for a path (compared up to its query, ignoring ASCII case), or null: no
+// answer at all.
 const HTTP_ROUTE* FindHttpRoute(const std::string& strPath);

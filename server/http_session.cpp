@@ -10,11 +10,13 @@
 
 namespace {
 
-// A page request: its answer from the table, or none for a path that is not there.
-void AnswerFromTable(CByteStream& stream, const std::string& strRequest, const CPageTexts& texts) {
+// A page request: its answer from the table, or none for a path that is not there. True
+// when an answer was sent whole.
+asio::awaitable<bool> AnswerFromTable(CByteStream& stream, const std::string& strRequest,
+                                      const CPageTexts& texts) {
     const HTTP_ROUTE* pRoute = FindHttpRoute(GetHeaderValue(strRequest, "path"));
     if (pRoute == nullptr)
-        return; // not ours: no answer, the session closes the connection
+        co_return false; // not ours: no answer, the session closes the connection
 
     static const std::string kEmpty;
     std::string strStorage;
@@ -38,43 +40,46 @@ void AnswerFromTable(CByteStream& stream, const std::string& strRequest, const C
     case EHttpBody::kEmpty:
         break;
     }
-    SendHttpResponse(stream, pBody->c_str(), static_cast<int>(pBody->size()), pRoute->pszCharset,
-                     pRoute->pszContentType);
+    co_return co_await SendHttpResponse(stream, pBody->c_str(), static_cast<int>(pBody->size()),
+                                        pRoute->pszCharset, pRoute->pszContentType);
 }
 
 } // namespace
 
-bool ServeHttpConnection(CKestrunEngine& engine, CByteStream& stream, const std::string& strToken,
-                         const CPageTexts& texts) {
+asio::awaitable<EHttpEnd> ServeHttpConnection(CKestrunEngine& engine, CByteStream& stream,
+                                              std::string strToken, const CPageTexts& texts) {
     CHttpHeadReader reader;
     std::string strRequest;
     if (strToken.size() > 3) {
         // An upload's body follows its head: the head is read apart from it.
-        if (!reader.ReadHead(stream, strToken, strRequest))
-            return false;
+        if (!co_await reader.ReadHead(stream, strToken, strRequest))
+            co_return EHttpEnd::kClose;
     } else {
         std::string strRest;
-        if (!RecvHttpRequest(strRest, stream))
-            return false;
+        if (!co_await RecvHttpRequest(strRest, stream))
+            co_return EHttpEnd::kClose;
         strRequest = strToken + strRest;
     }
+    stream.StopHeadClock();
     for (;;) {
         // The upgrade test comes before routing: any path can become a WebSocket.
         if (!StartsWithNoCaseAscii(strRequest, "POST ") && IsWebSocketUpgrade(strRequest))
-            return SendWebSocketHandshake(strRequest, stream);
+            co_return co_await SendWebSocketHandshake(strRequest, stream) ? EHttpEnd::kWebSocket
+                                                                         : EHttpEnd::kClose;
         // A request read whole may hold the start of the next one, from a client that
         // does not wait for the answer.
         reader.KeepAfterHead(strRequest);
-        switch (ServeTransferRequest(engine, stream, strRequest, reader)) {
+        switch (co_await ServeTransferRequest(engine, stream, strRequest, reader)) {
         case ETransferOutcome::kNotMine:
-            AnswerFromTable(stream, strRequest, texts);
-            return false; // page answers say Connection: close
+            // Page answers say Connection: close.
+            co_return co_await AnswerFromTable(stream, strRequest, texts) ? EHttpEnd::kAnswered
+                                                                         : EHttpEnd::kClose;
         case ETransferOutcome::kClose:
-            return false;
+            co_return EHttpEnd::kClose;
         case ETransferOutcome::kKeepAlive:
             break;
         }
-        if (!reader.ReadHead(stream, std::string(), strRequest))
-            return false;
+        if (!co_await reader.ReadHead(stream, std::string(), strRequest))
+            co_return EHttpEnd::kClose;
     }
 }

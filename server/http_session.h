@@ -7,9 +7,15 @@
 
 #include <string>
 
+// How a browser connection's requests ended.
+enum class EHttpEnd {
+    kClose,     // refused, cut, or a path that gets no answer: close now
+    kAnswered,  // a page answer that says Connection: close was sent whole
+    kWebSocket, // upgraded (handshake sent): the caller streams frames
+};
+
 // Reads the rest of a request whose first bytes were strToken ("GET" in any case, or
 // "POST ") and answers it, and the requests that follow it while the measuring routes keep
-// the connection open. Returns true when a request was upgraded to a WebSocket (handshake
-// sent), so the caller streams frames; false when the connection is to be closed now.
-bool ServeHttpConnection(CKestrunEngine& engine, CByteStream& stream, const std::string& strToken,
-                         const CPageTexts& texts);
+// the connection open.
+asio::awaitable<EHttpEnd> ServeHttpConnection(CKestrunEngine& engine, CByteStream& stream,
+                                              std::string strToken, const CPageTexts& texts);

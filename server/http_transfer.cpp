@@ -11,9 +11,6 @@
 
 namespace {
 
-// Receive block of an upload body: large, so that a fast peer costs few calls.
-const size_t kUploadBlock = 256 * 1024;
-
 enum class ERoute { kOther, kDownload, kUpload, kPing };
 
 // The path's route: the part before any query, compared ignoring ASCII case.
@@ -69,97 +66,104 @@ std::string BuildHead(int nStatus, const char* pszContentType, uint64_t nLength,
 
 // A small plain-text answer; refusals always close, so that nothing of a refused body
 // is taken for the next request.
-ETransferOutcome SendText(CByteStream& stream, int nStatus, const std::string& strText,
-                          bool bKeepAlive) {
+asio::awaitable<ETransferOutcome> SendText(CByteStream& stream, int nStatus, std::string strText,
+                                           bool bKeepAlive) {
     const bool bKeep = bKeepAlive && nStatus == 200;
     const std::string strAnswer =
         BuildHead(nStatus, "text/plain; charset=utf-8", strText.size(), bKeep) + strText;
-    if (!SendAll(stream, strAnswer.data(), strAnswer.size()) || !bKeep)
-        return ETransferOutcome::kClose;
-    return ETransferOutcome::kKeepAlive;
+    if (!co_await SendAll(stream, strAnswer.data(), strAnswer.size()) || !bKeep)
+        co_return ETransferOutcome::kClose;
+    co_return ETransferOutcome::kKeepAlive;
 }
 
-ETransferOutcome ServeDownload(CKestrunEngine& engine, CByteStream& stream,
-                               const std::string& strPath, bool bKeepAlive) {
+asio::awaitable<ETransferOutcome> ServeDownload(CKestrunEngine& engine, CByteStream& stream,
+                                                std::string strPath, bool bKeepAlive) {
     uint64_t nSize = 0;
     const int nStatus = ParseDownloadSize(strPath, nSize);
     if (nStatus == 400)
-        return SendText(stream, 400, "size must be a whole number of bytes\n", false);
+        co_return co_await SendText(stream, 400, "size must be a whole number of bytes\n", false);
     if (nStatus == 413)
-        return SendText(stream, 413,
-                        "size may be at most " + std::to_string(kMaxTransferBytes) + " bytes\n",
-                        false);
+        co_return co_await SendText(
+            stream, 413, "size may be at most " + std::to_string(kMaxTransferBytes) + " bytes\n",
+            false);
     const std::string strHead = BuildHead(200, "application/octet-stream", nSize, bKeepAlive);
-    if (!SendAll(stream, strHead.data(), strHead.size()))
-        return ETransferOutcome::kClose;
+    if (!co_await SendAll(stream, strHead.data(), strHead.size()))
+        co_return ETransferOutcome::kClose;
     // Whole pattern blocks where possible: one call hands the system a megabyte.
     const char* pPattern = SendPattern();
     size_t nOffset = 0;
     while (nSize > 0) {
         const size_t nChunk =
             static_cast<size_t>(std::min<uint64_t>(nSize, kSendPatternSize - nOffset));
-        const int n = stream.Send(pPattern + nOffset, nChunk);
+        const int n = co_await stream.Send(pPattern + nOffset, nChunk);
         if (n < 1)
-            return ETransferOutcome::kClose;
+            co_return ETransferOutcome::kClose;
         engine.AddSendBytes(static_cast<uint64_t>(n));
         nSize -= static_cast<uint64_t>(n);
         nOffset = (nOffset + static_cast<size_t>(n)) % kSendPatternSize;
     }
-    return bKeepAlive ? ETransferOutcome::kKeepAlive : ETransferOutcome::kClose;
+    co_return bKeepAlive ? ETransferOutcome::kKeepAlive : ETransferOutcome::kClose;
 }
 
-ETransferOutcome ServeUpload(CKestrunEngine& engine, CByteStream& stream,
-                             const std::string& strRequest, CHttpHeadReader& reader,
-                             bool bKeepAlive) {
+asio::awaitable<ETransferOutcome> ServeUpload(CKestrunEngine& engine, CByteStream& stream,
+                                              const std::string& strRequest,
+                                              CHttpHeadReader& reader, bool bKeepAlive) {
     const std::string strLength = GetHeaderValue(strRequest, "Content-Length");
     uint64_t nLength = 0;
     const int nStatus = ParseByteCount(strLength, kMaxTransferBytes, nLength);
     if (strLength.empty())
-        return SendText(stream, 400, "an upload needs a Content-Length\n", false);
+        co_return co_await SendText(stream, 400, "an upload needs a Content-Length\n", false);
     if (nStatus == 400)
-        return SendText(stream, 400, "Content-Length must be a whole number of bytes\n", false);
+        co_return co_await SendText(stream, 400,
+                                    "Content-Length must be a whole number of bytes\n", false);
     if (nStatus == 413)
-        return SendText(
+        co_return co_await SendText(
             stream, 413,
             "an upload may have at most " + std::to_string(kMaxTransferBytes) + " bytes\n", false);
     uint64_t nLeft = nLength;
     size_t nTaken = reader.TakePending(static_cast<size_t>(nLeft));
     engine.AddRecvBytes(nTaken);
     nLeft -= nTaken;
-    std::unique_ptr<char[]> pBlock(nLeft > 0 ? new char[kUploadBlock] : nullptr);
     while (nLeft > 0) {
         // Never past the body: the next request may already be on its way.
-        const int n = stream.Recv(pBlock.get(), static_cast<size_t>(std::min<uint64_t>(
-                                                    nLeft, static_cast<uint64_t>(kUploadBlock))));
+        const int n = co_await stream.Recv(
+            ScratchBuffer(), static_cast<size_t>(std::min<uint64_t>(nLeft, kScratchSize)));
         if (n < 1)
-            return ETransferOutcome::kClose; // the peer is gone; what came is counted
+            co_return ETransferOutcome::kClose; // the peer is gone; what came is counted
         engine.AddRecvBytes(static_cast<uint64_t>(n));
         nLeft -= static_cast<uint64_t>(n);
     }
-    return SendText(stream, 200, std::to_string(nLength) + "\n", bKeepAlive);
+    co_return co_await SendText(stream, 200, std::to_string(nLength) + "\n", bKeepAlive);
 }
 
 } // namespace
 
-bool CHttpHeadReader::ReadHead(CByteStream& stream, const std::string& strStart,
-                               std::string& strHead) {
+asio::awaitable<bool> CHttpHeadReader::ReadHead(CByteStream& stream, const std::string& strStart,
+                                                std::string& strHead) {
     m_strPending.insert(0, strStart);
+    if (!m_strPending.empty())
+        stream.StartHeadClock();
     size_t nSearched = 0;
-    char szBuf[16384];
     for (;;) {
         const size_t nBlank = m_strPending.find("\r\n\r\n", nSearched);
         if (nBlank != std::string::npos && nBlank + 4 <= kMaxHeadBytes) {
             strHead = m_strPending.substr(0, nBlank + 4);
             m_strPending.erase(0, nBlank + 4);
-            return true;
+            m_strPending.shrink_to_fit(); // a long stream may follow: it keeps no buffer
+            stream.StopHeadClock();
+            co_return true;
         }
         if (m_strPending.size() >= kMaxHeadBytes)
-            return false;
+            co_return false;
         nSearched = m_strPending.size() < 3 ? 0 : m_strPending.size() - 3;
-        const int n = stream.Recv(szBuf, sizeof(szBuf));
+        // Copied out of the thread's scratch before anything else can run.
+        const int n = co_await stream.Recv(ScratchBuffer(), 16384);
         if (n < 1)
-            return false;
-        m_strPending.append(szBuf, static_cast<size_t>(n));
+            co_return false;
+        const bool bFirst = m_strPending.empty();
+        m_strPending.append(ScratchBuffer(), static_cast<size_t>(n));
+        if (bFirst)
+            stream.StartHeadClock();
     }
 }
 
@@ -177,40 +181,41 @@ size_t CHttpHeadReader::TakePending(size_t nLen) {
     return nTake;
 }
 
-bool RecvPostRest(CByteStream& stream, std::string& strRead) {
+asio::awaitable<bool> RecvPostRest(CByteStream& stream, std::string& strRead) {
     strRead.clear();
     char szBuf[2];
     while (strRead.size() < sizeof(szBuf)) {
-        const int n = stream.Recv(szBuf, sizeof(szBuf) - strRead.size());
+        const int n = co_await stream.Recv(szBuf, sizeof(szBuf) - strRead.size());
         if (n < 1)
             break;
         strRead.append(szBuf, static_cast<size_t>(n));
     }
-    return strRead.size() == 2 && ToLowerAscii(strRead[0]) == 't' && strRead[1] == ' ';
+    co_return strRead.size() == 2 && ToLowerAscii(strRead[0]) == 't' && strRead[1] == ' ';
 }
 
-ETransferOutcome ServeTransferRequest(CKestrunEngine& engine, CByteStream& stream,
-                                      const std::string& strRequest, CHttpHeadReader& reader) {
+asio::awaitable<ETransferOutcome> ServeTransferRequest(CKestrunEngine& engine, CByteStream& stream,
+                                                       const std::string& strRequest,
+                                                       CHttpHeadReader& reader) {
     const bool bPost = StartsWithNoCaseAscii(strRequest, "POST ");
     if (!bPost && !StartsWithNoCaseAscii(strRequest, "GET "))
-        return ETransferOutcome::kClose; // no other method is served
+        co_return ETransferOutcome::kClose; // no other method is served
     const std::string strPath = GetHeaderValue(strRequest, "path");
     const ERoute route = FindRoute(strPath);
     const bool bKeepAlive = !EqualsNoCaseAscii(GetHeaderValue(strRequest, "Connection"), "close");
     if (bPost) {
         // An upload anywhere else gets no answer, as an unknown page path does.
-        return route == ERoute::kUpload
-                   ? ServeUpload(engine, stream, strRequest, reader, bKeepAlive)
-                   : ETransferOutcome::kClose;
+        if (route != ERoute::kUpload)
+            co_return ETransferOutcome::kClose;
+        co_return co_await ServeUpload(engine, stream, strRequest, reader, bKeepAlive);
     }
     switch (route) {
     case ERoute::kDownload:
-        return ServeDownload(engine, stream, strPath, bKeepAlive);
+        co_return co_await ServeDownload(engine, stream, strPath, bKeepAlive);
     case ERoute::kPing:
-        return SendText(stream, 200, "", bKeepAlive);
+        co_return co_await SendText(stream, 200, "", bKeepAlive);
     case ERoute::kUpload:
     case ERoute::kOther:
         break;
     }
-    return ETransferOutcome::kNotMine;
+    co_return ETransferOutcome::kNotMine;
 }

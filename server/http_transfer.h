@@ -25,7 +25,9 @@ public:
     // Reads one head (up to and including its blank line) into strHead; strStart is what
     // was received of it before. False when the peer closed, a receive failed or the
     // limit was reached first.
-    bool ReadHead(CByteStream& stream, const std::string& strStart, std::string& strHead);
+    // The head clock runs from the head's first byte.
+    asio::awaitable<bool> ReadHead(CByteStream& stream, const std::string& strStart,
+                                   std::string& strHead);
     // Cuts what follows the head's blank line off strRequest (a request read by other
     // means) and keeps it pending, before what is pending already.
     void KeepAfterHead(std::string& strRequest);
@@ -38,7 +40,7 @@ private:
 
 // Receives the two bytes that follow a "POS" token into strRead (fewer when the peer
 // closed or a receive failed). True when they make the token the start of "POST ".
-bool RecvPostRest(CByteStream& stream, std::string& strRead);
+asio::awaitable<bool> RecvPostRest(CByteStream& stream, std::string& strRead);
 
 // How a request went.
 enum class ETransferOutcome {
@@ -50,5 +52,6 @@ enum class ETransferOutcome {
 // Answers strRequest (head only; a body is read through reader) when it is one of the
 // measuring routes or any POST. Body bytes are counted as received, download bytes as
 // sent, each once, as they move.
-ETransferOutcome ServeTransferRequest(CKestrunEngine& engine, CByteStream& stream,
-                                      const std::string& strRequest, CHttpHeadReader& reader);
+asio::awaitable<ETransferOutcome> ServeTransferRequest(CKestrunEngine& engine, CByteStream& stream,
+                                                       const std::string& strRequest,
+                                                       CHttpHeadReader& reader);

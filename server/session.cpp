@@ -1,111 +1,117 @@
-// One server connection: the first token decides between the raw test stream, a
-// browser request (HTTP, WebSocket or a measuring route) and a drained upload.
-#include "server/test_server.h"
+#include "server/session.h"
 
+#include "engine/send_pattern.h"
 #include "server/http_session.h"
 #include "server/http_transfer.h"
 #include "server/websocket.h"
-#include "engine/send_pattern.h"
 #include "support/ascii.h"
 
-#include <memory>
+#include <string>
 
-int RecvToken(std::string& strToken, CByteStream& stream) {
+namespace {
+
+// The first token: three bytes, however they are split, or fewer when the peer closes.
+asio::awaitable<std::string> RecvToken(CByteStream& stream) {
     char szBuf[3];
-    int n = stream.Recv(szBuf, sizeof(szBuf));
-    if (n >= 1)
-        strToken.assign(szBuf, static_cast<size_t>(n));
-    else
-        strToken.clear();
-    return n;
+    size_t nHave = 0;
+    while (nHave < sizeof(szBuf)) {
+        const int n = co_await stream.Recv(szBuf + nHave, sizeof(szBuf) - nHave);
+        if (n < 1)
+            break;
+        nHave += static_cast<size_t>(n);
+    }
+    co_return std::string(szBuf, nHave);
 }
 
-// The raw download: the shared read-only pattern, one protocol block per send. Returns the
-// bytes counted.
-static uint64_t SendBlocks(CKestrunEngine& engine, CByteStream& stream) {
-    const char* pBlock = SendPattern();
+// The raw download: the shared read-only pattern walked through from start to end and
+// round again, as many whole blocks per call as the socket takes. Returns the bytes counted.
+asio::awaitable<uint64_t> SendBlocks(CKestrunEngine& engine, CByteStream& stream) {
+    const char* pPattern = SendPattern();
+    size_t nOffset = 0;
     uint64_t nTotal = 0;
     for (;;) {
-        const int n = stream.Send(pBlock, CKestrunEngine::kBlockSize);
+        const size_t nChunk = std::min(kRawSendBytes, kSendPatternSize - nOffset);
+        const int n = co_await stream.Send(pPattern + nOffset, nChunk);
         if (n < 1)
-            return nTotal;
+            co_return nTotal;
         engine.AddSendBytes(static_cast<uint64_t>(n));
         nTotal += static_cast<uint64_t>(n);
+        nOffset = (nOffset + static_cast<size_t>(n)) % kSendPatternSize;
     }
 }
 
-// An upload or a drain: every byte counted, the data dropped. Returns the bytes counted.
-static uint64_t ReceiveBlocks(CKestrunEngine& engine, CByteStream& stream) {
-    // The first receive waits on the stack: a connection that never sends costs no buffer.
-    char szFirst[CKestrunEngine::kBlockSize];
-    int n = stream.Recv(szFirst, sizeof(szFirst));
-    if (n < 1)
-        return 0;
-    engine.AddRecvBytes(static_cast<uint64_t>(n));
-    uint64_t nTotal = static_cast<uint64_t>(n);
-    std::unique_ptr<char[]> pBuffer(new char[CKestrunEngine::kRecvBufferSize]);
+// An upload or a drain: every byte counted, the data dropped into the thread's scratch.
+// Returns the bytes counted.
+asio::awaitable<uint64_t> ReceiveBlocks(CKestrunEngine& engine, CByteStream& stream) {
+    uint64_t nTotal = 0;
     for (;;) {
-        n = stream.Recv(pBuffer.get(), CKestrunEngine::kRecvBufferSize);
+        const int n = co_await stream.Recv(ScratchBuffer(), CKestrunEngine::kRecvBufferSize);
         if (n < 1)
-            return nTotal;
+            co_return nTotal;
         engine.AddRecvBytes(static_cast<uint64_t>(n));
         nTotal += static_cast<uint64_t>(n);
     }
 }
 
-static uint64_t StreamWebSocketFrames(CKestrunEngine& engine, CByteStream& stream) {
+// Frames until the browser says something: a look for input before each frame.
+asio::awaitable<uint64_t> StreamWebSocketFrames(CKestrunEngine& engine, CByteStream& stream) {
     uint64_t nTotal = 0;
     for (;;) {
         if (stream.PollReadableNow() != 0) {
-            EndWebSocketStream(stream);
-            return nTotal;
+            co_await EndWebSocketStream(stream);
+            co_return nTotal;
         }
-        if (!SendWebSocketFrame(g_nFramePayloadLen, stream))
-            return nTotal;
+        if (!co_await SendWebSocketFrame(g_nFramePayloadLen, stream))
+            co_return nTotal;
         engine.AddSendBytes(static_cast<uint64_t>(g_nFramePayloadLen));
         nTotal += static_cast<uint64_t>(g_nFramePayloadLen);
     }
 }
 
-CSessionOutcome ServeConnection(CKestrunEngine& engine, CByteStream& stream,
-                                const CPageTexts& texts,
-                                const std::function<bool()>& fnHandOverDownload) {
+} // namespace
+
+asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteStream& stream,
+                                                 const CPageTexts& texts) {
     CSessionOutcome outcome;
-    std::string strToken;
-    if (RecvToken(strToken, stream) < 1)
-        return outcome;
+    stream.StartHeadClock();
+    const std::string strToken = co_await RecvToken(stream);
+    if (strToken.empty())
+        co_return outcome;
     if (EqualsNoCaseAscii(strToken, "EST")) {
         unsigned char chMode = 0;
-        if (stream.Recv(&chMode, 1) < 1 || chMode > 1)
-            return outcome;
+        if (co_await stream.Recv(&chMode, 1) < 1 || chMode > 1)
+            co_return outcome;
+        stream.StopHeadClock();
         outcome.pszMode = chMode == 1 ? "download" : "upload";
-        if (chMode == 1 && fnHandOverDownload && fnHandOverDownload())
-            outcome.bHandedOver = true;
-        else
-            outcome.nBytes =
-                chMode == 1 ? SendBlocks(engine, stream) : ReceiveBlocks(engine, stream);
+        outcome.nBytes = chMode == 1 ? co_await SendBlocks(engine, stream)
+                                     : co_await ReceiveBlocks(engine, stream);
     } else if (EqualsNoCaseAscii(strToken, "GET")) {
         outcome.pszMode = "http";
-        if (ServeHttpConnection(engine, stream, strToken, texts)) {
+        const EHttpEnd end = co_await ServeHttpConnection(engine, stream, strToken, texts);
+        if (end == EHttpEnd::kWebSocket) {
             outcome.pszMode = "websocket";
-            outcome.nBytes = StreamWebSocketFrames(engine, stream);
+            outcome.nBytes = co_await StreamWebSocketFrames(engine, stream);
         }
+        outcome.bLinger = end == EHttpEnd::kAnswered;
     } else if (EqualsNoCaseAscii(strToken, "POS")) {
         // A browser's upload starts "POST "; anything else is drained, and the two bytes
         // read to tell them apart count as drained ones.
         std::string strRest;
-        if (RecvPostRest(stream, strRest)) {
+        if (co_await RecvPostRest(stream, strRest)) {
             outcome.pszMode = "http";
-            ServeHttpConnection(engine, stream, strToken + strRest, texts);
+            outcome.bLinger = co_await ServeHttpConnection(engine, stream, strToken + strRest,
+                                                           texts) == EHttpEnd::kAnswered;
         } else {
+            stream.StopHeadClock();
             engine.AddRecvBytes(strRest.size());
             outcome.pszMode = "drained";
-            outcome.nBytes = strRest.size() + ReceiveBlocks(engine, stream);
+            outcome.nBytes = strRest.size() + co_await ReceiveBlocks(engine, stream);
         }
     } else {
         // Anything else is drained like an upload, the token not counted.
+        stream.StopHeadClock();
         outcome.pszMode = "drained";
-        outcome.nBytes = ReceiveBlocks(engine, stream);
+        outcome.nBytes = co_await ReceiveBlocks(engine, stream);
     }
-    return outcome;
+    co_return outcome;
 }

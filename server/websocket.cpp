@@ -53,11 +53,11 @@ std::string BuildWebSocketHandshake(const std::string& strRequest) {
            MakeWebSocketAccept(GetHeaderValue(strRequest, "Sec-WebSocket-Key")) + "\r\n\r\n";
 }
 
-bool SendWebSocketHandshake(const std::string& strRequest, CByteStream& stream) {
+asio::awaitable<bool> SendWebSocketHandshake(const std::string& strRequest, CByteStream& stream) {
     const std::string strAnswer = BuildWebSocketHandshake(strRequest);
     if (strAnswer.empty())
-        return false;
-    return SendAll(stream, strAnswer.data(), strAnswer.size());
+        co_return false;
+    co_return co_await SendAll(stream, strAnswer.data(), strAnswer.size());
 }
 
 bool BuildWebSocketFrameHeader(uint32_t nPayloadLen, MzByte& header) {
@@ -91,52 +91,52 @@ bool BuildWebSocketFrameHeader(uint32_t nPayloadLen, MzByte& header) {
     return true;
 }
 
-bool SendWebSocketFrame(int nPayloadLen, CByteStream& stream) {
+asio::awaitable<bool> SendWebSocketFrame(int nPayloadLen, CByteStream& stream) {
     // Only the payload text exists to be sent; a longer frame would read past it.
     if (nPayloadLen < 0 || nPayloadLen > g_nFramePayloadLen)
-        return false;
+        co_return false;
     MzByte header;
     if (!BuildWebSocketFrameHeader(static_cast<uint32_t>(nPayloadLen), header))
-        return false;
+        co_return false;
     // Each part is continued until it is all on the wire: a short send must never leave
     // a torn frame behind.
-    if (!SendAll(stream, header.m_pData, static_cast<size_t>(header.m_nSize)))
-        return false;
+    if (!co_await SendAll(stream, header.m_pData, static_cast<size_t>(header.m_nSize)))
+        co_return false;
     if (nPayloadLen == 0)
-        return true;
-    return SendAll(stream, g_szFramePayload, static_cast<size_t>(nPayloadLen));
+        co_return true;
+    co_return co_await SendAll(stream, g_szFramePayload, static_cast<size_t>(nPayloadLen));
 }
 
-int RecvClientFrame(CByteStream& stream, std::string& strPayload) {
+asio::awaitable<int> RecvClientFrame(CByteStream& stream, std::string& strPayload) {
     strPayload.clear();
     unsigned char head[2];
-    if (!RecvAll(stream, head, 2))
-        return -1;
+    if (!co_await RecvAll(stream, head, 2))
+        co_return -1;
     const int nOpcode = head[0] & 0x0F;
     const bool bMasked = (head[1] & 0x80) != 0;
     uint64_t nLen = head[1] & 0x7F;
     unsigned char ext[8];
     if (nLen == 126 || nLen == 127) {
         const size_t nExt = nLen == 126 ? 2 : 8;
-        if (!RecvAll(stream, ext, nExt))
-            return -1;
+        if (!co_await RecvAll(stream, ext, nExt))
+            co_return -1;
         nLen = 0;
         for (size_t i = 0; i < nExt; ++i)
             nLen = (nLen << 8) | ext[i];
     }
     unsigned char mask[4] = {0, 0, 0, 0};
-    if (bMasked && !RecvAll(stream, mask, 4))
-        return -1;
+    if (bMasked && !co_await RecvAll(stream, mask, 4))
+        co_return -1;
     if ((nOpcode & 0x08) == 0)
-        return nOpcode; // a data frame: its payload is not needed
+        co_return nOpcode; // a data frame: its payload is not needed
     if (nLen > 125)
-        return -1; // no control frame is that long
+        co_return -1; // no control frame is that long
     unsigned char payload[125];
-    if (!RecvAll(stream, payload, static_cast<size_t>(nLen)))
-        return -1;
+    if (!co_await RecvAll(stream, payload, static_cast<size_t>(nLen)))
+        co_return -1;
     for (size_t i = 0; i < nLen; ++i)
         strPayload += static_cast<char>(payload[i] ^ mask[i % 4]);
-    return nOpcode;
+    co_return nOpcode;
 }
 
 std::string BuildWebSocketCloseReply(const std::string& strClosePayload) {
@@ -146,18 +146,17 @@ std::string BuildWebSocketCloseReply(const std::string& strClosePayload) {
     return strFrame + '\x02' + strClosePayload.substr(0, 2);
 }
 
-void EndWebSocketStream(CByteStream& stream) {
+asio::awaitable<void> EndWebSocketStream(CByteStream& stream) {
     std::string strPayload;
-    if (RecvClientFrame(stream, strPayload) == kWebSocketOpClose) {
+    if (co_await RecvClientFrame(stream, strPayload) == kWebSocketOpClose) {
         // The browser sends nothing after its close: with the frame read, closing now
         // leaves nothing unread, so the browser sees an orderly end after the reply.
         const std::string strReply = BuildWebSocketCloseReply(strPayload);
-        SendAll(stream, strReply.data(), strReply.size());
-        return;
+        co_await SendAll(stream, strReply.data(), strReply.size());
+        co_return;
     }
     // Anything else ends the stream too; what has arrived is read first so that the
     // close is not turned into a reset.
-    char buf[4096];
-    while (stream.PollReadableNow() == 1 && stream.Recv(buf, sizeof(buf)) > 0) {
+    while (stream.PollReadableNow() == 1 && co_await stream.Recv(ScratchBuffer(), kScratchSize) > 0) {
     }
 }

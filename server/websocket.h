@@ -26,7 +26,7 @@ std::string BuildWebSocketHandshake(const std::string& strRequest);
 
 // Sends the 101 answer in full. False when the request is not an upgrade (nothing sent)
 // or the socket fails.
-bool SendWebSocketHandshake(const std::string& strRequest, CByteStream& stream);
+asio::awaitable<bool> SendWebSocketHandshake(const std::string& strRequest, CByteStream& stream);
 
 // Builds the server frame header for nPayloadLen into header: FIN, text opcode, no mask,
 // and the 7-bit, 16-bit or 64-bit length form. Returns false when memory runs out.
@@ -35,7 +35,7 @@ bool BuildWebSocketFrameHeader(uint32_t nPayloadLen, MzByte& header);
 // Sends one unmasked text frame carrying the first nPayloadLen bytes of g_szFramePayload,
 // header and payload each in full. A length outside 0..g_nFramePayloadLen sends nothing
 // and fails.
-bool SendWebSocketFrame(int nPayloadLen, CByteStream& stream);
+asio::awaitable<bool> SendWebSocketFrame(int nPayloadLen, CByteStream& stream);
 
 // Frames a browser sends: opcode 8 closes.
 const int kWebSocketOpClose = 8;
@@ -43,7 +43,7 @@ const int kWebSocketOpClose = 8;
 // Reads one frame header the browser sent and, for a control frame (at most 125 bytes),
 // its unmasked payload into strPayload. Returns the opcode, or -1 when the stream ends or
 // fails before the header and payload are whole. A data frame's payload is left unread.
-int RecvClientFrame(CByteStream& stream, std::string& strPayload);
+asio::awaitable<int> RecvClientFrame(CByteStream& stream, std::string& strPayload);
 
 // The server's close frame answering a browser's close: the same status code, or none
 // when the browser gave none.
@@ -52,4 +52,4 @@ std::string BuildWebSocketCloseReply(const std::string& strClosePayload);
 // The browser sent something while the stream runs: a close is answered with a close
 // (the same status code); any other frame ends the stream after what has arrived is read.
 // Either way nothing is left unread, so the connection's close sends no reset.
-void EndWebSocketStream(CByteStream& stream);
+asio::awaitable<void> EndWebSocketStream(CByteStream& stream);

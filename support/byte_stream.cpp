@@ -1,28 +1,32 @@
 #include "support/byte_stream.h"
 
-namespace {
+#include <memory>
 
-// Repeats fnMove (one send or receive) until nLen bytes have moved; false on a call that
-// moves nothing.
-template <typename TByte, typename FnMove> bool MoveAll(TByte* p, size_t nLen, FnMove fnMove) {
+asio::awaitable<bool> SendAll(CByteStream& stream, const void* pData, size_t nLen) {
+    const char* p = static_cast<const char*>(pData);
     while (nLen > 0) {
-        int n = fnMove(p, nLen);
+        const int n = co_await stream.Send(p, nLen);
         if (n <= 0)
-            return false;
+            co_return false;
         p += n;
         nLen -= static_cast<size_t>(n);
     }
-    return true;
+    co_return true;
 }
 
-} // namespace
-
-bool SendAll(CByteStream& stream, const void* pData, size_t nLen) {
-    return MoveAll(static_cast<const char*>(pData), nLen,
-                   [&](const char* p, size_t n) { return stream.Send(p, n); });
+asio::awaitable<bool> RecvAll(CByteStream& stream, void* pData, size_t nLen) {
+    char* p = static_cast<char*>(pData);
+    while (nLen > 0) {
+        const int n = co_await stream.Recv(p, nLen);
+        if (n <= 0)
+            co_return false;
+        p += n;
+        nLen -= static_cast<size_t>(n);
+    }
+    co_return true;
 }
 
-bool RecvAll(CByteStream& stream, void* pData, size_t nLen) {
-    return MoveAll(static_cast<char*>(pData), nLen,
-                   [&](char* p, size_t n) { return stream.Recv(p, n); });
+char* ScratchBuffer() {
+    thread_local const std::unique_ptr<char[]> pBuffer(new char[kScratchSize]);
+    return pBuffer.get();
 }

@@ -1,37 +1,66 @@
-// A connection's bytes as the session code sees them: the socket in the program, memory
-// in the tests, so that every partial send and receive can be played through.
+// A connection's bytes as the session code sees them: an Asio socket in the program,
+// memory in the tests, so that every partial send and receive can be played through.
+// Sessions are coroutines on the I/O core; each call suspends until it has moved bytes.
 #pragma once
 
-#include "support/socket.h"
+#include <asio/awaitable.hpp>
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/use_awaitable.hpp>
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
+
+// What the owner's watch reads of a stream: when it last moved a byte, how many it moved,
+// and by when an unfinished request head (or first token) must be complete.
+// Completion token of every awaited operation: the error comes back as a value, so no
+// socket failure is ever an exception.
+inline constexpr auto kAwaitTuple = asio::experimental::as_tuple(asio::use_awaitable);
+
+struct CStreamProgress {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point tLastMove = Clock::now();
+    uint64_t nMoved = 0;
+    Clock::time_point tHeadDeadline = Clock::time_point::max();
+};
 
 class CByteStream {
 public:
+    // A request head or first token must be complete this long after its first byte.
+    static constexpr std::chrono::seconds kHeadDeadline{10};
+
     virtual ~CByteStream() = default;
-    // One call each, as the system reports it: bytes moved, 0 when the peer closed (a
-    // receive), -1 on failure with the thread's last socket error set.
-    virtual int Send(const void* pData, size_t nLen) = 0;
-    virtual int Recv(void* pData, size_t nLen) = 0;
-    // Without waiting: 1 when data, a close or an error is pending, 0 when nothing is,
-    // -1 when the poll itself fails.
+    // One call each: bytes moved (a send waits until the socket takes some), 0 when the
+    // peer closed (a receive), -1 on failure or when the session was cut.
+    virtual asio::awaitable<int> Send(const void* pData, size_t nLen) = 0;
+    virtual asio::awaitable<int> Recv(void* pData, size_t nLen) = 0;
+    // Without waiting: 1 when data, a close or an error is pending, 0 when nothing is.
     virtual int PollReadableNow() = 0;
+
+    // The head clock: started when a head (or the first token) begins, stopped when it is
+    // whole. A session whose head is not whole by the deadline is cut.
+    void StartHeadClock() { m_progress.tHeadDeadline = CStreamProgress::Clock::now() + kHeadDeadline; }
+    void StopHeadClock() { m_progress.tHeadDeadline = CStreamProgress::Clock::time_point::max(); }
+    const CStreamProgress& Progress() const { return m_progress; }
+
+protected:
+    void Moved(size_t n) {
+        m_progress.nMoved += n;
+        m_progress.tLastMove = CStreamProgress::Clock::now();
+    }
+
+private:
+    CStreamProgress m_progress;
 };
 
 // Sends everything, continuing short sends, until done or the stream fails.
-bool SendAll(CByteStream& stream, const void* pData, size_t nLen);
+asio::awaitable<bool> SendAll(CByteStream& stream, const void* pData, size_t nLen);
 // Receives exactly nLen bytes, continuing short receives; false when the stream ends or
 // fails first.
-bool RecvAll(CByteStream& stream, void* pData, size_t nLen);
+asio::awaitable<bool> RecvAll(CByteStream& stream, void* pData, size_t nLen);
 
-class CSocketStream final : public CByteStream {
-public:
-    explicit CSocketStream(SOCKET s) : m_sock(s) {}
-    int Send(const void* pData, size_t nLen) override { return SendOnce(m_sock, pData, nLen); }
-    int Recv(void* pData, size_t nLen) override { return RecvOnce(m_sock, pData, nLen); }
-    int PollReadableNow() override { return ::PollReadableNow(m_sock); }
-    SOCKET Socket() const { return m_sock; }
-
-private:
-    SOCKET m_sock;
-};
+// A receive buffer of kScratchSize bytes private to the calling thread, for data that is
+// counted and dropped, or copied out before the next suspension. Receives fill it
+// synchronously once the socket is readable, so sessions of one thread can share it.
+const size_t kScratchSize = 256 * 1024;
+char* ScratchBuffer();

@@ -34,56 +34,6 @@ void SetResolveError(int nResult) {
     errno = nResult != 0 ? nResult : EAI_NONAME;
 }
 
-int TimedOutError() {
-    return ETIMEDOUT;
-}
-
-bool SetNonBlocking(SOCKET s, bool bNonBlocking) {
-    int nFlags = ::fcntl(s, F_GETFL, 0);
-    if (nFlags < 0)
-        return false;
-    nFlags = bNonBlocking ? (nFlags | O_NONBLOCK) : (nFlags & ~O_NONBLOCK);
-    return ::fcntl(s, F_SETFL, nFlags) == 0;
-}
-
-bool IsConnectInProgress(int nError) {
-    return nError == EINPROGRESS || nError == EINTR;
-}
-
-int WaitConnectOutcome(SOCKET s, int nTimeoutMs) {
-    pollfd pfd{s, POLLOUT, 0};
-    int n = ::poll(&pfd, 1, nTimeoutMs);
-    return n > 0 ? 1 : 0;
-}
-
-int PendingSocketError(SOCKET s) {
-    int nErr = 0;
-    socklen_t nLen = sizeof(nErr);
-    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &nErr, &nLen) != 0)
-        return errno;
-    return nErr;
-}
-
-void LimitSendBufferForLocalPeer(SOCKET s) {
-    sockaddr_in saPeer{}, saLocal{};
-    socklen_t nPeerLen = sizeof(saPeer), nLocalLen = sizeof(saLocal);
-    if (::getpeername(s, reinterpret_cast<sockaddr*>(&saPeer), &nPeerLen) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&saLocal), &nLocalLen) != 0 ||
-        saPeer.sin_family != AF_INET || saLocal.sin_family != AF_INET)
-        return;
-    const bool bLoopback = (ntohl(saPeer.sin_addr.s_addr) >> 24) == 127;
-    if (!bLoopback && saPeer.sin_addr.s_addr != saLocal.sin_addr.s_addr)
-        return;
-    const int nBytes = kLocalSendBufferBytes;
-    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &nBytes, sizeof(nBytes));
-}
-
-void SetIdleTimeout(SOCKET s, int nSeconds) {
-    timeval tv{nSeconds, 0};
-    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
-}
-
 bool GetSmoothedRttMs(SOCKET s, double& dRttMs) {
 #if defined(TCP_INFO)
     tcp_info info{};
@@ -96,51 +46,4 @@ bool GetSmoothedRttMs(SOCKET s, double& dRttMs) {
     (void)s, (void)dRttMs;
     return false;
 #endif
-}
-
-void AllowPortReuse(SOCKET s) {
-    int nOn = 1;
-    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof(nOn));
-}
-
-SOCKET AcceptSocket(SOCKET sListen) {
-    for (;;) {
-        SOCKET s = ::accept(sListen, nullptr, nullptr);
-        if (s >= 0 || errno != EINTR)
-            return s;
-    }
-}
-
-int SendOnce(SOCKET s, const void* pData, size_t nLen) {
-    for (;;) {
-        ssize_t n = ::send(s, pData, nLen, MSG_NOSIGNAL);
-        if (n >= 0 || errno != EINTR)
-            return static_cast<int>(n);
-    }
-}
-
-int RecvOnce(SOCKET s, void* pData, size_t nLen) {
-    for (;;) {
-        ssize_t n = ::recv(s, pData, nLen, 0);
-        if (n >= 0 || errno != EINTR)
-            return static_cast<int>(n);
-    }
-}
-
-int PollReadableNow(SOCKET s) {
-    pollfd pfd{s, POLLIN, 0};
-    for (;;) {
-        int n = ::poll(&pfd, 1, 0);
-        if (n >= 0 || errno != EINTR)
-            return n < 0 ? -1 : (n > 0 ? 1 : 0);
-    }
-}
-
-void InterruptSocket(SOCKET s) {
-    ::shutdown(s, SHUT_RDWR);
-}
-
-void ShutdownAndClose(SOCKET s) {
-    ::shutdown(s, SHUT_RDWR);
-    ::close(s);
 }

@@ -1,0 +1,118 @@
+#include "support/socket_stream.h"
+
+#include "support/socket.h"
+
+#include <asio/write.hpp>
+
+CSocketStream::CSocketStream(asio::ip::tcp::socket& socket) : m_socket(socket) {
+    asio::error_code ec;
+    m_socket.non_blocking(true, ec);
+}
+
+asio::awaitable<int> CSocketStream::Send(const void* pData, size_t nLen) {
+    if (m_bCut)
+        co_return -1;
+    auto [ec, n] = co_await m_socket.async_write_some(asio::buffer(pData, nLen), kAwaitTuple);
+    if (ec || m_bCut)
+        co_return -1;
+    Moved(n);
+    co_return static_cast<int>(n);
+}
+
+asio::awaitable<int> CSocketStream::Recv(void* pData, size_t nLen) {
+    for (;;) {
+        if (m_bCut)
+            co_return -1;
+        asio::error_code ec;
+        const size_t n = m_socket.receive(asio::buffer(pData, nLen), 0, ec);
+        if (!ec) {
+            Moved(n);
+            co_return static_cast<int>(n);
+        }
+        if (ec == asio::error::eof)
+            co_return 0;
+        if (ec != asio::error::would_block && ec != asio::error::try_again)
+            co_return -1;
+        auto [ecWait] = co_await m_socket.async_wait(asio::socket_base::wait_read, kAwaitTuple);
+        if (ecWait)
+            co_return -1;
+    }
+}
+
+int CSocketStream::PollReadableNow() {
+    char ch = 0;
+    asio::error_code ec;
+    m_socket.receive(asio::buffer(&ch, 1), asio::socket_base::message_peek, ec);
+    return ec == asio::error::would_block || ec == asio::error::try_again ? 0 : 1;
+}
+
+void CSocketStream::Cut(bool bAbortive) {
+    if (m_bCut)
+        return;
+    m_bCut = true;
+    asio::error_code ec;
+    if (bAbortive)
+        m_socket.set_option(asio::socket_base::linger(true, 0), ec);
+    m_socket.shutdown(asio::socket_base::shutdown_both, ec);
+    m_socket.cancel(ec);
+}
+
+asio::awaitable<void> CSocketStream::LingerClose() {
+    asio::error_code ec;
+    m_socket.shutdown(asio::socket_base::shutdown_send, ec);
+    if (ec)
+        co_return;
+    StartHeadClock();
+    while (co_await Recv(ScratchBuffer(), kScratchSize) > 0) {
+    }
+    StopHeadClock();
+}
+
+std::string FormatHostAddress(const asio::ip::address& address) {
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string();
+    return address.to_string();
+}
+
+std::string FormatEndpoint(const asio::ip::tcp::endpoint& endpoint) {
+    const std::string strHost = FormatHostAddress(endpoint.address());
+    const std::string strPort = std::to_string(endpoint.port());
+    return strHost.find(':') != std::string::npos ? "[" + strHost + "]:" + strPort
+                                                  : strHost + ":" + strPort;
+}
+
+bool ParseListenAddress(const std::string& strText, asio::ip::address& address) {
+    if (strText.empty()) {
+        address = asio::ip::address_v6::any();
+        return true;
+    }
+    std::string strBare = strText;
+    if (strBare.size() > 2 && strBare.front() == '[' && strBare.back() == ']')
+        strBare = strBare.substr(1, strBare.size() - 2);
+    asio::error_code ec;
+    address = asio::ip::make_address(strBare, ec);
+    return !ec;
+}
+
+void LimitSendBufferForLocalPeer(asio::ip::tcp::socket& socket) {
+#if !defined(_WIN32)
+    asio::error_code ec;
+    const auto peer = socket.remote_endpoint(ec);
+    if (ec)
+        return;
+    const auto local = socket.local_endpoint(ec);
+    if (ec)
+        return;
+    auto plain = [](const asio::ip::address& a) {
+        return a.is_v6() && a.to_v6().is_v4_mapped()
+                   ? asio::ip::address(asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6()))
+                   : a;
+    };
+    const asio::ip::address peerAddr = plain(peer.address());
+    if (!peerAddr.is_loopback() && peerAddr != plain(local.address()))
+        return;
+    socket.set_option(asio::socket_base::send_buffer_size(kLocalSendBufferBytes), ec);
+#else
+    (void)socket; // Windows switches off its own send sizing when the option is set
+#endif
+}

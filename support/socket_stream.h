@@ -1,0 +1,51 @@
+// The byte stream of a connected Asio socket, and the address helpers every socket of
+// the program shares: how a peer is written, which peers are this host, how a listen
+// address is read.
+#pragma once
+
+#include "support/byte_stream.h"
+
+#include <asio/ip/tcp.hpp>
+
+#include <string>
+#include <vector>
+
+class CSocketStream final : public CByteStream {
+public:
+    // Puts the socket in non-blocking mode: a receive first takes what has arrived and
+    // only waits for readability when nothing has.
+    explicit CSocketStream(asio::ip::tcp::socket& socket);
+    asio::awaitable<int> Send(const void* pData, size_t nLen) override;
+    asio::awaitable<int> Recv(void* pData, size_t nLen) override;
+    int PollReadableNow() override;
+    // Ends the session from outside (a stop or the idle watch): every pending and later
+    // call fails at once. With bAbortive the close becomes a reset, so a peer blocked
+    // sending learns at once that the connection is gone.
+    void Cut(bool bAbortive);
+    bool IsCut() const { return m_bCut; }
+    // An orderly end after an answer: no more sends, then what the peer still sends is
+    // read until it closes, so that the close never becomes a reset that could destroy
+    // the answer before the peer has read it. The head clock bounds the wait.
+    asio::awaitable<void> LingerClose();
+    asio::ip::tcp::socket& Socket() { return m_socket; }
+
+private:
+    asio::ip::tcp::socket& m_socket;
+    bool m_bCut = false;
+};
+
+// "a.b.c.d:port" for IPv4 (an IPv4-mapped IPv6 peer too), "[addr]:port" for IPv6.
+std::string FormatEndpoint(const asio::ip::tcp::endpoint& endpoint);
+// The address alone, IPv4-mapped addresses as IPv4: the key of a host.
+std::string FormatHostAddress(const asio::ip::address& address);
+// An address as a user writes it ("::1", "[::1]", "127.0.0.1"); "" is every interface
+// (unspecified IPv6). False for anything else.
+bool ParseListenAddress(const std::string& strText, asio::ip::address& address);
+// For a sender whose peer is this host itself (loopback, or the socket's own address), a
+// fixed send buffer of kLocalSendBufferBytes; see support/socket.h.
+void LimitSendBufferForLocalPeer(asio::ip::tcp::socket& socket);
+
+// Looks strHost up (an IPv4 or IPv6 literal, with or without brackets, or a name, both
+// families) into the endpoints to try in turn. 0, or the error code for GetErrorText.
+// Blocks while the system resolver works: call it where waiting is allowed.
+int ResolveHost(const std::string& strHost, int nPort, std::vector<asio::ip::tcp::endpoint>& vecOut);
