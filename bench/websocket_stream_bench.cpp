@@ -3,7 +3,10 @@
 // Prints each rate in MB/s (1 MB = 1048576 bytes) and their ratio; asserts nothing.
 //
 // Usage: tachyra-ws-bench PORT [SECONDS]
-#include "support/socket.h"
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +20,41 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using SOCKET = int;
+const SOCKET INVALID_SOCKET = -1;
+
+SOCKET OpenTcpSocket() {
+    return ::socket(AF_INET, SOCK_STREAM, 0);
+}
+
+bool ConnectIPv4(SOCKET s, const char* pszAddr, int nPort) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(nPort));
+    ::inet_pton(AF_INET, pszAddr, &sa.sin_addr);
+    return ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
+}
+
+int RecvOnce(SOCKET s, void* p, size_t n) {
+    return static_cast<int>(::recv(s, p, n, 0));
+}
+
+bool SendAll(SOCKET s, const void* p, size_t n) {
+    const char* pc = static_cast<const char*>(p);
+    while (n > 0) {
+        const ssize_t nSent = ::send(s, pc, n, MSG_NOSIGNAL);
+        if (nSent <= 0)
+            return false;
+        pc += nSent;
+        n -= static_cast<size_t>(nSent);
+    }
+    return true;
+}
+
+void ShutdownAndClose(SOCKET s) {
+    ::shutdown(s, SHUT_RDWR);
+    ::close(s);
+}
 
 struct CResult {
     uint64_t nBytes = 0; // payload bytes (WebSocket) or stream bytes (raw)
@@ -169,8 +207,6 @@ int main(int argc, char** argv) {
     int nSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
     if (nSeconds < 1 || nSeconds > 600)
         nSeconds = 10;
-    if (!InitSocketLibrary())
-        return 1;
 
     // Side by side: both connections at once, the same seconds.
     CResult ws, raw;

@@ -11,6 +11,7 @@
 #include "server/assets.h"
 #include "support/platform.h"
 #include "support/process_paths.h"
+#include "support/socket.h"
 
 #include <gtk/gtk.h>
 
