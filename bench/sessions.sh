@@ -1,12 +1,28 @@
 #!/bin/sh
-# N concurrent download sessions (default 19,000) for SECONDS (default 10) against one
-# tachyra-cli server started under the usual soft descriptor limit (prlimit 1024:20000):
-# how many got data, the server's peak threads, RSS and descriptors, the figures after
-# they leave, and the time to stop with all of them open. Linux only.
-# Usage: bench/sessions.sh [N] [SECONDS]   (BUILD=build dir, default build/default)
+# Many sessions against one tachyra-cli server started under the usual soft descriptor limit
+# (prlimit --nofile=1024:20000), all from this machine's loopback. Linux only.
+#  steady: N download sessions (default 19,000) for SECONDS (default 10): how many got data,
+#          the server's peak threads, RSS and descriptors, the figures after they leave, and
+#          the time to stop with all of them open.
+#  storms: against a fresh server each, N raw downloads, UPLOADS raw uploads (default 5,000)
+#          and WEBSOCKETS WebSocket streams (default 5,000), every connection opened first,
+#          silent for 3 s, then all speaking at once and streaming for 6 s: sessions that
+#          moved data, the server's peak RSS and threads, and the time from SIGINT (all of
+#          them open) until the server has exited, each next to its goal.
+# Ends with a table of the figures. Needs root for more than 20,000 descriptors in the load
+# generator and for its higher priority; elsewhere it scales down.
+# Usage: bench/sessions.sh [N] [SECONDS] [UPLOADS] [WEBSOCKETS]
+# Environment: BUILD (build dir, default build/default), CLI and LOAD (the server and the
+# load generator, default from BUILD), NO_BUILD=1 (use them as they are), RUN ("steady",
+# "storms" or both, the default).
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${BUILD:-"$ROOT/build/default"}
-cmake --build "$BUILD" --target tachyra-cli tachyra-session-load >/dev/null
-exec python3 "$ROOT/bench/load_bench.py" sessions "$BUILD/cli/tachyra-cli" \
-  "$BUILD/bench/tachyra-session-load" "${1:-19000}" "${2:-10}"
+CLI=${CLI:-"$BUILD/cli/tachyra-cli"}
+LOAD=${LOAD:-"$BUILD/bench/tachyra-session-load"}
+if [ "${NO_BUILD:-0}" != 1 ]; then
+  cmake --build "$BUILD" --target tachyra-cli tachyra-session-load >/dev/null
+fi
+# Every load stops by itself; this bounds the whole run even if one of them does not.
+exec timeout -k 10 1200 python3 "$ROOT/bench/load_bench.py" sessions "$CLI" "$LOAD" \
+  "${1:-19000}" "${2:-10}" "${3:-5000}" "${4:-5000}"

@@ -9,7 +9,8 @@ std::string ComposeErrorText(int nCode, const std::string& strSystemText) {
                                                     strSystemText.c_str());
     std::string::size_type nPos = 0;
     while ((nPos = strText.find("\r\n", nPos)) != std::string::npos) {
-        strText.replace(nPos, 2, " ");
+        strText[nPos] = ' ';
+        strText.erase(nPos + 1, 1);
         nPos += 1;
     }
     return strText;
