@@ -29,7 +29,3 @@ char PathSeparator();
 void RaiseDescriptorLimit();
 // The soft limit on open descriptors; -1 when the platform has none.
 long DescriptorLimit();
-
-// Hands the allocator's free pages back to the system (glibc keeps what many threads
-// freed); nothing where the allocator does this by itself.
-void ReleaseFreeMemory();

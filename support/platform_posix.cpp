@@ -72,9 +72,3 @@ long DescriptorLimit() {
         return -1;
     return static_cast<long>(lim.rlim_cur);
 }
-
-void ReleaseFreeMemory() {
-#if defined(__GLIBC__)
-    malloc_trim(0);
-#endif
-}

@@ -61,5 +61,3 @@ void RaiseDescriptorLimit() {}
 long DescriptorLimit() {
     return -1;
 }
-
-void ReleaseFreeMemory() {}
