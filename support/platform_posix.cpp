@@ -1,9 +1,6 @@
 // POSIX facts: errno, the C library's error strings, /proc/self/exe.
 #include "support/platform.h"
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include <cerrno>
 #include <climits>
