@@ -150,7 +150,7 @@ asio::awaitable<void> RunSession(PTest pTest, size_t nLane, Clock::time_point tC
         const unsigned char szHello[4] = {'E', 'S', 'T', static_cast<unsigned char>(pTest->bDownload)};
         if (co_await SendAll(*pSession->stream, szHello, sizeof(szHello))) {
             if (!pTest->bDownload)
-                LimitSendBufferForLocalPeer(pSession->socket);
+                pSession->stream->PrepareBulkSend();
             co_await Stream(pTest->engine, *pSession->stream, pTest->bDownload);
         }
     } else if (ec && !pTest->bStopping.load()) {

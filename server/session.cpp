@@ -29,6 +29,7 @@ asio::awaitable<uint64_t> SendBlocks(CKestrunEngine& engine, CByteStream& stream
     const char* pPattern = SendPattern();
     size_t nOffset = 0;
     uint64_t nTotal = 0;
+    stream.PrepareBulkSend();
     for (;;) {
         const size_t nChunk = std::min(kRawSendBytes, kSendPatternSize - nOffset);
         const int n = co_await stream.Send(pPattern + nOffset, nChunk);

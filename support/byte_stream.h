@@ -36,6 +36,8 @@ public:
     virtual asio::awaitable<int> Recv(void* pData, size_t nLen) = 0;
     // Without waiting: 1 when data, a close or an error is pending, 0 when nothing is.
     virtual int PollReadableNow() = 0;
+    // A long one-way send begins: a socket whose peer is this host sizes its buffer for it.
+    virtual void PrepareBulkSend() {}
 
     // The head clock: started when a head (or the first token) begins, stopped when it is
     // whole. A session whose head is not whole by the deadline is cut.

@@ -46,6 +46,10 @@ int CSocketStream::PollReadableNow() {
     return ec == asio::error::would_block || ec == asio::error::try_again ? 0 : 1;
 }
 
+void CSocketStream::PrepareBulkSend() {
+    LimitSendBufferForLocalPeer(m_socket);
+}
+
 void CSocketStream::Cut(bool bAbortive) {
     if (m_bCut)
         return;

@@ -18,6 +18,7 @@ public:
     asio::awaitable<int> Send(const void* pData, size_t nLen) override;
     asio::awaitable<int> Recv(void* pData, size_t nLen) override;
     int PollReadableNow() override;
+    void PrepareBulkSend() override;
     // Ends the session from outside (a stop or the idle watch): every pending and later
     // call fails at once. With bAbortive the close becomes a reset, so a peer blocked
     // sending learns at once that the connection is gone.
