@@ -156,12 +156,12 @@ asio::awaitable<bool> CHttpHeadReader::ReadHead(CByteStream& stream, const std::
         if (m_strPending.size() >= kMaxHeadBytes)
             co_return false;
         nSearched = m_strPending.size() < 3 ? 0 : m_strPending.size() - 3;
-        // Copied out of the thread's scratch before anything else can run.
-        const int n = co_await stream.Recv(ScratchBuffer(), 16384);
+        char szBuf[4096];
+        const int n = co_await stream.Recv(szBuf, sizeof(szBuf));
         if (n < 1)
             co_return false;
         const bool bFirst = m_strPending.empty();
-        m_strPending.append(ScratchBuffer(), static_cast<size_t>(n));
+        m_strPending.append(szBuf, static_cast<size_t>(n));
         if (bFirst)
             stream.StartHeadClock();
     }

@@ -62,7 +62,7 @@ asio::awaitable<bool> SendAll(CByteStream& stream, const void* pData, size_t nLe
 asio::awaitable<bool> RecvAll(CByteStream& stream, void* pData, size_t nLen);
 
 // A receive buffer of kScratchSize bytes private to the calling thread, for data that is
-// counted and dropped, or copied out before the next suspension. Receives fill it
-// synchronously once the socket is readable, so sessions of one thread can share it.
+// counted and dropped, never read: the sessions of one thread all receive into it, and
+// a receive may fill it while another session's result still waits to be taken.
 const size_t kScratchSize = 256 * 1024;
 char* ScratchBuffer();

@@ -20,23 +20,15 @@ asio::awaitable<int> CSocketStream::Send(const void* pData, size_t nLen) {
 }
 
 asio::awaitable<int> CSocketStream::Recv(void* pData, size_t nLen) {
-    for (;;) {
-        if (m_bCut)
-            co_return -1;
-        asio::error_code ec;
-        const size_t n = m_socket.receive(asio::buffer(pData, nLen), 0, ec);
-        if (!ec) {
-            Moved(n);
-            co_return static_cast<int>(n);
-        }
-        if (ec == asio::error::eof)
-            co_return 0;
-        if (ec != asio::error::would_block && ec != asio::error::try_again)
-            co_return -1;
-        auto [ecWait] = co_await m_socket.async_wait(asio::socket_base::wait_read, kAwaitTuple);
-        if (ecWait)
-            co_return -1;
-    }
+    if (m_bCut)
+        co_return -1;
+    auto [ec, n] = co_await m_socket.async_read_some(asio::buffer(pData, nLen), kAwaitTuple);
+    if (ec == asio::error::eof)
+        co_return 0;
+    if (ec || m_bCut)
+        co_return -1;
+    Moved(n);
+    co_return static_cast<int>(n);
 }
 
 int CSocketStream::PollReadableNow() {

@@ -12,8 +12,7 @@
 
 class CSocketStream final : public CByteStream {
 public:
-    // Puts the socket in non-blocking mode: a receive first takes what has arrived and
-    // only waits for readability when nothing has.
+    // Puts the socket in non-blocking mode, for the look without waiting.
     explicit CSocketStream(asio::ip::tcp::socket& socket);
     asio::awaitable<int> Send(const void* pData, size_t nLen) override;
     asio::awaitable<int> Recv(void* pData, size_t nLen) override;
