@@ -1,7 +1,7 @@
 #!/bin/sh
 # Loopback throughput side by side in one run, three rounds (10 connections each):
 # Tachyra's download and upload (server and client as separate processes) against iperf3
-# with 8 KiB writes both ways and iperf3 downloading with its default writes. Prints MiB/s,
+# with 8 KiB writes and with its default writes, both ways. Prints MiB/s,
 # the ratios and the CPU seconds both processes (client and server) spent per GiB moved.
 # Uses the static iperf3 3.21 from the project's parent directory
 # (../shared/tools/iperf3-3.21/iperf3) when present, else the system's iperf3, and says which.
@@ -91,6 +91,7 @@ runs = [
     ("iperf3 -P10 -l8K -R", lambda: iperf3(["-l", "8K", "-R"])),
     ("iperf3 -P10 -l8K", lambda: iperf3(["-l", "8K"])),
     ("iperf3 -P10 -R (default writes)", lambda: iperf3(["-R"])),
+    ("iperf3 -P10 (default writes)", lambda: iperf3([])),
 ]
 version = subprocess.run([iperf, "--version"], capture_output=True, text=True).stdout.split("\n")[0]
 print("iperf3: %s (%s)" % (iperf, version.strip()))
@@ -116,6 +117,7 @@ for label, a, b in [
     ("download / iperf3 -l8K -R", "Tachyra download", "iperf3 -P10 -l8K -R"),
     ("upload / iperf3 -l8K", "Tachyra upload", "iperf3 -P10 -l8K"),
     ("download / iperf3 -R default", "Tachyra download", "iperf3 -P10 -R (default writes)"),
+    ("upload / iperf3 default", "Tachyra upload", "iperf3 -P10 (default writes)"),
 ]:
     ratios = [x / y for x, y in zip(rate[a], rate[b])]
     print("%-*s%s%11.2f" % (width, label, "".join("%11.2f" % v for v in ratios),

@@ -19,15 +19,21 @@ using namespace std::chrono_literals;
 
 const std::string kDownload = std::string("EST") + '\x01';
 
-// Sends strSend (if any) on a new connection; what the server sent before it closed the
-// connection within the wait, or "(not closed)".
-std::string AnswerBeforeClose(int nPort, const std::string& strSend) {
-    CRawSocket peer;
-    bool bClosed = false;
-    std::string strAnswer;
-    if (peer.Connect(nPort) && (strSend.empty() || peer.Send(strSend)))
-        strAnswer = peer.Recv(1 << 20, &bClosed);
-    return bClosed ? strAnswer : "(not closed)";
+// Sends each text on a connection of its own, all at once; per connection, what the server
+// sent before it closed the connection within the wait, or "(not closed)".
+std::vector<std::string> AnswersBeforeClose(int nPort, const std::vector<std::string>& sends) {
+    std::vector<CRawSocket> peers(sends.size());
+    std::vector<std::string> answers;
+    for (size_t i = 0; i < sends.size(); ++i) {
+        if (!peers[i].Connect(nPort) || !peers[i].Send(sends[i]))
+            peers[i].Close();
+    }
+    for (CRawSocket& peer : peers) {
+        bool bClosed = false;
+        const std::string strAnswer = peer.Fd() < 0 ? "" : peer.Recv(1 << 20, &bClosed);
+        answers.push_back(bClosed ? strAnswer : "(not closed)");
+    }
+    return answers;
 }
 
 // A connect to a loopback port that may never be answered: started, never waited for.
@@ -76,15 +82,16 @@ TEST(Hardening, ConnectionsBeyondTheCapAreClosedAtOnce) {
         ASSERT_TRUE(peer.Connect(nPort) && peer.Send(kDownload));
         ASSERT_EQ(peer.Recv(8192).size(), 8192u); // served, so counted
     }
-    EXPECT_EQ(AnswerBeforeClose(nPort, ""), "") << "the fourth must be closed, not left waiting";
+    EXPECT_EQ(AnswersBeforeClose(nPort, {""})[0], "")
+        << "the fourth must be closed, not left waiting";
     server.Signal(SIGINT);
     EXPECT_EQ(server.Wait(), 0);
 }
 
-// The in-process server with a two-second idle timeout.
+// The in-process server with a one-second idle timeout.
 class IdleTimeout : public LoopbackServerTest {
 protected:
-    IdleTimeout() { m_nIdleTimeout = 2; }
+    IdleTimeout() { m_nIdleTimeout = 1; }
 };
 
 TEST_F(IdleTimeout, ClosesEveryConnectionThatStopsMovingBytes) {
@@ -103,10 +110,26 @@ TEST_F(IdleTimeout, ClosesEveryConnectionThatStopsMovingBytes) {
          "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: 0\r\n"
          "Cache-Control: no-store\r\nConnection: keep-alive\r\n\r\n"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(AnswerBeforeClose(m_nPort, c.strSend), c.strAnswer) << c.pszName;
-        EXPECT_TRUE(WaitSessions(0)) << c.pszName;
+    std::vector<std::string> sends;
+    for (const auto& c : cases)
+        sends.push_back(c.strSend);
+    const std::vector<std::string> answers = AnswersBeforeClose(m_nPort, sends);
+    for (size_t i = 0; i < sends.size(); ++i)
+        EXPECT_EQ(answers[i], cases[i].strAnswer) << cases[i].pszName;
+    EXPECT_TRUE(WaitSessions(0));
+}
+
+// Bytes that keep coming, but fewer than the least a window must carry, are no reprieve.
+TEST_F(IdleTimeout, EndsASessionThatMovesTooFewBytes) {
+    CRawSocket peer;
+    ASSERT_TRUE(peer.Connect(m_nPort) && peer.Send(std::string("EST") + '\x00'));
+    bool bClosed = false;
+    for (int i = 0; i < 100 && !bClosed; ++i) { // ten bytes a second, for ten seconds at most
+        peer.Send("u");
+        peer.Recv(1, &bClosed, 100ms);
     }
+    EXPECT_TRUE(bClosed);
+    EXPECT_TRUE(WaitSessions(0));
 }
 
 TEST_F(IdleTimeout, EndsTheSessionOfADownloadThatIsNeverRead) {
@@ -163,6 +186,17 @@ TEST(ClientEnds, AServerThatDiesMidTestIsReportedAsAnEarlyEnd) {
 }
 
 using InProcess = LoopbackServerTest;
+
+// However long the idle timeout, a first token, a request head or the peer's close after a
+// page answer that has not come ten seconds after it began is cut.
+TEST_F(InProcess, AHeadOrAPeersCloseThatDoesNotComeInTimeIsCut) {
+    const std::vector<std::string> answers = AnswersBeforeClose(
+        m_nPort, {"", "E", "GET / HTTP/1.1\r\nHost: x", "GET /ping HTTP/1.1\r\n\r\nGET /pi",
+                  "GET /favicon.ico HTTP/1.1\r\n\r\n"});
+    for (const std::string& strAnswer : answers)
+        EXPECT_NE(strAnswer, "(not closed)");
+    EXPECT_TRUE(WaitSessions(0));
+}
 
 TEST_F(InProcess, AFinishedDownloadLeavesNoSessionOnTheServer) {
     CChildProcess client;

@@ -4,7 +4,7 @@
 // route to its exact answer, with the bytes the engine counted.
 #include "engine/send_pattern.h"
 #include "server/http.h"
-#include "server/test_server.h"
+#include "server/session.h"
 #include "server/websocket.h"
 #include "testkit/memory_stream.h"
 
@@ -37,7 +37,7 @@ R::EState Feed(R& reader, const std::vector<std::string>& pieces, size_t nChunk)
 
 struct CWriter {
     const char* pszName;
-    std::function<bool(CByteStream&)> fnWrite;
+    std::function<asio::awaitable<bool>(CByteStream&)> fnWrite;
     std::string strExpected;
 };
 
@@ -45,9 +45,9 @@ std::vector<CWriter> Writers() {
     static const std::string strBody(200000, 'b');
     return {
         {"frames",
-         [](CByteStream& s) {
-             return SendWebSocketFrame(g_nFramePayloadLen, s) &&
-                    SendWebSocketFrame(g_nFramePayloadLen, s);
+         [](CByteStream& s) -> asio::awaitable<bool> {
+             co_return co_await SendWebSocketFrame(g_nFramePayloadLen, s) &&
+                 co_await SendWebSocketFrame(g_nFramePayloadLen, s);
          },
          kFrame + kFrame},
         {"answer",
@@ -69,7 +69,7 @@ TEST(ShortSends, AreContinuedUntilEverythingIsOnTheWireAndAFailureEndsTheWriter)
         for (const auto& cuts : cutPatterns) {
             CMemoryStream stream;
             stream.m_vecSendCuts = cuts;
-            EXPECT_TRUE(writer.fnWrite(stream)) << writer.pszName;
+            EXPECT_TRUE(RunSync(writer.fnWrite(stream))) << writer.pszName;
             EXPECT_TRUE(stream.m_strOutput == writer.strExpected)
                 << writer.pszName << ": " << stream.m_strOutput.size() << " of "
                 << writer.strExpected.size() << " bytes, cuts " << cuts.size();
@@ -78,7 +78,8 @@ TEST(ShortSends, AreContinuedUntilEverythingIsOnTheWireAndAFailureEndsTheWriter)
             CMemoryStream stream;
             stream.m_nSendCapacity = nCapacity;
             stream.m_vecSendCuts = {3};
-            EXPECT_FALSE(writer.fnWrite(stream)) << writer.pszName << " capacity " << nCapacity;
+            EXPECT_FALSE(RunSync(writer.fnWrite(stream)))
+                << writer.pszName << " capacity " << nCapacity;
             EXPECT_EQ(stream.m_strOutput.size(), nCapacity) << writer.pszName;
         }
     }
@@ -88,6 +89,7 @@ TEST(ShortSends, AreContinuedUntilEverythingIsOnTheWireAndAFailureEndsTheWriter)
 struct CSessionResult {
     std::string strOutput;
     uint64_t nRecv = 0, nSend = 0;
+    bool bHeadClockStopped = false;
 };
 
 CSessionResult Serve(const std::string& strInput, size_t nRecvChunk, size_t nSendCapacity) {
@@ -95,9 +97,11 @@ CSessionResult Serve(const std::string& strInput, size_t nRecvChunk, size_t nSen
     CPageTexts texts{"<html>page</html>", "css", "js", "<html>full</html>", "full js"};
     CMemoryStream stream(strInput, nRecvChunk);
     stream.m_nSendCapacity = nSendCapacity;
-    ServeConnection(engine, stream, texts);
+    RunSync(ServeConnection(engine, stream, texts));
     CSessionResult result{stream.m_strOutput};
     engine.TakeCounters(result.nRecv, result.nSend);
+    result.bHeadClockStopped =
+        stream.Progress().tHeadDeadline == CStreamProgress::Clock::time_point::max();
     return result;
 }
 
@@ -140,6 +144,7 @@ std::string Post(const std::string& strPath, const std::string& strFields,
 
 TEST(SessionLoop, EachTokenAndRouteGetsItsAnswerAndItsBytesCountedOnce) {
     const std::string strUpload(100003, 'u'), strHandshake = BuildWebSocketHandshake(kUpgrade);
+    const std::string strPage = Page("text/html", "<html>page</html>");
     // Receives larger than the sender's blocks, however the bytes arrive, count every byte
     // once: several MiB in pieces from one byte past a block to more than any receive takes.
     const std::string strBig(3 * 1048576 + 17, 'b');
@@ -158,30 +163,36 @@ TEST(SessionLoop, EachTokenAndRouteGetsItsAnswerAndItsBytesCountedOnce) {
                                 Get("/download?size=70000", "keep-alive") +
                                 Get("/ping", "keep-alive") + Get("/", "keep-alive") + Get("/ping");
     const std::string strKeptAnswer = Text("200 OK", "300000\n", "keep-alive") + strPing +
-                                      Download(70000, "keep-alive") + strPing +
-                                      Page("text/html", "<html>page</html>");
+                                      Download(70000, "keep-alive") + strPing + strPage;
     const struct {
         std::string strRequest, strAnswer; // what the session sends, or its start for a stream
         uint64_t nRecv, nSend;
         size_t nSendCapacity = SIZE_MAX;
-        // The first receive is the token: chunks of at least three bytes keep it whole.
-        std::vector<size_t> chunks = {3, 7, 65536};
+        // Two-byte receives split every first token.
+        std::vector<size_t> chunks = {2, 7, 65536};
     } cases[] = {
         // Raw uploads count what follows the mode byte; a drain counts all but the token.
         {"EST" + std::string(1, '\0') + strUpload, "", strUpload.size(), 0},
         {"XYZ" + strUpload, "", strUpload.size(), 0},
         {"EST" + std::string(1, '\0') + strBig, "", strBig.size(), 0, SIZE_MAX, big},
         {"XYZ" + strBig, "", strBig.size(), 0, SIZE_MAX, big},
-        {"EST\x01" + std::string(5000, 'x'), "", 5002, 0, SIZE_MAX, {2}}, // a split token
         // The bytes read to tell a token from "POST" are counted too.
         {"POSX" + strUpload, "", strUpload.size() + 1, 0},
         {"POST", "", 1, 0},
         {"EST\x02" + strUpload, "", 0, 0}, // an unknown mode byte
         {"EST", "", 0, 0},
         // Streams go on until the send fails, what went out counted but for a head.
-        {"est\x01", "", 0, 3 * 8192 + 100, 3 * 8192 + 100},
+        {"est\x01", "", 0, 3 * 8192 + 100, 3 * 8192 + 100, {1, 2, 65536}},
         {kUpgrade, strHandshake + kFrame + kFrame, 0, 2 * static_cast<uint64_t>(g_nFramePayloadLen),
          strHandshake.size() + 2 * kFrame.size() + 5},
+        // Field names start a line, in any case.
+        {"get /x HTTP/1.1\r\nupgrade: websocket\r\nconnection: upgrade\r\n"
+         "sec-websocket-key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n",
+         strHandshake + kFrame, 0, static_cast<uint64_t>(g_nFramePayloadLen),
+         strHandshake.size() + kFrame.size() + 5},
+        {"GET / HTTP/1.1\r\nX-Upgrade: websocket\r\nConnection: Upgrade\r\n"
+         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n",
+         strPage, 0, 0},
         {Get("/download?size=1073741824"), strHead, 0, (5u << 20) - strHead.size(), 5u << 20},
         {strKept, strKeptAnswer, 300000, 70000},
         {Get("/ping"), Text("200 OK", ""), 0, 0},
@@ -209,15 +220,16 @@ TEST(SessionLoop, EachTokenAndRouteGetsItsAnswerAndItsBytesCountedOnce) {
         // Uploads elsewhere and GETs of /upload go unanswered, like unknown pages.
         {Post("/", "Content-Length: 5\r\n", "hello"), "", 0, 0},
         {Get("/upload"), "", 0, 0},
-        // The pages end their connection even when asked to keep it.
+        // The pages end their connection even when asked to keep it; a query is no new path.
+        {Get("/?x=1"), strPage, 0, 0},
         {Get("/FULL?seconds=2"), Page("text/html", "<html>full</html>"), 0, 0},
         {Get("/full.js"), Page("text/javascript", "full js"), 0, 0},
         {Get("/BUTTONS.CSS", "keep-alive"), Page("text/css", "css"), 0, 0},
         {Get("/Echarts.Min.Js", "keep-alive"), Page("text/javascript", "js"), 0, 0},
         {Get("/favicon.ico", "keep-alive"), strFavicon, 0, 0},
         {"get /favicon.ico HTTP/1.1\r\n\r\n", strFavicon, 0, 0},
-        {Get("/full.js?v=1"), "", 0, 0},
-        {Get("/echarts.min.js?v=1", "keep-alive"), "", 0, 0},
+        {Get("/full.js?v=1"), Page("text/javascript", "full js"), 0, 0},
+        {Get("/echarts.min.js?v=1", "keep-alive"), Page("text/javascript", "js"), 0, 0},
         {Get("/index.html", "keep-alive"), "", 0, 0},
         {Get("//"), "", 0, 0},
         {Get("/buttons.cs"), "", 0, 0},
@@ -236,6 +248,10 @@ TEST(SessionLoop, EachTokenAndRouteGetsItsAnswerAndItsBytesCountedOnce) {
             }
             EXPECT_EQ(r.nRecv, c.nRecv);
             EXPECT_EQ(r.nSend, c.nSend);
+            // A stream or an answer under the head clock would be cut after ten seconds.
+            if (r.nRecv + r.nSend > 0 || !r.strOutput.empty()) {
+                EXPECT_TRUE(r.bHeadClockStopped);
+            }
         }
     }
 }
@@ -260,8 +276,9 @@ TEST(HttpRequestReader, DecidesAtTheRightByte) {
         {{" / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhel", "lo"}, k, R::kComplete},
         // A request sent right behind one without a body lends it no length.
         {{" / HTTP/1.1\r\n\r\nPOST /x HTTP/1.1\r\nContent-Length: 500\r\n\r\n"}, k, R::kComplete},
-        // Only the exact field name counts; a value without digits means no body.
-        {{" / HTTP/1.1\r\ncontent-length: 5\r\n\r\n"}, k, R::kComplete},
+        // The field name in any case counts; a value without digits means no body.
+        {{" / HTTP/1.1\r\ncontent-length: 5\r\n\r\n"}, k, R::kNeedMore},
+        {{" / HTTP/1.1\r\nX-Content-Length: 5\r\n\r\n"}, k, R::kComplete},
         {{" / HTTP/1.1\r\nContent-Length: abc\r\n\r\n"}, k, R::kComplete},
         {{" / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n"}, k, R::kNeedMore},
         {{" / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n", std::string(70000, 'x')},
@@ -300,9 +317,9 @@ TEST(GetHeaderValue, PathAndFields) {
         {"GET /a%20b HTTP/1.1\r\n\r\n", "Path", "a%20b"},
         {"GET nothing\r\n\r\n", "path", ""},
         {"GET /nospace", "path", ""},
-        // The first occurrence wins, even inside a longer field name; the case is exact.
-        {strTwice, "Upgrade", "no"},
-        {strTwice, "upgrade", ""},
+        // The first line that starts with the name in any case; never the request line.
+        {strTwice, "Upgrade", "WebSocket"},
+        {strTwice, "upgrade", "WebSocket"},
         {"GET / HTTP/1.1\r\nUpgrade:  WebSocket \t\r\n\r\n", "Upgrade", "WebSocket"},
         // One character after the colon is always skipped.
         {"GET / HTTP/1.1\r\nSec-WebSocket-Key:abcd\r\n\r\n", "Sec-WebSocket-Key", "bcd"},

@@ -117,8 +117,11 @@ TEST(WebSocketUpgrade, NeedsAllThreeFieldsAndTheWordInAnyCase) {
         {UpgradeRequest("h2c", "Upgrade", "abc="), false},
         {UpgradeRequest("websockets", "Upgrade", "abc="), false},
         {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", false},
-        // Field names are matched with their exact case.
-        {"GET / HTTP/1.1\r\nupgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: "
+        // Field names start a line and ignore case.
+        {"GET / HTTP/1.1\r\nupgrade: websocket\r\nCONNECTION: Upgrade\r\nsec-websocket-key: "
+         "abc=\r\n\r\n",
+         true},
+        {"GET / HTTP/1.1\r\nX-Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: "
          "abc=\r\n\r\n",
          false},
     };
@@ -133,9 +136,10 @@ TEST(WebSocketHandshake, ExactAnswerBytes) {
     EXPECT_EQ(
         BuildWebSocketHandshake(UpgradeRequest("websocket", "Upgrade", "dGhlIHNhbXBsZSBub25jZQ==")),
         strAnswer);
-    // Without a space after the colon the key loses its first character.
-    EXPECT_EQ(BuildWebSocketHandshake("GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: "
-                                      "Upgrade\r\nSec-WebSocket-Key:xdGhlIHNhbXBsZSBub25jZQ=="
+    // Field names in any case; without a space after the colon the key loses its first
+    // character.
+    EXPECT_EQ(BuildWebSocketHandshake("GET / HTTP/1.1\r\nupgrade: websocket\r\nconnection: "
+                                      "Upgrade\r\nsec-websocket-key:xdGhlIHNhbXBsZSBub25jZQ=="
                                       "\r\n\r\n"),
               strAnswer);
     EXPECT_EQ(BuildWebSocketHandshake("GET / HTTP/1.1\r\n\r\n"), "");
@@ -167,7 +171,7 @@ TEST(WebSocketFrame, HeaderFormsPayloadAndLimits) {
     EXPECT_EQ(strPayload.find_first_not_of(strAlphabet), std::string::npos);
     // Nothing may be read past the payload text, and nothing is sent.
     CMemoryStream stream;
-    EXPECT_FALSE(SendWebSocketFrame(g_nFramePayloadLen + 1, stream));
-    EXPECT_FALSE(SendWebSocketFrame(-1, stream));
+    EXPECT_FALSE(RunSync(SendWebSocketFrame(g_nFramePayloadLen + 1, stream)));
+    EXPECT_FALSE(RunSync(SendWebSocketFrame(-1, stream)));
     EXPECT_EQ(stream.m_strOutput, "");
 }

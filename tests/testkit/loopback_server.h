@@ -1,22 +1,26 @@
 // An in-process test server on 127.0.0.1 (any free port), started before each test and
-// stopped and joined after it.
+// stopped after it; a test may start it again with settings of its own.
 #pragma once
 
 #include "server/assets.h"
 #include "server/test_server.h"
+#include "support/socket.h"
 #include "testkit/child_process.h"
 #include "testkit/raw_socket.h"
 #include "testkit/recording_events.h"
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
-// Also notes how many sessions were still registered when the run reported its end.
+// Also notes how many sessions were still registered when the run reported its end, and
+// forgets the last run's port when the next one starts.
 class CServerEvents : public CRecordingEvents {
 public:
     const CTestServer* m_pServer = nullptr;
     size_t m_nSessionsAtStop = 999;
+    void OnServerStarted() override {
+        CRecordingEvents::OnServerListening(0);
+        CRecordingEvents::OnServerStarted();
+    }
     void OnServerStopped() override {
         m_nSessionsAtStop = m_pServer->ServerSessionCount();
         CRecordingEvents::OnServerStopped();
@@ -31,16 +35,30 @@ protected:
         auto pTexts = std::make_shared<CPageTexts>();
         LoadPageTexts(*pTexts);
         m_pTexts = pTexts;
-        ASSERT_TRUE(m_server.StartServer(Settings(0)));
-        ASSERT_TRUE(m_events.WaitFor([&] { return m_events.m_nListenPort != 0; }));
-        m_nPort = m_events.Get(m_events.m_nListenPort);
+        ASSERT_TRUE(Listen(Settings(0)));
     }
-    void TearDown() override {
-        m_server.StopServer();
-        EXPECT_TRUE(m_events.WaitFor([&] { return m_events.m_nServerStopped == 1; }));
-        m_server.WaitForWorkers();
-    }
+    void TearDown() override { Stop(); }
 
+    // Stops the run, if any, and waits (bounded) for its end.
+    void Stop() {
+        m_server.StopServer();
+        EXPECT_TRUE(
+            WaitUntil([&] { return !m_server.IsServerRunActive(); }, std::chrono::seconds(20), 1));
+        m_server.WaitForRunEnd();
+    }
+    // Ends the current run and starts one with settings; true once it listens, on m_nPort.
+    bool Listen(const CServerSettings& settings) {
+        Stop();
+        const int nStarted = m_events.Get(m_events.m_nServerStarted);
+        if (!m_server.StartServer(settings))
+            return false;
+        if (!m_events.WaitFor([&] {
+                return m_events.m_nServerStarted > nStarted && m_events.m_nListenPort != 0;
+            }))
+            return false;
+        m_nPort = m_events.Get(m_events.m_nListenPort);
+        return true;
+    }
     CServerSettings Settings(int nPort) const {
         CServerSettings settings;
         settings.strListenAddr = "127.0.0.1";

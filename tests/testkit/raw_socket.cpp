@@ -9,21 +9,47 @@
 
 namespace {
 
-sockaddr_in Loopback(int nPort) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(nPort));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return sa;
+// The address of a literal and a port; its length, 0 for anything but a literal.
+socklen_t MakeAddress(const std::string& strHost, int nPort, sockaddr_storage& ss) {
+    ss = {};
+    auto* p4 = reinterpret_cast<sockaddr_in*>(&ss);
+    auto* p6 = reinterpret_cast<sockaddr_in6*>(&ss);
+    const uint16_t nNetPort = htons(static_cast<uint16_t>(nPort));
+    if (::inet_pton(AF_INET, strHost.c_str(), &p4->sin_addr) == 1) {
+        p4->sin_family = AF_INET;
+        p4->sin_port = nNetPort;
+        return sizeof(*p4);
+    }
+    if (::inet_pton(AF_INET6, strHost.c_str(), &p6->sin6_addr) == 1) {
+        p6->sin6_family = AF_INET6;
+        p6->sin6_port = nNetPort;
+        return sizeof(*p6);
+    }
+    return 0;
+}
+
+sockaddr* Raw(sockaddr_storage& ss) {
+    return reinterpret_cast<sockaddr*>(&ss);
 }
 
 } // namespace
 
-bool CRawSocket::Connect(int nPort) {
+bool CRawSocket::Connect(int nPort, const std::string& strHost, const std::string& strFrom) {
     Close();
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa = Loopback(nPort);
-    return m_fd >= 0 && ::connect(m_fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
+    sockaddr_storage to, from;
+    const socklen_t nTo = MakeAddress(strHost, nPort, to);
+    m_fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    return m_fd >= 0 && nTo != 0 &&
+           (strFrom.empty() || ::bind(m_fd, Raw(from), MakeAddress(strFrom, 0, from)) == 0) &&
+           ::connect(m_fd, Raw(to), nTo) == 0;
+}
+
+int CRawSocket::LocalPort() const {
+    sockaddr_storage ss{};
+    socklen_t nLen = sizeof(ss);
+    ::getsockname(m_fd, Raw(ss), &nLen);
+    // sin6_port lies where sin_port does.
+    return ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
 }
 
 bool CRawSocket::Send(const std::string& strData) {
@@ -76,12 +102,11 @@ void CRawSocket::Close() {
 
 CLoopbackPort::CLoopbackPort(bool bListen, int nBacklog) {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa = Loopback(0);
-    socklen_t nLen = sizeof(sa);
-    if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0 &&
-        (!bListen || ::listen(m_fd, nBacklog) == 0) &&
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&sa), &nLen) == 0) {
-        m_nPort = ntohs(sa.sin_port);
+    sockaddr_storage ss;
+    socklen_t nLen = MakeAddress("127.0.0.1", 0, ss);
+    if (m_fd >= 0 && ::bind(m_fd, Raw(ss), nLen) == 0 &&
+        (!bListen || ::listen(m_fd, nBacklog) == 0) && ::getsockname(m_fd, Raw(ss), &nLen) == 0) {
+        m_nPort = ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
     } else if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

@@ -1,4 +1,4 @@
-// A plain loopback TCP client for talking to the server byte by byte in tests.
+// A plain loopback TCP client (IPv4 or IPv6) for talking to the server byte by byte in tests.
 #pragma once
 
 #include <chrono>
@@ -11,7 +11,10 @@ public:
     CRawSocket(const CRawSocket&) = delete;
     CRawSocket& operator=(const CRawSocket&) = delete;
 
-    bool Connect(int nPort);
+    // Connects to strHost (an address literal), from strFrom when given.
+    bool Connect(int nPort, const std::string& strHost = "127.0.0.1",
+                 const std::string& strFrom = "");
+    int LocalPort() const;
     bool Send(const std::string& strData);
     // Receives until nMax bytes, the peer's close (or reset) or the timeout; *pbClosed
     // tells whether the close was seen.
