@@ -45,7 +45,7 @@ void CKestrunDlg::StopWorkers() {
     m_meter.StopMeter();
     m_server.StopServer();
     m_client.StopClientTest();
-    while (m_server.IsServerRunActive() || m_client.IsClientTestActive()) {
+    while (m_server.HasServerRun() || m_client.IsClientTestActive()) {
         if (CVXWindowSystem* pWs = WindowSystem())
             pWs->RunPendingWork();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

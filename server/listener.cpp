@@ -387,6 +387,11 @@ bool CTestServer::IsServerListening() const {
     return m_pRun && m_pRun->bListening.load();
 }
 
+bool CTestServer::HasServerRun() const {
+    std::lock_guard<std::mutex> lock(m_cs);
+    return m_pRun != nullptr;
+}
+
 size_t CTestServer::ServerSessionCount() const {
     std::lock_guard<std::mutex> lock(m_cs);
     return m_pRun ? m_pRun->nSessions.load() : 0;

@@ -29,6 +29,8 @@ public:
     bool IsServerListening() const;
     // True from StartServer until the run has fully ended (OnServerStopped has returned).
     bool IsServerRunActive() const { return m_bRunActive.load(); }
+    // True until the run's last hook (OnServerStopped) has returned.
+    bool HasServerRun() const;
     size_t ServerSessionCount() const;
     // Blocks until the run has fully ended. Never called from a core thread.
     void WaitForRunEnd();

@@ -47,9 +47,11 @@ void CSocketStream::Cut(bool bAbortive) {
         return;
     m_bCut = true;
     asio::error_code ec;
+    // A reset needs no shutdown first: the close sends it.
     if (bAbortive)
         m_socket.set_option(asio::socket_base::linger(true, 0), ec);
-    m_socket.shutdown(asio::socket_base::shutdown_both, ec);
+    else
+        m_socket.shutdown(asio::socket_base::shutdown_both, ec);
     m_socket.cancel(ec);
 }
 
