@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     pServer->excludes(pClient);
     app.add_option("-p,--port", nPort, "Server port (default 10001; 0 = any free port, server)")
         ->check(CLI::Range(0, 65535));
-    app.add_option("-B,--bind", server.strListenAddr, "Server: listen on this address only, IPv4 or IPv6 (default: every interface)")
+    app.add_option("-B,--bind", server.strListenAddr,
+                   "Server: listen on this address only, IPv4 or IPv6 (default: every interface)")
         ->type_name("ADDR");
     app.add_option("--max-sessions", server.nMaxSessions,
                    "Server: sessions at once (default: what the descriptor limit allows)")

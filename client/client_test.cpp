@@ -47,8 +47,7 @@ struct CClientSession {
 
 struct CClientTest::CTest {
     CTest(CClientTest& test, CKestrunEngine& eng, const CClientSettings& s)
-        : owner(test), engine(eng), core(eng.Core()), settings(s),
-          bDownload(s.strType == "下载") {}
+        : owner(test), engine(eng), core(eng.Core()), settings(s), bDownload(s.strType == "下载") {}
 
     CClientTest& owner;
     CKestrunEngine& engine;
@@ -138,8 +137,8 @@ asio::awaitable<void> RunSession(PTest pTest, size_t nLane, Clock::time_point tC
     }
     SpawnDetached(pTest->core.Lane(nLane), WatchSession(pTest, pSession));
     std::string strError;
-    const asio::error_code ec =
-        co_await ConnectAny(pSession->socket, pTest->vecEndpoints, tConnectDeadline, pTest->bStopping);
+    const asio::error_code ec = co_await ConnectAny(pSession->socket, pTest->vecEndpoints,
+                                                    tConnectDeadline, pTest->bStopping);
     if (!ec && !pTest->bStopping.load()) {
         pTest->NoteConnected();
         pSession->stream.emplace(pSession->socket);
@@ -147,7 +146,8 @@ asio::awaitable<void> RunSession(PTest pTest, size_t nLane, Clock::time_point tC
             std::lock_guard<std::mutex> lock(pTest->cs);
             pSession->hConnected = pSession->socket.native_handle();
         }
-        const unsigned char szHello[4] = {'E', 'S', 'T', static_cast<unsigned char>(pTest->bDownload)};
+        const unsigned char szHello[4] = {'E', 'S', 'T',
+                                          static_cast<unsigned char>(pTest->bDownload)};
         if (co_await SendAll(*pSession->stream, szHello, sizeof(szHello))) {
             if (!pTest->bDownload)
                 pSession->stream->PrepareBulkSend();

@@ -63,14 +63,16 @@ COptionalMs MeasureHandshakeMs(CKestrunEngine& engine, const std::string& strHos
     SpawnDetached(core.Lane(nLane),
                   [](std::shared_ptr<CShared> p, std::vector<tcp::endpoint> vec,
                      int nMs) -> asio::awaitable<void> {
-                      COptionalMs ms = co_await Handshake(vec, std::chrono::milliseconds(nMs), p->bStop);
+                      COptionalMs ms =
+                          co_await Handshake(vec, std::chrono::milliseconds(nMs), p->bStop);
                       std::lock_guard<std::mutex> lock(p->cs);
                       p->result = ms;
                       p->bDone = true;
                       p->cv.notify_all();
                   }(pShared, vecEndpoints, nTimeoutMs));
     std::unique_lock<std::mutex> lock(pShared->cs);
-    while (!pShared->cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return pShared->bDone; })) {
+    while (!pShared->cv.wait_for(lock, std::chrono::milliseconds(50),
+                                 [&] { return pShared->bDone; })) {
         if (fnCancelled && fnCancelled()) {
             pShared->bStop.store(true);
             break; // the handshake ends by its own deadline; its figure is not wanted
@@ -92,7 +94,8 @@ CHandshakeProber::CHandshakeProber(CKestrunEngine& engine, const std::string& st
             co_await p->timer.async_wait(kAwaitTuple);
             if (p->bStop.load())
                 break;
-            const COptionalMs ms = co_await Handshake(p->vecEndpoints, std::chrono::seconds(1), p->bStop);
+            const COptionalMs ms =
+                co_await Handshake(p->vecEndpoints, std::chrono::seconds(1), p->bStop);
             std::lock_guard<std::mutex> lock(p->cs);
             p->latest = ms;
             if (ms)

@@ -5,8 +5,8 @@
 #include <algorithm>
 
 CIoCore::CIoCore(int nThreads) {
-    const unsigned nCount =
-        nThreads > 0 ? static_cast<unsigned>(nThreads) : std::max(1u, std::thread::hardware_concurrency());
+    const unsigned nCount = nThreads > 0 ? static_cast<unsigned>(nThreads)
+                                         : std::max(1u, std::thread::hardware_concurrency());
     for (unsigned i = 0; i < nCount; ++i)
         m_vecLanes.push_back(std::make_unique<CLane>());
 }

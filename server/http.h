@@ -36,8 +36,8 @@ private:
 asio::awaitable<bool> RecvHttpRequest(std::string& strText, CByteStream& stream);
 
 // The value of the named field (a line that starts with the name, any case, and a colon;
-// the first such line; one character after the colon skipped, trimmed), or for the name "path" (any case) the request path without its
-// leading slash. Empty when absent.
+// the first such line; one character after the colon skipped, trimmed), or for the name "path" (any
+// case) the request path without its leading slash. Empty when absent.
 std::string GetHeaderValue(const std::string& strRequest, const char* pszName);
 
 // The head of a 200 answer: the response template with its placeholders filled in.
@@ -45,8 +45,8 @@ std::string BuildHttpResponseHead(const char* pszContentType, const char* pszCha
 
 // Sends the head and then the body (nBodyLen bytes, or up to its NUL when nBodyLen is 0),
 // each in full. True when both were sent; an empty body reports false.
-asio::awaitable<bool> SendHttpResponse(CByteStream& stream, const char* pBody, int nBodyLen, const char* pszCharset,
-                      const char* pszContentType);
+asio::awaitable<bool> SendHttpResponse(CByteStream& stream, const char* pBody, int nBodyLen,
+                                       const char* pszCharset, const char* pszContentType);
 
 // Which of the served texts a path is answered with.
 enum class EHttpBody { kEmpty, kPageHtml, kButtonsCss, kEchartsJs, kFullHtml, kFullJs };

@@ -65,7 +65,7 @@ asio::awaitable<EHttpEnd> ServeHttpConnection(CKestrunEngine& engine, CByteStrea
         // The upgrade test comes before routing: any path can become a WebSocket.
         if (!StartsWithNoCaseAscii(strRequest, "POST ") && IsWebSocketUpgrade(strRequest))
             co_return co_await SendWebSocketHandshake(strRequest, stream) ? EHttpEnd::kWebSocket
-                                                                         : EHttpEnd::kClose;
+                                                                          : EHttpEnd::kClose;
         // A request read whole may hold the start of the next one, from a client that
         // does not wait for the answer.
         reader.KeepAfterHead(strRequest);
@@ -73,7 +73,7 @@ asio::awaitable<EHttpEnd> ServeHttpConnection(CKestrunEngine& engine, CByteStrea
         case ETransferOutcome::kNotMine:
             // Page answers say Connection: close.
             co_return co_await AnswerFromTable(stream, strRequest, texts) ? EHttpEnd::kAnswered
-                                                                         : EHttpEnd::kClose;
+                                                                          : EHttpEnd::kClose;
         case ETransferOutcome::kClose:
             co_return EHttpEnd::kClose;
         case ETransferOutcome::kKeepAlive:

@@ -114,8 +114,8 @@ asio::awaitable<ETransferOutcome> ServeUpload(CKestrunEngine& engine, CByteStrea
     if (strLength.empty())
         co_return co_await SendText(stream, 400, "an upload needs a Content-Length\n", false);
     if (nStatus == 400)
-        co_return co_await SendText(stream, 400,
-                                    "Content-Length must be a whole number of bytes\n", false);
+        co_return co_await SendText(stream, 400, "Content-Length must be a whole number of bytes\n",
+                                    false);
     if (nStatus == 413)
         co_return co_await SendText(
             stream, 413,

@@ -50,8 +50,7 @@ struct CLaneSessions {
 
 struct CTestServer::CRun {
     CRun(CTestServer& owner, CKestrunEngine& eng, const CServerSettings& s)
-        : server(owner), engine(eng), core(eng.Core()), settings(s),
-          acceptPause(core.Lane(0)) {
+        : server(owner), engine(eng), core(eng.Core()), settings(s), acceptPause(core.Lane(0)) {
         nCap = static_cast<size_t>(s.nMaxSessions > 0 ? s.nMaxSessions : DefaultSessionCap());
         for (size_t i = 0; i < core.LaneCount(); ++i)
             lanes.push_back(std::make_unique<CLaneSessions>(core.Lane(i)));
@@ -143,8 +142,8 @@ private:
     std::string m_strHost;
 };
 
-asio::awaitable<void> ServeSession(PRun pRun, size_t nLane, tcp::socket socket,
-                                   std::string strPeer, std::string strHost) {
+asio::awaitable<void> ServeSession(PRun pRun, size_t nLane, tcp::socket socket, std::string strPeer,
+                                   std::string strHost) {
     CServerConnection connection(std::move(socket));
     CSessionSlot slot(pRun, nLane, connection, std::move(strHost));
     CSessionRecord record;
@@ -245,7 +244,8 @@ asio::awaitable<void> WatchLane(PRun pRun, size_t nLane) {
             if (!bCut && idle.count() > 0) {
                 bCut = tNow - progress.tLastMove >= idle;
                 if (!bCut && tNow - p->tWindowStart >= idle) {
-                    bCut = progress.nMoved - p->nWindowStartBytes < CServerSettings::kMinWindowBytes;
+                    bCut =
+                        progress.nMoved - p->nWindowStartBytes < CServerSettings::kMinWindowBytes;
                     p->tWindowStart = tNow;
                     p->nWindowStartBytes = progress.nMoved;
                 }
@@ -313,9 +313,8 @@ asio::awaitable<void> Listen(PRun pRun) {
     const asio::error_code ec = OpenListeners(pRun);
     if (ec) {
         const std::string strError = GetErrorText(ec.value());
-        asio::post(pRun->core.Hooks(), [pRun, strError] {
-            pRun->engine.Events().OnServerError(strError);
-        });
+        asio::post(pRun->core.Hooks(),
+                   [pRun, strError] { pRun->engine.Events().OnServerError(strError); });
     } else if (pRun->bStopping.load()) {
         asio::error_code ecClose;
         for (tcp::acceptor& acceptor : pRun->acceptors)

@@ -40,7 +40,6 @@ public:
     void RunEnded();
 
 private:
-
     CKestrunEngine& m_engine;
     mutable std::mutex m_cs;
     std::condition_variable m_cvEnded;

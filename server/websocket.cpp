@@ -157,6 +157,7 @@ asio::awaitable<void> EndWebSocketStream(CByteStream& stream) {
     }
     // Anything else ends the stream too; what has arrived is read first so that the
     // close is not turned into a reset.
-    while (stream.PollReadableNow() == 1 && co_await stream.Recv(ScratchBuffer(), kScratchSize) > 0) {
+    while (stream.PollReadableNow() == 1 &&
+           co_await stream.Recv(ScratchBuffer(), kScratchSize) > 0) {
     }
 }

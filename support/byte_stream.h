@@ -41,7 +41,9 @@ public:
 
     // The head clock: started when a head (or the first token) begins, stopped when it is
     // whole. A session whose head is not whole by the deadline is cut.
-    void StartHeadClock() { m_progress.tHeadDeadline = CStreamProgress::Clock::now() + kHeadDeadline; }
+    void StartHeadClock() {
+        m_progress.tHeadDeadline = CStreamProgress::Clock::now() + kHeadDeadline;
+    }
     void StopHeadClock() { m_progress.tHeadDeadline = CStreamProgress::Clock::time_point::max(); }
     const CStreamProgress& Progress() const { return m_progress; }
 

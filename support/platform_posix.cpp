@@ -1,7 +1,6 @@
 // POSIX facts: errno, the C library's error strings, /proc/self/exe.
 #include "support/platform.h"
 
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>

@@ -5,7 +5,8 @@
 
 #include <cstring>
 
-int ResolveHost(const std::string& strHost, int nPort, std::vector<asio::ip::tcp::endpoint>& vecOut) {
+int ResolveHost(const std::string& strHost, int nPort,
+                std::vector<asio::ip::tcp::endpoint>& vecOut) {
     vecOut.clear();
     std::string strBare = strHost;
     if (strBare.size() > 2 && strBare.front() == '[' && strBare.back() == ']')

@@ -48,4 +48,5 @@ void LimitSendBufferForLocalPeer(asio::ip::tcp::socket& socket);
 // Looks strHost up (an IPv4 or IPv6 literal, with or without brackets, or a name, both
 // families) into the endpoints to try in turn. 0, or the error code for GetErrorText.
 // Blocks while the system resolver works: call it where waiting is allowed.
-int ResolveHost(const std::string& strHost, int nPort, std::vector<asio::ip::tcp::endpoint>& vecOut);
+int ResolveHost(const std::string& strHost, int nPort,
+                std::vector<asio::ip::tcp::endpoint>& vecOut);
