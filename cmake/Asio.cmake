@@ -17,4 +17,9 @@ else()
   target_include_directories(asio SYSTEM INTERFACE ${TACHYRA_ASIO_HOST_DIR})
 endif()
 target_compile_definitions(asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+# Asio 1.22 only looks for the coroutine TS under clang; clang 14 has C++20's coroutines
+# with the standard library's <coroutine>.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  target_compile_definitions(asio INTERFACE ASIO_HAS_CO_AWAIT=1 ASIO_HAS_STD_COROUTINE=1)
+endif()
 target_link_libraries(asio INTERFACE Threads::Threads)
