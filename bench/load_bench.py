@@ -31,6 +31,36 @@ def die_with_parent():
     LIBC.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
+CHILDREN = []
+
+
+def spawn(argv, **kwargs):
+    """A child process, remembered so that a run that fails half-way leaves none behind."""
+    proc = subprocess.Popen(argv, preexec_fn=die_with_parent, **kwargs)
+    CHILDREN.append(proc)
+    return proc
+
+
+def end_children():
+    for proc in CHILDREN:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    del CHILDREN[:]
+
+
+def section(table, name, fn, *args):
+    """One run of a bench; a run that breaks (a program that hangs or ends early) is
+    reported as such and the next one goes on."""
+    try:
+        fn(*args)
+    except (TimeoutError, EOFError, RuntimeError, OSError, KeyError, ValueError) as e:
+        print("  %s: not measured: %s: %s" % (name, type(e).__name__, e))
+        table.add(name, "not measured (%s)" % type(e).__name__, "-", None)
+    finally:
+        end_children()
+
+
 class Lines:
     """The lines a child prints, each waited for with a deadline."""
 
@@ -110,10 +140,8 @@ class Server:
     """tachyra-cli -s under prlimit (prlimit execs it, so the pid is the server's)."""
 
     def __init__(self, cli, nofile, extra=()):
-        self.proc = subprocess.Popen(["prlimit", "--nofile=" + nofile, cli, "-s", "-B",
-                                      "127.0.0.1", "-p", "0"] + list(extra),
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     preexec_fn=die_with_parent)
+        self.proc = spawn(["prlimit", "--nofile=" + nofile, cli, "-s", "-B", "127.0.0.1", "-p",
+                           "0"] + list(extra), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.pid = self.proc.pid
         self.lines = Lines(self.proc.stdout)
         first = self.lines.readline(15)
@@ -205,11 +233,10 @@ def load_command(load, args):
 class Load:
     """tachyra-session-load: N sessions of one kind, held until close()."""
 
-    def __init__(self, load, port, n, seconds, mode="download", extra=(), connect_limit=180):
+    def __init__(self, load, port, n, seconds, mode="download", extra=(), connect_limit=300):
         self.seconds = seconds
-        self.proc = subprocess.Popen(load_command(load, [port, n, seconds, mode] + list(extra)),
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     preexec_fn=die_with_parent)
+        self.proc = spawn(load_command(load, [port, n, seconds, mode] + list(extra)),
+                          stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.lines = Lines(self.proc.stdout)
         self.connected = self.lines.readline(connect_limit).strip()
 
@@ -233,8 +260,7 @@ class Load:
 
 def run_tool(load, args, limit):
     """One run of the load generator that ends by itself: its "key value" figures."""
-    proc = subprocess.Popen(load_command(load, args), stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, preexec_fn=die_with_parent)
+    proc = spawn(load_command(load, args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
     lines = Lines(proc.stdout)
     out = []
     values = {}
@@ -276,7 +302,8 @@ class Table:
         gwidth = max(len(r[2]) for r in self.rows)
         print("\n%-*s  %-*s  %-*s  %s" % (width, "figure", vwidth, "value", gwidth, "goal", "met"))
         for name, value, goal, met in self.rows:
-            word = "" if goal == "" else ("not measured" if met is None else ("yes" if met else "NO"))
+            word = ("" if goal == "" else "not measured" if met is None else
+                    "yes" if met else "NO")
             print("%-*s  %-*s  %-*s  %s" % (width, name, vwidth, value, gwidth, goal, word))
 
 
@@ -293,6 +320,12 @@ def descriptor_room(n, what):
               % (hard, what, n, hard - 32))
         return hard - 32
     return n
+
+
+def ld_connected_seconds(line):
+    """"connected C of N in T s" as "T s"."""
+    match = re.search(r"in ([\d.]+) s", line)
+    return match.group(1) + " s" if match else line
 
 
 def fmt_time(seconds):
@@ -313,12 +346,15 @@ def steady(cli, load, n, seconds, per_host, table):
     show("idle server", base)
 
     srv.start_sampling()
+    before = listen_overflows()
     ld = Load(load, srv.port, n, seconds)
-    r = ld.result()
+    overflows = listen_overflows() - before
+    r = first = ld.result()
     peak = srv.stop_sampling()
-    print("  %s; sessions with data %d of %d; %.0f MiB read in %d s"
-          % (ld.connected, r["sessions with data"], n, r["bytes"] / 1048576.0, seconds))
+    print("  %s (listen overflows meanwhile: %d); sessions with data %d of %d; %.0f MiB read "
+          "in all" % (ld.connected, overflows, r["sessions with data"], n, r["bytes"] / 1048576.0))
     show("peak while they ran", peak)
+    first_connected = ld.connected
     ld.close()
     left = srv.settle(base[0])
     show("after they left", left)
@@ -332,7 +368,9 @@ def steady(cli, load, n, seconds, per_host, table):
     stop = srv.stop()
     print("  stop (SIGINT to exit) with %d sessions open: %s" % (r["open"], fmt_time(stop)))
     ld.close()
-    table.add("steady: %d downloads with data" % n, "%d" % r["sessions with data"])
+    table.add("steady: %d downloads connected in" % n,
+              ld_connected_seconds(first_connected) + ", %d listen overflows" % overflows)
+    table.add("steady: %d downloads with data" % n, "%d" % first["sessions with data"])
     table.add("steady: peak threads / RSS", "%d / %.0f MiB" % (peak[0], peak[1]))
     table.add("steady: threads / RSS after they left", "%d / %.0f MiB" % (left[0], left[1]))
     table.add("steady: stop with %d open" % r["open"], fmt_time(stop))
@@ -351,15 +389,18 @@ def storm(cli, load, kind, n, per_host, table):
     n = descriptor_room(n, "the %s storm" % kind)
     print("\nstorm: %d %s sessions, all opened first, speaking after %d s, streaming for %d s "
           "(server: prlimit --nofile=1024:20000%s)"
-          % (n, kind, STORM_SPEAK_AFTER, STORM_SECONDS, " " + " ".join(per_host) if per_host else ""))
+          % (n, kind, STORM_SPEAK_AFTER, STORM_SECONDS,
+             " " + " ".join(per_host) if per_host else ""))
     srv = Server(cli, "1024:20000", per_host)
     time.sleep(0.3)
     base = srv.figures()
     show("idle server", base)
     srv.start_sampling()
+    before = listen_overflows()
     ld = Load(load, srv.port, n, STORM_SECONDS, kind,
               ["--speak-after", STORM_SPEAK_AFTER, "--spread", STORM_SPREAD])
-    print("  %s" % ld.connected)
+    overflows = listen_overflows() - before
+    print("  %s (listen overflows meanwhile: %d)" % (ld.connected, overflows))
     r = ld.result(STORM_SPEAK_AFTER)
     st = srv.status()
     held = srv.figures()
@@ -381,6 +422,8 @@ def storm(cli, load, kind, n, per_host, table):
                % (moved, n, r["bytes"] / 1048576.0, r["least"] / 1024.0, r["median"] / 1024.0))
         if kind == "websocket":
             how += "; %d frames, %d bad answers" % (r.get("frames", 0), r.get("bad answers", 0))
+        how += ("\n  from speaking to the first data: median %.3f s, longest %.3f s (of those "
+                "with data)" % (r.get("first data median", -1), r.get("first data longest", -1)))
     print("  " + how)
     print("  ended by the server before speaking: %d; still open at the stop: %d"
           % (r.get("ended before speaking", 0), r["open"]))
@@ -388,7 +431,11 @@ def storm(cli, load, kind, n, per_host, table):
     print("  peak RSS (VmHWM) %.1f MiB; stop (SIGINT to exit) with %d open: %s"
           % (hwm, r["open"], fmt_time(stop)))
     label = "storm %d %s" % (n, kind)
+    table.add(label + ": all opened in", "%s, %d listen overflows, %d cut before speaking"
+              % (ld_connected_seconds(ld.connected), overflows, r.get("ended before speaking", 0)))
     table.add(label + ": sessions that moved data", "%d of %d" % (moved, n), "all", moved == n)
+    if "first data longest" in r:
+        table.add(label + ": longest wait for first data", "%.3f s" % r["first data longest"])
     table.add(label + ": server peak RSS", "%.1f MiB" % hwm, "< 100 MB", hwm * 1048576 < 100e6)
     table.add(label + ": server peak threads", "%d" % threads, "<= 24", threads <= 24)
     table.add(label + ": SIGINT to exit", fmt_time(stop), "< 0.5 s",
@@ -406,11 +453,10 @@ def sessions(cli, load, args):
     table = Table()
     wanted = runs_wanted(["steady", "storms"])
     if "steady" in wanted:
-        steady(cli, load, n, seconds, per_host, table)
+        section(table, "steady", steady, cli, load, n, seconds, per_host, table)
     if "storms" in wanted:
-        storm(cli, load, "download", n, per_host, table)
-        storm(cli, load, "upload", uploads, per_host, table)
-        storm(cli, load, "websocket", websockets, per_host, table)
+        for kind, count in (("download", n), ("upload", uploads), ("websocket", websockets)):
+            section(table, "storm %s" % kind, storm, cli, load, kind, count, per_host, table)
     table.show()
 
 
@@ -435,8 +481,7 @@ class Acceptor:
     """The load generator's minimal acceptor (accept until EAGAIN, backlog 256)."""
 
     def __init__(self, load):
-        self.proc = subprocess.Popen([load, "acceptor"], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, preexec_fn=die_with_parent)
+        self.proc = spawn([load, "acceptor"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.lines = Lines(self.proc.stdout)
         self.port = int(self.lines.readline(10).rsplit(" ", 1)[1])
 
@@ -476,7 +521,8 @@ def idle(cli, load, per_host, table):
         ld.close()
         left = srv.settle(base[0])
         show("after they left", left)
-        table.add("%d idle: open / threads / RSS" % n, "%d / %d / %.0f MiB" % (r["open"], fig[0], fig[1]))
+        table.add("%d idle: open / threads / RSS" % n,
+                  "%d / %d / %.0f MiB" % (r["open"], fig[0], fig[1]))
     srv.stop()
 
 
@@ -514,18 +560,26 @@ def crowd(cli, load, table):
             print("  " + line)
     with_data = values.get("probes with data", 0)
     probes = values.get("probes", CROWD_PROBES)
-    first = values.get("first data at", -1)
-    last_miss = values.get("last miss at", -1)
-    print("  crowd ended by the server: %d of %d, from +%.2f s to +%.2f s after it came; "
-          "still open at the end: %d"
-          % (values.get("crowd ended", 0), CROWD_PEERS, values.get("crowd first end at", -1),
-             values.get("crowd last end at", -1), values.get("crowd open", 0)))
-    if first < 0:
-        served = "never"
-    elif last_miss < 0:
-        served = "throughout (from +%.1f s)" % first
+    tries = []
+    for line in out:
+        match = re.match(r"probe \d+ at \+([\d.]+) s: (.*)", line)
+        if match:
+            tries.append((float(match.group(1)), match.group(2).startswith("data")))
+    print("  crowd ended by the server: %d of %d (%d of them at once, beyond the cap), from "
+          "+%.2f s to +%.2f s after it came; still open at the end: %d"
+          % (values.get("crowd ended", 0), CROWD_PEERS, values.get("crowd refused", 0),
+             values.get("crowd first end at", -1), values.get("crowd last end at", -1),
+             values.get("crowd open", 0)))
+    # From when the fresh downloads got data again: the first try of the unbroken run of
+    # tries with data that closes the series.
+    if not tries or not tries[-1][1]:
+        served = "not at the end"
     else:
-        served = "from +%.1f s (last miss at +%.1f s)" % (last_miss + 0.5, last_miss)
+        k = len(tries)
+        while k > 0 and tries[k - 1][1]:
+            k -= 1
+        served = ("throughout" if k == 0 else
+                  "from +%.1f s after the crowd came" % tries[k][0])
     print("  fresh downloads with data: %d of %d; served %s; server stop: %s"
           % (with_data, probes, served, fmt_time(stop)))
     table.add("crowd: fresh downloads with data", "%d of %d" % (with_data, probes),
@@ -543,7 +597,9 @@ def burst_once(load, port, n):
     c_count, c_time = parse_count_time(out, "connected")
     return {"accepted": a_count, "accepted_s": a_time, "connected": c_count,
             "connected_s": c_time, "reset": values.get("reset", 0),
-            "failed": values.get("failed", 0), "overflows": after - before,
+            "failed": values.get("failed", 0), "nudged": values.get("nudged", 0),
+            "overflows": after - before,
+            "progress": next((line for line in out if line.startswith("accepted by")), ""),
             "unreadable": any("unreadable" in line for line in out)}
 
 
@@ -556,10 +612,15 @@ def parse_count_time(lines, word):
 
 
 def show_burst(label, n, b):
-    accepted = "%.3f s" % b["accepted_s"] if b["accepted_s"] >= 0 else "not all (%d)" % b["accepted"]
-    connected = "%.3f s" % b["connected_s"] if b["connected_s"] >= 0 else "not all (%d)" % b["connected"]
-    print("  %-22s all %d connected %-12s accepted %-16s reset %d, failed %d, listen overflows %d"
-          % (label, n, connected, accepted, b["reset"], b["failed"], b["overflows"]))
+    accepted = ("%.3f s" % b["accepted_s"] if b["accepted_s"] >= 0 else
+                "not all (%d)" % b["accepted"])
+    connected = ("%.3f s" % b["connected_s"] if b["connected_s"] >= 0 else
+                 "not all (%d)" % b["connected"])
+    print("  %-17s all %d connected %-8s accepted %-8s reset %d, failed %d, nudged %d, "
+          "listen overflows %d" % (label, n, connected, accepted, b["reset"], b["failed"],
+                                   b["nudged"], b["overflows"]))
+    if b["progress"]:
+        print("  %-17s %s" % ("", b["progress"]))
 
 
 def intake(cli, load, n, rounds, per_host, table):
@@ -602,6 +663,17 @@ def intake(cli, load, n, rounds, per_host, table):
         table.add("intake: tachyra speed / minimal", "not all accepted", ">= 0.5", None)
     table.add("intake: listen overflows (minimal / tachyra)", "%d / %d" % (over_min, over_tac))
 
+    def median_early(results):
+        counts = []
+        for b in results:
+            match = re.search(r" 0\.2s:(\d+)", b["progress"])
+            if match:
+                counts.append(int(match.group(1)))
+        return "%d" % statistics.median(counts) if counts else "-"
+
+    table.add("intake: accepted within 0.2 s (minimal / tachyra)",
+              "%s / %s of %d" % (median_early(minimal), median_early(tachyra), n))
+
 
 def reliability(cli, load, args):
     burst = int(args[0]) if len(args) > 0 else 5000
@@ -612,15 +684,15 @@ def reliability(cli, load, args):
     table = Table()
     wanted = runs_wanted(["cap", "idle", "stop", "crowd", "intake"])
     if "cap" in wanted:
-        cap(cli, load, per_host, table)
+        section(table, "cap", cap, cli, load, per_host, table)
     if "idle" in wanted:
-        idle(cli, load, per_host, table)
+        section(table, "idle", idle, cli, load, per_host, table)
     if "stop" in wanted:
-        stop_under_load(cli, load, per_host, table)
+        section(table, "stop", stop_under_load, cli, load, per_host, table)
     if "crowd" in wanted:
-        crowd(cli, load, table)
+        section(table, "crowd", crowd, cli, load, table)
     if "intake" in wanted:
-        intake(cli, load, burst, rounds, per_host, table)
+        section(table, "intake", intake, cli, load, burst, rounds, per_host, table)
     table.show()
 
 

@@ -10,7 +10,9 @@
 #          the load generator's minimal acceptor (accept until EAGAIN, backlog 256), ROUNDS
 #          times (default 3): the time until each has accepted all of them, the ratio of
 #          their speeds and the system's listen-queue overflows.
-# Ends with a table of the figures, each next to its goal where it has one.
+# Every server but the crowd's runs with --max-sessions-per-host 0 where it has the option:
+# the load comes from one loopback address. Ends with a table of the figures, each next to
+# its goal where it has one.
 # Usage: bench/reliability.sh [BURST] [ROUNDS]
 # Environment: BUILD (build dir, default build/default), CLI and LOAD (the server and the
 # load generator, default from BUILD), NO_BUILD=1 (use them as they are), RUN (any of

@@ -14,15 +14,18 @@
 //   Prints "connected C of N in T s" once every connect has ended, then, SECONDS after the
 //   sessions spoke, one "key value" line per figure and "done": sessions with data, bytes,
 //   open (connections the server has not ended), the least and the median bytes of one
-//   session, and for uploads what the server's side of each connection has read (from the
-//   kernel's socket table). It keeps every connection open (still reading or writing) until
-//   its standard input reaches a line or its end, or kHoldLimit, then resets them all, prints
-//   "closed" and exits.
+//   session, for downloads and WebSocket streams the median and the longest wait from a
+//   session's first bytes to its first data, and for uploads what the server's side of each
+//   connection has read (from the kernel's socket table). It keeps every connection open (still
+//   reading or writing) until its standard input reaches a line or its end, or kHoldLimit, then
+//   resets them all, prints "closed" and exits.
 //
 // tachyra-session-load burst PORT N [TIMEOUT]
 //   Issues N non-blocking connects at once and reports when all of them have completed and
 //   when the listening side has accepted all of them (its sockets of PORT that have become
 //   the accepting process's own, seen in the kernel's socket table), and how many were reset.
+//   The connections stay silent, except that one not yet accepted half a second after the
+//   burst sends one byte: the listening side may otherwise never learn of it.
 //
 // tachyra-session-load acceptor
 //   The smallest server there is, for comparison: listens on a free 127.0.0.1 port (backlog
@@ -253,13 +256,15 @@ struct CLoadSession {
     bool bConnected = false;
     bool bSpoken = false;
     bool bGotData = false;
-    bool bBad = false; // a WebSocket answer or frame that is not what the stream sends
-    uint64_t nBytes = 0; // read (download), payload read (WebSocket) or sent (upload)
+    bool bBad = false;      // a WebSocket answer or frame that is not what the stream sends
+    uint64_t nBytes = 0;    // read (download), payload read (WebSocket) or sent (upload)
+    double dSpoke = 0;      // when it sent its first bytes, from the load's start
+    double dFirstData = -1; // how long after that its first data came
     // WebSocket: the answer's head is read up to its blank line, then the frames.
     bool bHeadDone = false;
-    uint8_t nHeadPos = 0;     // bytes of the status line checked (up to its 12)
-    uint8_t nEndMatched = 0;  // bytes of "\r\n\r\n" matched
-    uint8_t nFrameHead = 0;   // bytes of the current frame's head read
+    uint8_t nHeadPos = 0;    // bytes of the status line checked (up to its 12)
+    uint8_t nEndMatched = 0; // bytes of "\r\n\r\n" matched
+    uint8_t nFrameHead = 0;  // bytes of the current frame's head read
     uint8_t nFrameHeadLen = 2;
     uint8_t frameHead[10] = {};
     uint64_t nPayloadLeft = 0;
@@ -343,6 +348,20 @@ public:
     size_t EndedUnspoken() const {
         return Count([](const CLoadSession& s) { return s.bConnected && !s.bSpoken && s.nFd < 0; });
     }
+    // The median and the longest wait from speaking to the first data, over the sessions
+    // that got data.
+    void FirstDataWait(double& dMedian, double& dLongest) const {
+        std::vector<double> vec;
+        for (const CLoadSession& s : m_vecSessions)
+            if (s.dFirstData >= 0)
+                vec.push_back(s.dFirstData);
+        dMedian = dLongest = -1;
+        if (vec.empty())
+            return;
+        std::sort(vec.begin(), vec.end());
+        dMedian = vec[vec.size() / 2];
+        dLongest = vec.back();
+    }
     unsigned long long Bytes() const { return m_nBytes; }
     unsigned long long Frames() const { return m_nFrames; }
     int FirstError() const { return m_nFirstError; }
@@ -407,6 +426,7 @@ private:
         if (session.nFd < 0 || !session.bConnected || session.bSpoken)
             return;
         session.bSpoken = true;
+        session.dSpoke = SecondsSince(m_tStart);
         static const char kDownload[4] = {'E', 'S', 'T', 1};
         static const char kUpload[4] = {'E', 'S', 'T', 0};
         bool bSent = true;
@@ -518,8 +538,8 @@ private:
                 continue;
             }
             if ((events[k].events & EPOLLOUT) != 0 && m_mode == EMode::kUpload) {
-                const ssize_t nSent = send(session.nFd, m_vecBuffer.data(), 64 * 1024,
-                                           MSG_NOSIGNAL | MSG_DONTWAIT);
+                const ssize_t nSent =
+                    send(session.nFd, m_vecBuffer.data(), 64 * 1024, MSG_NOSIGNAL | MSG_DONTWAIT);
                 if (nSent > 0) {
                     session.nBytes += static_cast<uint64_t>(nSent);
                     session.bGotData = true;
@@ -536,12 +556,15 @@ private:
             if (nRead > 0) {
                 m_nBytes += static_cast<unsigned long long>(nRead);
                 if (m_mode == EMode::kWebSocket) {
-                    TakeWebSocket(session, reinterpret_cast<const unsigned char*>(m_vecBuffer.data()),
+                    TakeWebSocket(session,
+                                  reinterpret_cast<const unsigned char*>(m_vecBuffer.data()),
                                   static_cast<size_t>(nRead));
                 } else {
                     session.bGotData = true;
                     session.nBytes += static_cast<uint64_t>(nRead);
                 }
+                if (session.bGotData && session.dFirstData < 0)
+                    session.dFirstData = SecondsSince(m_tStart) - session.dSpoke;
             } else if (nRead == 0 || (errno != EAGAIN && errno != EINTR)) {
                 Drop(session);
             }
@@ -562,6 +585,7 @@ private:
     unsigned long long m_nFrames = 0;
     int m_nFirstError = 0;
     bool m_bStdinReady = false;
+    const Clock::time_point m_tStart = Clock::now();
 };
 
 bool ParseAddress(const char* psz, sockaddr_in& sa) {
@@ -619,7 +643,8 @@ int RunSessions(int argc, char** argv) {
     CLoad load(sa, nSessions, mode, nSpread, dSpeakAfter <= 0);
     const auto tStart = Clock::now();
     load.ConnectAll();
-    std::printf("connected %zu of %zu in %.2f s", load.Connected(), nSessions, SecondsSince(tStart));
+    std::printf("connected %zu of %zu in %.2f s", load.Connected(), nSessions,
+                SecondsSince(tStart));
     if (load.FirstError() != 0)
         std::printf(" (first error: %s)", std::strerror(load.FirstError()));
     std::printf("\n");
@@ -634,10 +659,16 @@ int RunSessions(int argc, char** argv) {
     uint64_t nMedian = 0;
     load.Spread(nLeast, nMedian);
     std::printf("sessions with data %zu\nbytes %llu\nopen %zu\nleast %llu\nmedian %llu\n",
-                load.WithData(), load.Bytes(), load.Open(),
-                static_cast<unsigned long long>(nLeast), static_cast<unsigned long long>(nMedian));
+                load.WithData(), load.Bytes(), load.Open(), static_cast<unsigned long long>(nLeast),
+                static_cast<unsigned long long>(nMedian));
     if (dSpeakAfter > 0)
         std::printf("ended before speaking %zu\n", load.EndedUnspoken());
+    if (mode == EMode::kDownload || mode == EMode::kWebSocket) {
+        double dMedianWait = 0;
+        double dLongestWait = 0;
+        load.FirstDataWait(dMedianWait, dLongestWait);
+        std::printf("first data median %.3f\nfirst data longest %.3f\n", dMedianWait, dLongestWait);
+    }
     if (mode == EMode::kWebSocket)
         std::printf("frames %llu\nbad answers %zu\n", load.Frames(), load.Bad());
     if (mode == EMode::kUpload) {
@@ -707,6 +738,20 @@ int RunBurst(int argc, char** argv) {
 
     std::unordered_set<uint64_t> setAccepted;
     setAccepted.reserve(nConnects * 2);
+    // Each connection's address as the listening side sees its peer, and whether it was
+    // nudged: a connection whose handshake ended while the accept queue was full (a SYN
+    // cookie, or its last ACK dropped) looks open here but is only taken up by the listening
+    // side once data comes. So every connection not accepted kNudgeAfter after the burst
+    // sends one byte, "E", as every client's first would be; the others stay silent, and
+    // intake is all the server does for them.
+    const double kNudgeAfter = 0.5;
+    std::vector<uint64_t> vecKey(nConnects, 0);
+    std::vector<uint8_t> vecNudged(nConnects, 0);
+    double dLastNudge = dIssued;
+    // How many were accepted by these points in time, for the progress line.
+    const std::vector<double> kMarks = {0.2, 0.5, 1.0, 1.5, 2.0, 3.0};
+    std::vector<size_t> vecAcceptedAt(kMarks.size(), 0);
+    size_t nMark = 0;
     double dAllConnected = -1;
     double dAllAccepted = -1;
     bool bDiagOk = true;
@@ -732,10 +777,10 @@ int RunBurst(int argc, char** argv) {
                 }
                 vecState[i] = 1;
                 ++nConnected;
-                // One byte, as every client's first: a connection whose handshake ended
-                // while the accept queue was full (a SYN cookie, or its last ACK dropped)
-                // is only taken up by the listening side once data comes.
-                send(vecFd[i], "E", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                sockaddr_in local{};
+                socklen_t nLocalLen = sizeof(local);
+                if (getsockname(vecFd[i], reinterpret_cast<sockaddr*>(&local), &nLocalLen) == 0)
+                    vecKey[i] = PeerKey(local.sin_addr.s_addr, local.sin_port);
                 epoll_event ev{};
                 ev.events = EPOLLIN | EPOLLRDHUP;
                 ev.data.u64 = i;
@@ -764,14 +809,33 @@ int RunBurst(int argc, char** argv) {
                     setAccepted.insert(PeerKey(s.nPeerAddr, s.nPeerPort));
             if (setAccepted.size() >= nConnects && dAllAccepted < 0)
                 dAllAccepted = SecondsSince(tStart);
+            const double dAt = SecondsSince(tStart);
+            while (nMark < kMarks.size() && dAt >= kMarks[nMark])
+                vecAcceptedAt[nMark++] = setAccepted.size();
         }
         if (dAllAccepted >= 0 && (dAllConnected >= 0 || nConnected + nFailed + nReset >= nConnects))
             break;
+        const double dNow = SecondsSince(tStart);
+        if (dNow - dLastNudge >= kNudgeAfter) {
+            dLastNudge = dNow;
+            for (size_t i = 0; i < nConnects; ++i) {
+                if (vecState[i] != 1 || vecNudged[i] != 0 || setAccepted.count(vecKey[i]) != 0)
+                    continue;
+                vecNudged[i] = 1;
+                send(vecFd[i], "E", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            }
+        }
     }
     std::printf("issued %zu in %.3f s\n", nConnects, dIssued);
     std::printf("connected %zu in %.3f\n", nConnected, dAllConnected);
     std::printf("accepted %zu in %.3f\n", setAccepted.size(), dAllAccepted);
+    std::printf("accepted by");
+    for (size_t k = 0; k < kMarks.size(); ++k)
+        std::printf(" %.1fs:%zu", kMarks[k], k < nMark ? vecAcceptedAt[k] : setAccepted.size());
+    std::printf("\n");
     std::printf("failed %zu\nreset %zu\n", nFailed, nReset);
+    std::printf("nudged %zu\n",
+                static_cast<size_t>(std::count(vecNudged.begin(), vecNudged.end(), 1)));
     if (!bDiagOk)
         std::printf("socket table unreadable\n");
     if (nFirstError != 0)
@@ -847,7 +911,7 @@ struct CCrowdPeer {
 struct CProbe {
     int nFd = -1;
     double dStart = 0;
-    double dData = -1;   // when its first byte came, from its start
+    double dData = -1; // when its first byte came, from its start
     const char* pszOutcome = nullptr;
 };
 
@@ -992,12 +1056,16 @@ int RunCrowd(int argc, char** argv) {
     while (vecProbes[0].nFd >= 0 && now() < kProbeWait + 0.1)
         poll(20);
 
+    // The server's slot for that try must be free again before the crowd comes.
+    runFor(0.5);
+
     // The crowd, all at once (fewer than a backlog's worth), each from its own address.
     const double dCrowdStart = now();
     size_t nCrowdFailed = 0;
     for (size_t i = 0; i < nPeers; ++i) {
-        const in_addr_t nSource = htonl((127u << 24) | (1u << 8) | static_cast<uint32_t>(1 + i % 254) |
-                                        (static_cast<uint32_t>(i / 254) << 16));
+        // 127.0.1.1 ... 127.0.1.254, then 127.0.2.1 on.
+        const in_addr_t nSource = htonl((127u << 24) | (static_cast<uint32_t>(1 + i / 254) << 8) |
+                                        static_cast<uint32_t>(1 + i % 254));
         CCrowdPeer& peer = vecPeers[i];
         peer.nFd = OpenClientSocket(nSource);
         if (peer.nFd < 0 || !StartConnect(peer.nFd, sa)) {
@@ -1023,7 +1091,8 @@ int RunCrowd(int argc, char** argv) {
     const double dCrowdReady = now();
     std::printf("crowd connected %zu of %zu in %.2f s\n", crowdConnected(), nPeers,
                 dCrowdReady - dCrowdStart);
-    std::printf("probe before the crowd: %s", vecProbes[0].pszOutcome ? vecProbes[0].pszOutcome : "-");
+    std::printf("probe before the crowd: %s",
+                vecProbes[0].pszOutcome ? vecProbes[0].pszOutcome : "-");
     if (vecProbes[0].dData >= 0)
         std::printf(" after %.0f ms", vecProbes[0].dData * 1000);
     std::printf("\n");
@@ -1054,6 +1123,7 @@ int RunCrowd(int argc, char** argv) {
         std::printf("\n");
     }
     size_t nEnded = 0;
+    size_t nRefused = 0; // ended within half a second of the crowd's arrival
     size_t nOpen = 0;
     double dFirstEnd = -1;
     double dLastEnd = -1;
@@ -1063,13 +1133,16 @@ int RunCrowd(int argc, char** argv) {
             continue;
         ++nEnded;
         const double dAt = peer.dEnded - dCrowdReady;
+        nRefused += dAt < 0.5 ? 1 : 0;
         dFirstEnd = dFirstEnd < 0 ? dAt : std::min(dFirstEnd, dAt);
         dLastEnd = std::max(dLastEnd, dAt);
     }
     std::printf("probes %zu\nprobes with data %zu\nfirst data at %.2f\nlast miss at %.2f\n",
                 nProbes, nWithData, dFirstData, dLastMiss);
-    std::printf("crowd ended %zu\ncrowd first end at %.2f\ncrowd last end at %.2f\ncrowd open %zu\n",
-                nEnded, dFirstEnd, dLastEnd, nOpen);
+    std::printf(
+        "crowd ended %zu\ncrowd refused %zu\ncrowd first end at %.2f\ncrowd last end at %.2f\n"
+        "crowd open %zu\n",
+        nEnded, nRefused, dFirstEnd, dLastEnd, nOpen);
     std::printf("done\n");
     std::fflush(stdout);
     for (CCrowdPeer& peer : vecPeers)

@@ -9,8 +9,10 @@
 #          silent for 3 s, then all speaking at once and streaming for 6 s: sessions that
 #          moved data, the server's peak RSS and threads, and the time from SIGINT (all of
 #          them open) until the server has exited, each next to its goal.
-# Ends with a table of the figures. Needs root for more than 20,000 descriptors in the load
-# generator and for its higher priority; elsewhere it scales down.
+# Every server runs with --max-sessions-per-host 0 where it has the option: the load comes
+# from a handful of loopback addresses (127.0.2.1 on, 1,000 connections each). Ends with a
+# table of the figures. The load generator takes its hard descriptor limit (root may raise
+# it further) and, as root, a higher priority; below N + 32 descriptors the counts shrink.
 # Usage: bench/sessions.sh [N] [SECONDS] [UPLOADS] [WEBSOCKETS]
 # Environment: BUILD (build dir, default build/default), CLI and LOAD (the server and the
 # load generator, default from BUILD), NO_BUILD=1 (use them as they are), RUN ("steady",
