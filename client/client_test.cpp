@@ -272,15 +272,18 @@ void CClientTest::TestEnded(const std::string& strErrorText) {
     }
     CIoCore& core = m_engine.Core();
     m_engine.Events().OnClientTestEnded(strErrorText);
+    // Let go before the waiters wake: one of them may destroy the engine and its core.
+    const std::weak_ptr<CTest> pEnded = pTest; // names the test even once it is gone
+    pTest.reset();
+    core.Release();
     {
         // Whoever waits may destroy this object as soon as the lock is given back.
         std::lock_guard<std::mutex> lock(m_cs);
-        if (m_pTest == pTest) { // a click after the hook may have started the next test
+        // A click after the hook may have started the next test already.
+        if (!m_pTest.owner_before(pEnded) && !pEnded.owner_before(m_pTest)) {
             m_pTest.reset();
             m_bTestActive.store(false);
         }
         m_cvEnded.notify_all();
     }
-    pTest.reset();
-    core.Release();
 }

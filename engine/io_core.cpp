@@ -12,11 +12,21 @@ CIoCore::CIoCore(int nThreads) {
 }
 
 CIoCore::~CIoCore() {
-    std::lock_guard<std::mutex> lock(m_cs);
-    for (auto& pLane : m_vecLanes)
-        pLane->guard.reset();
-    m_hooks.guard.reset();
-    JoinLocked();
+    std::vector<std::thread> vecThreads;
+    {
+        std::lock_guard<std::mutex> lock(m_cs);
+        for (auto& pLane : m_vecLanes) {
+            pLane->guard.reset();
+            vecThreads.push_back(std::move(pLane->thread));
+        }
+        m_hooks.guard.reset();
+        vecThreads.push_back(std::move(m_hooks.thread));
+    }
+    // Outside the lock: a run's last hook may still be letting go of the core.
+    for (std::thread& thread : vecThreads) {
+        if (thread.joinable())
+            thread.join();
+    }
 }
 
 void CIoCore::Launch(CLane& lane) {

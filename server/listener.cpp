@@ -142,12 +142,12 @@ private:
     std::string m_strHost;
 };
 
-asio::awaitable<void> ServeSession(PRun pRun, size_t nLane, tcp::socket socket, std::string strPeer,
+asio::awaitable<void> ServeSession(PRun pRun, size_t nLane, tcp::socket socket, tcp::endpoint peer,
                                    std::string strHost) {
     CServerConnection connection(std::move(socket));
     CSessionSlot slot(pRun, nLane, connection, std::move(strHost));
     CSessionRecord record;
-    record.strPeer = std::move(strPeer);
+    record.strPeer = FormatEndpoint(peer);
     pRun->engine.Events().OnServerSessionStarted(record.strPeer);
     const auto tStart = Clock::now();
     const CSessionOutcome outcome =
@@ -160,6 +160,19 @@ asio::awaitable<void> ServeSession(PRun pRun, size_t nLane, tcp::socket socket, 
     pRun->engine.Events().OnServerSessionEnded(record);
 }
 
+// A peer address as the key of its host: its bytes, an IPv4-mapped address as IPv4.
+std::string HostKey(const asio::ip::address& address) {
+    if (address.is_v4() || address.to_v6().is_v4_mapped()) {
+        const auto bytes =
+            (address.is_v4() ? address.to_v4()
+                             : asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()))
+                .to_bytes();
+        return std::string(bytes.begin(), bytes.end());
+    }
+    const auto bytes = address.to_v6().to_bytes();
+    return std::string(bytes.begin(), bytes.end());
+}
+
 // Takes an accepted connection into the run, or closes it at once when a cap is full.
 // Lane 0's thread.
 void Admit(const PRun& pRun, size_t nLane, tcp::socket socket, const tcp::endpoint& peer) {
@@ -168,8 +181,9 @@ void Admit(const PRun& pRun, size_t nLane, tcp::socket socket, const tcp::endpoi
         socket.close(ec); // the peer learns now instead of waiting in the backlog
         return;
     }
-    std::string strHost = FormatHostAddress(peer.address());
+    std::string strHost;
     if (pRun->settings.nMaxSessionsPerHost > 0) {
+        strHost = HostKey(peer.address());
         std::lock_guard<std::mutex> lock(pRun->csHosts);
         int& nHostSessions = pRun->mapHostSessions[strHost];
         if (nHostSessions >= pRun->settings.nMaxSessionsPerHost) {
@@ -177,13 +191,11 @@ void Admit(const PRun& pRun, size_t nLane, tcp::socket socket, const tcp::endpoi
             return;
         }
         ++nHostSessions;
-    } else {
-        strHost.clear();
     }
     pRun->nSessions.fetch_add(1);
     pRun->nPending.fetch_add(1);
-    SpawnDetached(pRun->core.Lane(nLane), ServeSession(pRun, nLane, std::move(socket),
-                                                       FormatEndpoint(peer), std::move(strHost)));
+    SpawnDetached(pRun->core.Lane(nLane),
+                  ServeSession(pRun, nLane, std::move(socket), peer, std::move(strHost)));
 }
 
 // Accepts until a stop or a failure of the listening socket itself; after each wake-up,
@@ -410,17 +422,21 @@ void CTestServer::RunEnded() {
     }
     CEngineEvents& events = m_engine.Events();
     CIoCore& core = m_engine.Core();
+    const std::weak_ptr<CRun> pEnded = pRun; // names the run even once it is gone
     if (pRun->bAcceptFailed)
         events.OnServerAcceptFailed(pRun->strAcceptError);
     m_bRunActive.store(false);
     events.OnServerStopped();
+    // Nothing of the run is left on the core. Let go before the waiters wake: one of them
+    // may destroy the engine and its core.
+    pRun.reset();
+    core.Release();
     {
         // Whoever waits may destroy this object as soon as the lock is given back.
         std::lock_guard<std::mutex> lock(m_cs);
-        if (m_pRun == pRun) // a click after OnServerStopped may have started the next run
+        // A click after OnServerStopped may have started the next run already.
+        if (!m_pRun.owner_before(pEnded) && !pEnded.owner_before(m_pRun))
             m_pRun.reset();
         m_cvEnded.notify_all();
     }
-    pRun.reset();
-    core.Release();
 }

@@ -10,6 +10,8 @@ CSocketStream::CSocketStream(asio::ip::tcp::socket& socket) : m_socket(socket) {
 }
 
 asio::awaitable<int> CSocketStream::Send(const void* pData, size_t nLen) {
+#if defined(_WIN32)
+    // Overlapped sends: their completions come back in turn through the port.
     if (m_bCut)
         co_return -1;
     auto [ec, n] = co_await m_socket.async_write_some(asio::buffer(pData, nLen), kAwaitTuple);
@@ -17,6 +19,26 @@ asio::awaitable<int> CSocketStream::Send(const void* pData, size_t nLen) {
         co_return -1;
     Moved(n);
     co_return static_cast<int>(n);
+#else
+    // Every send first waits for its turn in the lane's readiness events: a send that
+    // completed at once would go straight back into the lane's queue, and a few thousand
+    // fast senders would keep the lane from ever looking at new requests.
+    for (;;) {
+        if (m_bCut)
+            co_return -1;
+        auto [ecWait] = co_await m_socket.async_wait(asio::socket_base::wait_write, kAwaitTuple);
+        if (ecWait || m_bCut)
+            co_return -1;
+        asio::error_code ec;
+        const size_t n = m_socket.send(asio::buffer(pData, nLen), 0, ec);
+        if (!ec) {
+            Moved(n);
+            co_return static_cast<int>(n);
+        }
+        if (ec != asio::error::would_block && ec != asio::error::try_again)
+            co_return -1;
+    }
+#endif
 }
 
 asio::awaitable<int> CSocketStream::Recv(void* pData, size_t nLen) {
