@@ -186,13 +186,16 @@ int RunClientMode(const CClientOptions& opt) {
 
     const auto tDeadline = tStart + std::chrono::seconds(opt.nSeconds);
     bool bEndedByItself = false;
+    bool bStoppedByUser = false;
     for (;;) {
         if (collector.WaitEnded(50)) {
             bEndedByItself = true;
             break;
         }
-        if (WaitForStopSignal(50))
+        if (WaitForStopSignal(50)) {
+            bStoppedByUser = true;
             break;
+        }
         if (opt.nSeconds > 0 && Clock::now() >= tDeadline)
             break;
     }
@@ -225,7 +228,7 @@ int RunClientMode(const CClientOptions& opt) {
     engine.TakeCounters(nRecv, nSend);
     collector.AddRemainder(nRecv, nSend);
     test.WaitForTestEnd();
-    if (test.ConnectedCount() == 0)
+    if (test.ConnectedCount() == 0 && !bStoppedByUser)
         collector.NoteNeverConnected(); // a -t shorter than the connect timeout ran out first
     return Report(opt, collector, idle, SummarizeLatency(prober.All()), strEarlyEnd);
 }

@@ -15,11 +15,12 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// One handshake on the current lane: connect, note the time, close.
-asio::awaitable<COptionalMs> Handshake(const std::vector<tcp::endpoint>& vecEndpoints,
+// One handshake on socket's lane: connect, note the time, close. A stop sets bStop and
+// cancels the socket on its lane.
+asio::awaitable<COptionalMs> Handshake(tcp::socket& socket,
+                                       const std::vector<tcp::endpoint>& vecEndpoints,
                                        std::chrono::milliseconds timeout,
                                        const std::atomic<bool>& bStop) {
-    tcp::socket socket(co_await asio::this_coro::executor);
     const auto t0 = Clock::now();
     const asio::error_code ec = co_await ConnectAny(socket, vecEndpoints, t0 + timeout, bStop);
     const auto t1 = Clock::now();
@@ -33,9 +34,10 @@ asio::awaitable<COptionalMs> Handshake(const std::vector<tcp::endpoint>& vecEndp
 } // namespace
 
 struct CHandshakeProber::CState {
-    explicit CState(asio::io_context& ctx) : timer(ctx) {}
+    explicit CState(asio::io_context& ctx) : timer(ctx), socket(ctx) {}
     std::vector<tcp::endpoint> vecEndpoints;
-    asio::steady_timer timer; // lane 0
+    asio::steady_timer timer; // lane 0, like the socket
+    tcp::socket socket;
     std::atomic<bool> bStop{false};
     mutable std::mutex cs;
     std::condition_variable cv;
@@ -49,22 +51,24 @@ COptionalMs MeasureHandshakeMs(CKestrunEngine& engine, const std::string& strHos
     std::vector<tcp::endpoint> vecEndpoints;
     if (ResolveHost(strHost, nPort, vecEndpoints) != 0)
         return std::nullopt;
+    CIoCore& core = engine.Core();
+    const size_t nLane = core.NextLaneIndex();
     struct CShared {
+        explicit CShared(asio::io_context& ctx) : socket(ctx) {}
+        tcp::socket socket; // used on its lane only
         std::atomic<bool> bStop{false};
         std::mutex cs;
         std::condition_variable cv;
         bool bDone = false;
         COptionalMs result;
     };
-    auto pShared = std::make_shared<CShared>();
-    CIoCore& core = engine.Core();
+    auto pShared = std::make_shared<CShared>(core.Lane(nLane));
     core.Hold();
-    const size_t nLane = core.NextLaneIndex();
     SpawnDetached(core.Lane(nLane),
                   [](std::shared_ptr<CShared> p, std::vector<tcp::endpoint> vec,
                      int nMs) -> asio::awaitable<void> {
-                      COptionalMs ms =
-                          co_await Handshake(vec, std::chrono::milliseconds(nMs), p->bStop);
+                      COptionalMs ms = co_await Handshake(p->socket, vec,
+                                                          std::chrono::milliseconds(nMs), p->bStop);
                       std::lock_guard<std::mutex> lock(p->cs);
                       p->result = ms;
                       p->bDone = true;
@@ -75,10 +79,15 @@ COptionalMs MeasureHandshakeMs(CKestrunEngine& engine, const std::string& strHos
                                  [&] { return pShared->bDone; })) {
         if (fnCancelled && fnCancelled()) {
             pShared->bStop.store(true);
-            break; // the handshake ends by its own deadline; its figure is not wanted
+            asio::post(core.Lane(nLane), [pShared] {
+                asio::error_code ec;
+                pShared->socket.cancel(ec);
+            });
+            pShared->cv.wait(lock, [&] { return pShared->bDone; });
+            break;
         }
     }
-    COptionalMs result = pShared->bDone ? pShared->result : std::nullopt;
+    COptionalMs result = pShared->bStop.load() ? std::nullopt : pShared->result;
     lock.unlock();
     core.Release();
     return result;
@@ -95,7 +104,7 @@ CHandshakeProber::CHandshakeProber(CKestrunEngine& engine, const std::string& st
             if (p->bStop.load())
                 break;
             const COptionalMs ms =
-                co_await Handshake(p->vecEndpoints, std::chrono::seconds(1), p->bStop);
+                co_await Handshake(p->socket, p->vecEndpoints, std::chrono::seconds(1), p->bStop);
             std::lock_guard<std::mutex> lock(p->cs);
             p->latest = ms;
             if (ms)
@@ -111,7 +120,11 @@ void CHandshakeProber::Stop() {
     if (m_pState->bStop.exchange(true))
         return;
     std::shared_ptr<CState> p = m_pState;
-    asio::post(m_engine.Core().Lane(0), [p] { p->timer.cancel(); });
+    asio::post(m_engine.Core().Lane(0), [p] {
+        p->timer.cancel();
+        asio::error_code ec;
+        p->socket.cancel(ec);
+    });
     {
         std::unique_lock<std::mutex> lock(p->cs);
         p->cv.wait(lock, [&] { return p->bDone; });

@@ -1,10 +1,12 @@
 // libFuzzer target: request reading, header lookup, the upgrade test and handshake, the
-// routing table and replacement-file decoding, all from memory.
+// routing table, replacement-file decoding and a whole session, all from memory.
 //
 // Input: the first byte picks the chunk size the request is fed in (1..255, as the
 // socket loop receives at most 255 bytes per call); the rest is the request.
+#include "../tests/testkit/memory_stream.h"
 #include "server/assets.h"
 #include "server/http.h"
+#include "server/session.h"
 #include "server/websocket.h"
 
 #include <cstddef>
@@ -45,5 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     const std::string strRaw(p, nLen);
     DecodeTextFileBytes(strRaw);
     CombinePath(strRaw.substr(0, nLen / 2), strRaw.substr(nLen / 2), '\\');
+
+    // The session on the input (behind "GET" when the first byte is even) received in the
+    // same chunks; the send limit ends streams.
+    static CKestrunEngine engine;
+    static const CPageTexts texts{"<html>page</html>", "css", "js", "<html>full</html>", "js"};
+    CMemoryStream stream(pData[0] % 2 == 0 ? "GET" + strRaw : strRaw, nChunk);
+    stream.m_nSendCapacity = 1 << 20;
+    RunSync(ServeConnection(engine, stream, texts));
     return 0;
 }

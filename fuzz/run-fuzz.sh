@@ -16,7 +16,8 @@ fi
 
 mkdir -p "$OUT/corpus" "$OUT/crashes"
 # A build tree of its own: every library the target links is instrumented too.
-FLAGS="-g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
+# clang 14 cannot emit the function sanitizer's checks for coroutine frames.
+FLAGS="-g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize=function -fno-sanitize-recover=all"
 cmake -S "$ROOT" -B "$OUT" -G Ninja -DCMAKE_CXX_COMPILER="$CXX" -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS="$FLAGS" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DTACHYRA_BUILD_FUZZ=ON -DTACHYRA_BUILD_TESTS=OFF -DTACHYRA_BUILD_CLI=OFF >/dev/null

@@ -40,8 +40,11 @@ asio::awaitable<bool> AnswerFromTable(CByteStream& stream, const std::string& st
     case EHttpBody::kEmpty:
         break;
     }
-    co_return co_await SendHttpResponse(stream, pBody->c_str(), static_cast<int>(pBody->size()),
-                                        pRoute->pszCharset, pRoute->pszContentType);
+    // An empty body (the icon) is an answer of its head alone, sent whole all the same.
+    const bool bSent =
+        co_await SendHttpResponse(stream, pBody->c_str(), static_cast<int>(pBody->size()),
+                                  pRoute->pszCharset, pRoute->pszContentType);
+    co_return bSent || pBody->empty();
 }
 
 } // namespace
@@ -62,13 +65,13 @@ asio::awaitable<EHttpEnd> ServeHttpConnection(CKestrunEngine& engine, CByteStrea
     }
     stream.StopHeadClock();
     for (;;) {
+        // A request read whole may hold the start of the next one, from a client that
+        // does not wait for the answer: only this request's own head counts.
+        reader.KeepAfterHead(strRequest);
         // The upgrade test comes before routing: any path can become a WebSocket.
         if (!StartsWithNoCaseAscii(strRequest, "POST ") && IsWebSocketUpgrade(strRequest))
             co_return co_await SendWebSocketHandshake(strRequest, stream) ? EHttpEnd::kWebSocket
                                                                           : EHttpEnd::kClose;
-        // A request read whole may hold the start of the next one, from a client that
-        // does not wait for the answer.
-        reader.KeepAfterHead(strRequest);
         switch (co_await ServeTransferRequest(engine, stream, strRequest, reader)) {
         case ETransferOutcome::kNotMine:
             // Page answers say Connection: close.

@@ -82,10 +82,8 @@ asio::awaitable<void> CSocketStream::LingerClose() {
     m_socket.shutdown(asio::socket_base::shutdown_send, ec);
     if (ec)
         co_return;
-    StartHeadClock();
     while (co_await Recv(ScratchBuffer(), kScratchSize) > 0) {
     }
-    StopHeadClock();
 }
 
 std::string FormatHostAddress(const asio::ip::address& address) {

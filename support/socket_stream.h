@@ -25,7 +25,7 @@ public:
     bool IsCut() const { return m_bCut; }
     // An orderly end after an answer: no more sends, then what the peer still sends is
     // read until it closes, so that the close never becomes a reset that could destroy
-    // the answer before the peer has read it. The head clock bounds the wait.
+    // the answer before the peer has read it. The owner's idle watch bounds the wait.
     asio::awaitable<void> LingerClose();
     asio::ip::tcp::socket& Socket() { return m_socket; }
 

@@ -136,8 +136,7 @@ TEST(WebSocketHandshake, ExactAnswerBytes) {
     EXPECT_EQ(
         BuildWebSocketHandshake(UpgradeRequest("websocket", "Upgrade", "dGhlIHNhbXBsZSBub25jZQ==")),
         strAnswer);
-    // Field names in any case; without a space after the colon the key loses its first
-    // character.
+    // Names in any case; without a space after the colon the key loses its first character.
     EXPECT_EQ(BuildWebSocketHandshake("GET / HTTP/1.1\r\nupgrade: websocket\r\nconnection: "
                                       "Upgrade\r\nsec-websocket-key:xdGhlIHNhbXBsZSBub25jZQ=="
                                       "\r\n\r\n"),

@@ -50,14 +50,10 @@ protected:
     bool Listen(const CServerSettings& settings) {
         Stop();
         const int nStarted = m_events.Get(m_events.m_nServerStarted);
-        if (!m_server.StartServer(settings))
-            return false;
-        if (!m_events.WaitFor([&] {
-                return m_events.m_nServerStarted > nStarted && m_events.m_nListenPort != 0;
-            }))
-            return false;
-        m_nPort = m_events.Get(m_events.m_nListenPort);
-        return true;
+        return m_server.StartServer(settings) && m_events.WaitFor([&] {
+            m_nPort = m_events.m_nListenPort;
+            return m_events.m_nServerStarted > nStarted && m_nPort != 0;
+        });
     }
     CServerSettings Settings(int nPort) const {
         CServerSettings settings;
@@ -65,6 +61,7 @@ protected:
         settings.nListenPort = nPort;
         settings.pPageTexts = m_pTexts;
         settings.nIdleTimeoutSeconds = m_nIdleTimeout;
+        settings.nMaxSessionsPerHost = 0; // the tests' many peers share one address
         return settings;
     }
     // Waits (bounded) until exactly n sessions are registered.

@@ -1,55 +1,38 @@
 #include "testkit/raw_socket.h"
 
+#include <asio/ip/tcp.hpp>
+
 #include <algorithm>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-// The address of a literal and a port; its length, 0 for anything but a literal.
-socklen_t MakeAddress(const std::string& strHost, int nPort, sockaddr_storage& ss) {
-    ss = {};
-    auto* p4 = reinterpret_cast<sockaddr_in*>(&ss);
-    auto* p6 = reinterpret_cast<sockaddr_in6*>(&ss);
-    const uint16_t nNetPort = htons(static_cast<uint16_t>(nPort));
-    if (::inet_pton(AF_INET, strHost.c_str(), &p4->sin_addr) == 1) {
-        p4->sin_family = AF_INET;
-        p4->sin_port = nNetPort;
-        return sizeof(*p4);
-    }
-    if (::inet_pton(AF_INET6, strHost.c_str(), &p6->sin6_addr) == 1) {
-        p6->sin6_family = AF_INET6;
-        p6->sin6_port = nNetPort;
-        return sizeof(*p6);
-    }
-    return 0;
-}
-
-sockaddr* Raw(sockaddr_storage& ss) {
-    return reinterpret_cast<sockaddr*>(&ss);
+// The socket address of a literal ("127.0.0.1", "::1") and a port, in either family.
+asio::ip::tcp::endpoint Endpoint(const std::string& strHost, int nPort) {
+    asio::error_code ec;
+    return {asio::ip::make_address(strHost, ec), static_cast<unsigned short>(nPort)};
 }
 
 } // namespace
 
-bool CRawSocket::Connect(int nPort, const std::string& strHost, const std::string& strFrom) {
+bool CRawSocket::Connect(int nPort, const std::string& strHost, const std::string& strFrom,
+                         int nRecvBuffer) {
     Close();
-    sockaddr_storage to, from;
-    const socklen_t nTo = MakeAddress(strHost, nPort, to);
-    m_fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    return m_fd >= 0 && nTo != 0 &&
-           (strFrom.empty() || ::bind(m_fd, Raw(from), MakeAddress(strFrom, 0, from)) == 0) &&
-           ::connect(m_fd, Raw(to), nTo) == 0;
+    const auto to = Endpoint(strHost, nPort), from = Endpoint(strFrom, 0);
+    m_fd = ::socket(to.protocol().family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (nRecvBuffer > 0)
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &nRecvBuffer, sizeof(nRecvBuffer));
+    return m_fd >= 0 && (strFrom.empty() || ::bind(m_fd, from.data(), from.size()) == 0) &&
+           ::connect(m_fd, to.data(), to.size()) == 0;
 }
 
 int CRawSocket::LocalPort() const {
-    sockaddr_storage ss{};
-    socklen_t nLen = sizeof(ss);
-    ::getsockname(m_fd, Raw(ss), &nLen);
-    // sin6_port lies where sin_port does.
-    return ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+    asio::ip::tcp::endpoint local;
+    socklen_t nLen = static_cast<socklen_t>(local.capacity());
+    ::getsockname(m_fd, local.data(), &nLen);
+    return local.port();
 }
 
 bool CRawSocket::Send(const std::string& strData) {
@@ -102,11 +85,12 @@ void CRawSocket::Close() {
 
 CLoopbackPort::CLoopbackPort(bool bListen, int nBacklog) {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_storage ss;
-    socklen_t nLen = MakeAddress("127.0.0.1", 0, ss);
-    if (m_fd >= 0 && ::bind(m_fd, Raw(ss), nLen) == 0 &&
-        (!bListen || ::listen(m_fd, nBacklog) == 0) && ::getsockname(m_fd, Raw(ss), &nLen) == 0) {
-        m_nPort = ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+    asio::ip::tcp::endpoint local = Endpoint("127.0.0.1", 0);
+    socklen_t nLen = static_cast<socklen_t>(local.capacity());
+    if (m_fd >= 0 && ::bind(m_fd, local.data(), local.size()) == 0 &&
+        (!bListen || ::listen(m_fd, nBacklog) == 0) &&
+        ::getsockname(m_fd, local.data(), &nLen) == 0) {
+        m_nPort = local.port();
     } else if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

@@ -11,9 +11,11 @@ public:
     CRawSocket(const CRawSocket&) = delete;
     CRawSocket& operator=(const CRawSocket&) = delete;
 
-    // Connects to strHost (an address literal), from strFrom when given.
+    // Connects to strHost (an address literal), from strFrom when given, with a receive
+    // buffer of nRecvBuffer bytes when given (set before the connect, so that the window
+    // never shrinks).
     bool Connect(int nPort, const std::string& strHost = "127.0.0.1",
-                 const std::string& strFrom = "");
+                 const std::string& strFrom = "", int nRecvBuffer = 0);
     int LocalPort() const;
     bool Send(const std::string& strData);
     // Receives until nMax bytes, the peer's close (or reset) or the timeout; *pbClosed
