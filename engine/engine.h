@@ -20,9 +20,9 @@ public:
     static const int kClientSessions = 10;
     // Receivers take whatever has arrived, up to this much per call. The 8192-byte block
     // is the sender's; how much a receiver takes per call no peer can see, and fewer,
-    // larger receives move the same bytes for much less CPU (128 KiB measured best of
-    // 64 KiB to 1 MiB).
-    static const size_t kRecvBufferSize = 128 * 1024;
+    // larger receives move the same bytes for much less CPU (on the I/O core 256 KiB
+    // took 0.37 CPU s/GiB on loopback against 0.42 with 128 KiB; 1 MiB was no better).
+    static const size_t kRecvBufferSize = 256 * 1024;
 
     explicit CKestrunEngine(CEngineEvents* pEvents = nullptr);
     // Waits for the core's threads; every run on it has ended by then.

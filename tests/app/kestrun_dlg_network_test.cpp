@@ -1,19 +1,17 @@
 // The main window's server and client states with the engine running for real on
 // loopback, behind the in-memory window system.
-#include "testkit/raw_socket.h"
 #include "app/kestrun_dlg.h"
 #include "app/resource.h"
-
-#include "support/socket.h"
-
 #include "fake_window_system.h"
+#include "support/socket.h"
 #include "testkit/memory_settings_store.h"
+#include "testkit/raw_socket.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// The dialog's destructor stops the engine's workers and waits for them.
+// The dialog's destructor stops the server and the client test and waits for their ends.
 struct MainWindowNet : ::testing::Test {
     MainWindowNet() : dlg(&store, nullptr) {
         InitSocketLibrary();
@@ -62,22 +60,21 @@ TEST_F(MainWindowNet, ServerAndClientRunAndStopAndAQuickSecondClickStartsNoSecon
     // Had a second run started, it would hold the port or have reported an error.
     EXPECT_TRUE(ws.Boxes().empty());
     EXPECT_FALSE(dlg.Server().IsServerListening());
-    // Whenever the run's thread began, the stopping caption stays until the end.
+    // However soon the run began, the stopping caption stays until the end.
     std::vector<std::string> history = ws.History(IDC_SERVER_BUTTON);
     ASSERT_GE(history.size(), 2u);
     EXPECT_EQ(history[history.size() - 2], "正在停止");
     EXPECT_EQ(history.back(), "启动服务");
 }
 
-TEST_F(MainWindowNet, ClosingWhileAWorkerWaitsForTheWindowsThreadEnds) {
-    // As in the real window systems, a worker's caption change waits for this thread.
+TEST_F(MainWindowNet, ClosingWhileAHookWaitsForTheWindowsThreadEnds) {
+    // As in the real window systems, a hook's caption change waits for this thread.
     ws.m_bWorkersWaitForPump = true;
     dlg.OnCommand(IDC_SERVER_BUTTON);
     ASSERT_TRUE(ws.PumpUntil([&] { return dlg.Server().IsServerListening(); }));
-    // The stop makes the server thread set its captions, which waits for this thread
-    // while this thread waits for the server thread to end: closing must carry the
-    // caption out (or refuse it) instead of waiting for ever.
+    // The stop makes the run's end hooks set the captions, which waits for this thread
+    // while this thread waits for the run to end: closing must carry the caption out (or
+    // refuse it) instead of waiting for ever.
     dlg.StopWorkers();
-    EXPECT_EQ(dlg.Server().WorkerCount(), 0);
     EXPECT_FALSE(dlg.Server().IsServerRunActive());
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <tuple>
 
 namespace {
 
@@ -38,13 +39,10 @@ TEST(CliReport, MeanRatesUseMebibytesAndTheRealDuration) {
     report.intervals[1].dEnd = report.dElapsed = 2.0;
     report.intervals[1].nRecvBytes = 3 * 1048576;
     report.intervals[1].nSendBytes = 524288;
-    EXPECT_EQ(report.TotalRecv(), 4u * 1048576);
     EXPECT_DOUBLE_EQ(MeanMegabytesPerSecond(report.TotalRecv(), report.dElapsed), 2.0);
     EXPECT_DOUBLE_EQ(MeanMegabytesPerSecond(report.TotalSend(), report.dElapsed), 0.25);
     EXPECT_DOUBLE_EQ(MeanMegabytesPerSecond(100, 0.0), 0.0);
     std::string strJson = FormatJsonReport(report);
-    EXPECT_PRED2(Has, strJson, "\"recv_bytes\": 4194304");
-    EXPECT_PRED2(Has, strJson, "\"error\": null");
     // Latency that was not measured is null, never zero; measured figures are numbers.
     EXPECT_PRED2(Has, strJson, "\"rtt_mean\": null, \"rtt_max\": null, \"handshake\": null");
     EXPECT_PRED2(Has, strJson, "\"idle\": null, \"loaded\": null, \"loaded_figure\": null");
@@ -56,15 +54,21 @@ TEST(CliReport, MeanRatesUseMebibytesAndTheRealDuration) {
     strJson = FormatJsonReport(report);
     EXPECT_PRED2(Has, strJson, "\"idle\": {\"min\": 0.100, \"median\": 0.200, \"max\": 0.300}");
     EXPECT_PRED2(Has, strJson, "\"handshake\": 14.500");
-    report.strError = "(111)\xEF\xBC\x9A"
-                      "Connection refused";
-    EXPECT_PRED2(Has, FormatJsonReport(report), "\"error\": \"" + report.strError + "\"");
 }
 
-TEST(CliProcess, ServerStopsCleanlyOnSigintAndSigterm) {
-    for (int nSignal : {SIGINT, SIGTERM}) {
+// The server prints the addresses a browser opens (every interface shows as this machine).
+TEST(CliProcess, ServerPrintsItsPagesAndStopsCleanlyOnSigintAndSigterm) {
+    for (const auto& [nSignal, pszBind, pszHost] :
+         {std::tuple(SIGINT, "::1", "[::1]"), std::tuple(SIGTERM, "", "127.0.0.1"),
+          std::tuple(SIGINT, "127.0.0.1", "127.0.0.1")}) {
         CChildProcess server;
-        ASSERT_NE(StartCliServer(server), 0);
+        ASSERT_TRUE(server.Start({CliPath(), "-s", "-B", pszBind, "-p", "0"}));
+        const std::string strLine = server.WaitForLine("listening on port");
+        const std::string strPort = strLine.substr(strLine.rfind(' ') + 1);
+        const std::string strBase = "http://" + std::string(pszHost) + ":" + strPort + "/";
+        EXPECT_EQ(server.WaitForLine("Speed page"), "Speed page: " + strBase);
+        EXPECT_EQ(server.WaitForLine("Full test"),
+                  "Full test (download, upload, latency): " + strBase + "full");
         ASSERT_FALSE(server.WaitForLine("recv 0.00MB/s  send 0.00MB/s").empty());
         server.Signal(nSignal);
         EXPECT_EQ(server.Wait(), 0) << nSignal;
@@ -72,16 +76,20 @@ TEST(CliProcess, ServerStopsCleanlyOnSigintAndSigterm) {
     }
 }
 
-// Runs that end at once: the exit status, what stdout holds, and what stderr holds exactly
-// once.
+// Runs that end at once, or once the test time is up without a connection: the exit
+// status, what stdout holds, and what stderr holds exactly once.
 TEST(CliProcess, ExitStatusesAndMessagesOfRunsThatEndAtOnce) {
     CLoopbackPort taken(true);
+    CUnansweredPort unanswered;
     const std::string strTaken = std::to_string(taken.Port());
     const std::string strClosed = std::to_string(ClosedLoopbackPort());
-    ASSERT_TRUE(strTaken != "0" && strClosed != "0");
+    const std::string strMute = std::to_string(unanswered.Port());
+    ASSERT_TRUE(strTaken != "0" && strClosed != "0" && strMute != "0");
     const std::string strInUse = "(" + std::to_string(EADDRINUSE) + ")\xEF\xBC\x9A";
     const std::string strRefused = "(" + std::to_string(ECONNREFUSED) + ")";
-    const std::string strJsonError = "\"error\": \"" + strRefused;
+    const std::string strJsonError = "\"error\": \"("; // the text is the one on stderr
+    // The test time (1 s) runs out before the connect timeout (10 s): still a failure.
+    const std::string strTimedOut = "(" + std::to_string(ETIMEDOUT) + ")";
     const struct {
         std::vector<std::string> args;
         int nStatus;
@@ -94,8 +102,8 @@ TEST(CliProcess, ExitStatusesAndMessagesOfRunsThatEndAtOnce) {
         {{"-s", "-c", "127.0.0.1"}, 2, "", {}},
         {{"-c", "127.0.0.1", "-p", "70000"}, 2, "", {}},
         {{"-s", "-B", "127.0.0.1", "-p", strTaken}, 1, "", {"\n", strInUse}}, // one line
-        {{"-c", "127.0.0.1", "-p", strClosed, "-t", "5"}, 1, "", {strRefused}},
-        {{"-c", "127.0.0.1", "-p", strClosed, "-t", "5", "-J"}, 1, strJsonError, {strRefused}}};
+        {{"-c", "127.0.0.1", "-p", strClosed, "-t", "5", "-J"}, 1, strJsonError, {strRefused}},
+        {{"-c", "127.0.0.1", "-p", strMute, "-t", "1", "-J"}, 1, strJsonError, {strTimedOut}}};
     for (const auto& c : cases) {
         std::vector<std::string> args{CliPath()};
         args.insert(args.end(), c.args.begin(), c.args.end());

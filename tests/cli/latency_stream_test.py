@@ -1,4 +1,4 @@
-"""tachyra-cli's JSON output and latency figures, with tachyra-cli as both peers.
+"""tachyra-cli's JSON output, latency figures and address families, tachyra-cli as both peers.
 
 Usage: latency_stream_test.py PATH_TO_TACHYRA_CLI
 The shaped case runs in a network namespace of its own (needs root); elsewhere it says
@@ -8,21 +8,33 @@ import json
 import subprocess
 import sys
 
+# What scripts read: the keys of each JSON object, in order, a nested object's in braces.
+INTERVAL = ("start end recv_bytes send_bytes recv_MBps send_MBps "
+            "latency_ms{rtt_min rtt_mean rtt_max handshake}")
+TOTALS = ("totals{seconds recv_bytes send_bytes recv_MBps send_MBps latency_ms{"
+          "idle{min median max} loaded{min median max} loaded_figure}}")
+CLIENT = {"interval": "event " + INTERVAL, "end": "event %s error" % TOTALS}
+SERVER = {"interval": "event recv_bytes send_bytes recv_MBps send_MBps sessions",
+          "session_start": "event peer", "session_end": "event peer mode bytes seconds"}
+REPORT = "version settings{host port direction connections seconds} intervals %s error" % TOTALS
+shape = lambda obj: " ".join(k + ("{%s}" % shape(v) if isinstance(v, dict) else "")
+                             for k, v in obj.items())
 
-def run_pair(cli, client_args):
+
+def run_pair(cli, client_args, bind="127.0.0.1", host="127.0.0.1"):
     """One server with --json-stream and one client; the client's lines, each with whether
     it arrived before the client had exited, its stderr, and the server's lines."""
-    server = subprocess.Popen([cli, "-s", "-B", "127.0.0.1", "-p", "0", "--json-stream"],
+    server = subprocess.Popen([cli, "-s", "-B", bind, "-p", "0", "--json-stream"],
                               stdout=subprocess.PIPE, text=True)
     try:
         first = json.loads(server.stdout.readline())
-        assert first["event"] == "listening", first
-        client = subprocess.Popen([cli, "-c", "127.0.0.1", "-p", str(first["port"]),
+        assert shape(first) == "event port" and first["event"] == "listening", first
+        client = subprocess.Popen([cli, "-c", host, "-p", str(first["port"]),
                                    *client_args], stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE, text=True)
         lines = [(line, client.poll() is None) for line in client.stdout]
         err = client.stderr.read()
-        assert client.wait(timeout=60) == 0, "client exit status %s: %s" % (client.returncode, err)
+        assert client.wait(timeout=60) == 0, "-B %r, exit %s: %s" % (bind, client.returncode, err)
     finally:
         server.send_signal(2)
         out, _ = server.communicate(timeout=30)
@@ -34,18 +46,27 @@ def check_stream(cli):
     events = [json.loads(line) for line, _ in lines]  # every line parses alone
     end, intervals = events[-1], events[:-1]
     assert end["event"] == "end" and end["error"] is None, events
+    assert all(shape(e) == CLIENT[e["event"]] for e in events), events
+    assert all(shape(e) == SERVER[e["event"]] for e in server_lines), server_lines
     assert len(intervals) >= 2 and all(e["event"] == "interval" for e in intervals), events
     assert lines[0][1], "the first interval line only came after the client had ended"
     assert end["totals"]["recv_bytes"] == sum(i["recv_bytes"] for i in intervals) > 0
     # The server's lines: its seconds, and the client's sessions as downloads.
-    kinds = {e["event"] for e in server_lines}
-    assert {"interval", "session_start", "session_end"} <= kinds, kinds
+    assert set(SERVER) == {e["event"] for e in server_lines}, server_lines
     downloads = [e for e in server_lines
                  if e["event"] == "session_end" and e["mode"] == "download"]
     assert len(downloads) == 10, downloads
     assert all(e["bytes"] > 0 and e["peer"].startswith("127.0.0.1:") for e in downloads)
     assert sum(e["bytes"] for e in downloads) >= end["totals"]["recv_bytes"]
     print("stream: %d interval lines, %d server lines" % (len(intervals), len(server_lines)))
+
+
+def check_families(cli):
+    """By name or by either family's literal, whichever family the server listens on ("": all)."""
+    for bind, hosts in [("", "::1 [::1] localhost 127.0.0.1"), ("::1", "::1 [::1] localhost"),
+                        ("127.0.0.1", "localhost")]:
+        for host in hosts.split():
+            run_pair(cli, ["-t", "1", "-P", "2"], bind, host)
 
 
 def latency_of(cli):
@@ -56,6 +77,7 @@ def latency_of(cli):
     assert err == "" and text.startswith("{") and text.endswith("}\n"), (err, text)
     report = json.loads(text)
     assert text.count('"version"') == 1 and report["error"] is None, text
+    assert shape(report) == REPORT and all(shape(i) == INTERVAL for i in report["intervals"])
     settings, intervals = report["settings"], report["intervals"]
     assert settings["direction"] == "download" and settings["connections"] == 3, settings
     assert len(intervals) >= 2 and report["totals"]["recv_bytes"] > 0, report
@@ -91,3 +113,4 @@ if __name__ == "__main__":
     else:
         check_stream(sys.argv[1])
         check_latency(sys.argv[1])
+        check_families(sys.argv[1])

@@ -2,6 +2,8 @@
 // line with bounded waits, stopped by signal, always reaped.
 #pragma once
 
+#include "testkit/raw_socket.h"
+
 #include <chrono>
 #include <functional>
 #include <map>
@@ -56,3 +58,12 @@ std::string CliPath(); // tachyra-cli in the build tree
 // prefix (e.g. prlimit); returns the port it listens on (0 on failure).
 int StartCliServer(CChildProcess& child, const std::vector<std::string>& extra = {},
                    std::vector<std::string> prefix = {});
+
+// A loopback port whose connects never complete: it never accepts, and a connect of its own
+// fills its queue (of no room), so the kernel drops every further SYN.
+struct CUnansweredPort {
+    CUnansweredPort() { fill.Connect(listener.Port()); }
+    int Port() const { return listener.Port(); }
+    CLoopbackPort listener{true, 0};
+    CRawSocket fill;
+};

@@ -12,30 +12,14 @@
 
 class CRecordingEvents : public CEngineEvents {
 public:
-    void OnServerStarted() override {
-        Note([this] { ++m_nServerStarted; });
-    }
-    void OnServerListening(int nPort) override {
-        Note([&] { m_nListenPort = nPort; });
-    }
-    void OnServerError(const std::string& strText) override {
-        Note([&] { m_serverErrors.push_back(strText); });
-    }
-    void OnServerAcceptFailed(const std::string& strText) override {
-        Note([&] { m_acceptErrors.push_back(strText); });
-    }
-    void OnServerStopped() override {
-        Note([this] { ++m_nServerStopped; });
-    }
-    void OnServerSessionEnded(const CSessionRecord& session) override {
-        Note([&] { m_sessionEnds.push_back(session); });
-    }
-    void OnClientSessionStarted() override {
-        Note([this] { ++m_nSessionsStarted; });
-    }
-    void OnClientTestEnded(const std::string& strText) override {
-        Note([&] { m_clientEnds.push_back(strText); });
-    }
+    void OnServerStarted() override { Count(m_nServerStarted); }
+    void OnServerListening(int nPort) override { Set(m_nListenPort, nPort); }
+    void OnServerError(const std::string& strText) override { Add(m_serverErrors, strText); }
+    void OnServerAcceptFailed(const std::string& strText) override { Add(m_acceptErrors, strText); }
+    void OnServerStopped() override { Count(m_nServerStopped); }
+    void OnServerSessionEnded(const CSessionRecord& s) override { Add(m_sessionEnds, s); }
+    void OnClientSessionStarted() override { Count(m_nSessionsStarted); }
+    void OnClientTestEnded(const std::string& strText) override { Add(m_clientEnds, strText); }
     void OnMeterSample(uint64_t nRecv, uint64_t nSend, const std::string& strRecv,
                        const std::string& strSend) override {
         Note([&] {
@@ -70,6 +54,16 @@ public:
     std::pair<std::string, std::string> m_lastTexts;
 
 private:
+    // Each change is made under the lock and wakes the waiters.
+    void Count(int& n) {
+        Note([&] { ++n; });
+    }
+    template <typename T> void Set(T& member, const T& value) {
+        Note([&] { member = value; });
+    }
+    template <typename T> void Add(std::vector<T>& vec, const T& value) {
+        Note([&] { vec.push_back(value); });
+    }
     void Note(const std::function<void()>& fn) {
         std::lock_guard<std::mutex> lock(m_cs);
         fn();
