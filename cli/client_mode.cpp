@@ -151,9 +151,12 @@ int Report(const CClientOptions& opt, CClientCollector& collector, const CLatenc
     std::fflush(stdout);
     if (report.strError.empty())
         return 0;
+    // An IPv6 address is written in brackets before its port.
+    const bool bBare = opt.strHost.find(':') != std::string::npos && opt.strHost.front() != '[';
+    const std::string strHost = bBare ? "[" + opt.strHost + "]" : opt.strHost;
     PrintLine(stderr, bEarly ? "tachyra-cli: " + report.strError
-                             : "tachyra-cli: " + opt.strHost + ":" + std::to_string(opt.nPort) +
-                                   ": " + report.strError);
+                             : "tachyra-cli: " + strHost + ":" + std::to_string(opt.nPort) + ": " +
+                                   report.strError);
     return 1;
 }
 

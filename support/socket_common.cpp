@@ -1,6 +1,7 @@
 // The parts of the socket shim that read the same on every platform.
 #include "support/socket_native.h"
 
+#include "support/ascii.h"
 #include "support/socket_stream.h"
 
 #include <cstring>
@@ -11,6 +12,16 @@ int ResolveHost(const std::string& strHost, int nPort,
     std::string strBare = strHost;
     if (strBare.size() > 2 && strBare.front() == '[' && strBare.back() == ']')
         strBare = strBare.substr(1, strBare.size() - 2);
+    // Loopback names are this host on both families, whatever the hosts file says (RFC
+    // 6761): a server listening on either loopback address is found.
+    const std::string_view name(strBare);
+    if (EqualsNoCaseAscii(name, "localhost") ||
+        (name.size() > 10 && EqualsNoCaseAscii(name.substr(name.size() - 10), ".localhost"))) {
+        const auto nPortValue = static_cast<unsigned short>(nPort);
+        vecOut.emplace_back(asio::ip::address_v6::loopback(), nPortValue);
+        vecOut.emplace_back(asio::ip::address_v4::loopback(), nPortValue);
+        return 0;
+    }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;

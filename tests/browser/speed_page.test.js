@@ -1,6 +1,5 @@
-// The speed page end to end: tachyra-cli serves it, Chromium loads it, starts and stops the
-// WebSocket test and reads the gauge; and both pages get every asset while the CPU is busy.
-// Usage: node speed_page.test.js TACHYRA_CLI [ARTIFACT_DIR]
+// The speed page end to end (Chromium starts and stops the WebSocket test, reads the gauge),
+// and both pages whole under a busy CPU. Usage: node speed_page.test.js TACHYRA_CLI [ARTIFACT_DIR]
 'use strict';
 
 const test = require('node:test');
