@@ -39,10 +39,15 @@ struct CServerConnection {
     uint64_t nWindowStartBytes = 0;
 };
 
+// A lane with more sessions than one look at its readiness events reports (Asio takes
+// 128 a time) is crowded: its senders take turns.
+const size_t kCrowdedLane = 128;
+
 // The sessions of one core thread; touched only on that thread.
 struct CLaneSessions {
     explicit CLaneSessions(asio::io_context& ctx) : watch(ctx) {}
     std::unordered_set<CServerConnection*> sessions;
+    bool bCrowded = false;
     asio::steady_timer watch;
 };
 
@@ -112,11 +117,14 @@ public:
         : m_pRun(std::move(pRun)), m_lane(*m_pRun->lanes[nLane]), m_connection(connection),
           m_strHost(std::move(strHost)) {
         m_lane.sessions.insert(&m_connection);
+        m_lane.bCrowded = m_lane.sessions.size() > kCrowdedLane;
+        m_connection.stream.TakeTurnsWhen(&m_lane.bCrowded);
         if (m_pRun->bStopping.load())
             m_connection.stream.Cut(true); // the stop's walk came before this session
     }
     ~CSessionSlot() {
         m_lane.sessions.erase(&m_connection);
+        m_lane.bCrowded = m_lane.sessions.size() > kCrowdedLane;
         asio::error_code ec;
         m_connection.socket.close(ec);
         if (!m_strHost.empty()) {

@@ -10,20 +10,13 @@ CSocketStream::CSocketStream(asio::ip::tcp::socket& socket) : m_socket(socket) {
 }
 
 asio::awaitable<int> CSocketStream::Send(const void* pData, size_t nLen) {
-#if defined(_WIN32)
-    // Overlapped sends: their completions come back in turn through the port.
-    if (m_bCut)
-        co_return -1;
-    auto [ec, n] = co_await m_socket.async_write_some(asio::buffer(pData, nLen), kAwaitTuple);
-    if (ec || m_bCut)
-        co_return -1;
-    Moved(n);
-    co_return static_cast<int>(n);
-#else
-    // Every send first waits for its turn in the lane's readiness events: a send that
-    // completed at once would go straight back into the lane's queue, and a few thousand
-    // fast senders would keep the lane from ever looking at new requests.
-    for (;;) {
+#if !defined(_WIN32)
+    // A send that completes at once goes straight back into the lane's queue, behind which
+    // the lane looks at its readiness events only once per round: a few thousand fast
+    // senders would keep it from ever reading new requests. On a crowded lane every send
+    // therefore first waits for its turn among those events. (Windows needs none of this:
+    // overlapped completions come back in turn through the port.)
+    while (m_pbCrowded != nullptr && *m_pbCrowded) {
         if (m_bCut)
             co_return -1;
         auto [ecWait] = co_await m_socket.async_wait(asio::socket_base::wait_write, kAwaitTuple);
@@ -39,6 +32,13 @@ asio::awaitable<int> CSocketStream::Send(const void* pData, size_t nLen) {
             co_return -1;
     }
 #endif
+    if (m_bCut)
+        co_return -1;
+    auto [ec, n] = co_await m_socket.async_write_some(asio::buffer(pData, nLen), kAwaitTuple);
+    if (ec || m_bCut)
+        co_return -1;
+    Moved(n);
+    co_return static_cast<int>(n);
 }
 
 asio::awaitable<int> CSocketStream::Recv(void* pData, size_t nLen) {
