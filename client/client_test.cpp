@@ -2,7 +2,7 @@
 
 #include "client/connect.h"
 #include "engine/io_core.h"
-#include "engine/send_pattern.h"
+#include "engine/raw_stream.h"
 #include "support/error_text.h"
 #include "support/socket.h"
 #include "support/socket_stream.h"
@@ -16,9 +16,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Client senders hand the socket this much of the pattern per call (whole protocol
-// blocks) where it takes them.
-const size_t kClientSendBytes = 32 * CKestrunEngine::kBlockSize;
 const auto kWatchPeriod = std::chrono::milliseconds(250);
 
 // One session's socket and what the others may know of it.
@@ -105,30 +102,6 @@ asio::awaitable<void> WatchSession(PTest pTest, std::shared_ptr<CClientSession> 
     }
 }
 
-asio::awaitable<uint64_t> Stream(CKestrunEngine& engine, CSocketStream& stream, bool bDownload) {
-    uint64_t nTotal = 0;
-    if (bDownload) {
-        for (;;) {
-            const int n = co_await stream.Recv(ScratchBuffer(), CKestrunEngine::kRecvBufferSize);
-            if (n <= 0)
-                co_return nTotal;
-            engine.AddRecvBytes(static_cast<uint64_t>(n));
-            nTotal += static_cast<uint64_t>(n);
-        }
-    }
-    const char* pPattern = SendPattern();
-    size_t nOffset = 0;
-    for (;;) {
-        const int n = co_await stream.Send(pPattern + nOffset,
-                                           std::min(kClientSendBytes, kSendPatternSize - nOffset));
-        if (n <= 0)
-            co_return nTotal;
-        engine.AddSendBytes(static_cast<uint64_t>(n));
-        nTotal += static_cast<uint64_t>(n);
-        nOffset = (nOffset + static_cast<size_t>(n)) % kSendPatternSize;
-    }
-}
-
 asio::awaitable<void> RunSession(PTest pTest, size_t nLane, Clock::time_point tConnectDeadline) {
     auto pSession = std::make_shared<CClientSession>(pTest->core.Lane(nLane), nLane);
     {
@@ -149,9 +122,10 @@ asio::awaitable<void> RunSession(PTest pTest, size_t nLane, Clock::time_point tC
         const unsigned char szHello[4] = {'E', 'S', 'T',
                                           static_cast<unsigned char>(pTest->bDownload)};
         if (co_await SendAll(*pSession->stream, szHello, sizeof(szHello))) {
-            if (!pTest->bDownload)
-                pSession->stream->PrepareBulkSend();
-            co_await Stream(pTest->engine, *pSession->stream, pTest->bDownload);
+            if (pTest->bDownload)
+                co_await ReceiveCountedStream(pTest->engine, *pSession->stream);
+            else
+                co_await SendPatternStream(pTest->engine, *pSession->stream);
         }
     } else if (ec && !pTest->bStopping.load()) {
         strError = GetErrorText(ec.value());

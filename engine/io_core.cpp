@@ -67,14 +67,6 @@ size_t CIoCore::NextLaneIndex() {
     return m_nNext.fetch_add(1, std::memory_order_relaxed) % m_vecLanes.size();
 }
 
-bool CIoCore::OnCoreThread() {
-    if (m_hooks.ctx.get_executor().running_in_this_thread())
-        return true;
-    return std::any_of(m_vecLanes.begin(), m_vecLanes.end(), [](const auto& pLane) {
-        return pLane->ctx.get_executor().running_in_this_thread();
-    });
-}
-
 void SpawnDetached(asio::io_context& ctx, asio::awaitable<void> coroutine) {
     asio::co_spawn(ctx, std::move(coroutine), [](std::exception_ptr pError) {
         if (!pError)

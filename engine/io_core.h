@@ -43,8 +43,6 @@ public:
     // The lanes in turn: the index of the one where the next connection lives.
     size_t NextLaneIndex();
     asio::io_context& Hooks() { return m_hooks.ctx; }
-    // True on a core thread (an I/O thread or the hook thread).
-    bool OnCoreThread();
 
 private:
     struct CLane {

@@ -74,10 +74,6 @@ bool StartDetachedThread(CWorkerStart* pStart) {
 bool CWorkerGroup::Start(std::function<void()> fnBody) {
     {
         std::lock_guard<std::mutex> lock(m_cs);
-        if (m_nLimit > 0 && m_nWorkers >= m_nLimit) {
-            SetThreadLastError(EAGAIN);
-            return false;
-        }
         ++m_nWorkers;
     }
     // The body's captures go before the count drops: a waiter may tear down what they
@@ -107,14 +103,4 @@ void CWorkerGroup::Ended() {
 void CWorkerGroup::Wait() {
     std::unique_lock<std::mutex> lock(m_cs);
     m_cv.wait(lock, [this] { return m_nWorkers == 0; });
-}
-
-int CWorkerGroup::Count() const {
-    std::lock_guard<std::mutex> lock(m_cs);
-    return m_nWorkers;
-}
-
-void CWorkerGroup::SetLimit(int nLimit) {
-    std::lock_guard<std::mutex> lock(m_cs);
-    m_nLimit = nLimit;
 }

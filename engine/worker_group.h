@@ -16,14 +16,10 @@ public:
 
     // Runs fnBody on a new detached thread with a small reserved stack (256 KiB: a worker
     // keeps no large buffers on it). False, with the thread's last error set, when the
-    // system refuses the thread or the limit is reached.
+    // system refuses the thread.
     bool Start(std::function<void()> fnBody);
     // Blocks until every worker started so far has left.
     void Wait();
-    int Count() const;
-    // Caps the workers alive at once (0, the default, means no cap). A start beyond the
-    // cap fails as a thread the system refuses would.
-    void SetLimit(int nLimit);
 
 private:
     void Ended();
@@ -31,5 +27,4 @@ private:
     mutable std::mutex m_cs;
     std::condition_variable m_cv;
     int m_nWorkers = 0;
-    int m_nLimit = 0;
 };

@@ -1,6 +1,6 @@
 #include "server/session.h"
 
-#include "engine/send_pattern.h"
+#include "engine/raw_stream.h"
 #include "server/http_session.h"
 #include "server/http_transfer.h"
 #include "server/websocket.h"
@@ -21,37 +21,6 @@ asio::awaitable<std::string> RecvToken(CByteStream& stream) {
         nHave += static_cast<size_t>(n);
     }
     co_return std::string(szBuf, nHave);
-}
-
-// The raw download: the shared read-only pattern walked through from start to end and
-// round again, as many whole blocks per call as the socket takes. Returns the bytes counted.
-asio::awaitable<uint64_t> SendBlocks(CKestrunEngine& engine, CByteStream& stream) {
-    const char* pPattern = SendPattern();
-    size_t nOffset = 0;
-    uint64_t nTotal = 0;
-    stream.PrepareBulkSend();
-    for (;;) {
-        const size_t nChunk = std::min(kRawSendBytes, kSendPatternSize - nOffset);
-        const int n = co_await stream.Send(pPattern + nOffset, nChunk);
-        if (n < 1)
-            co_return nTotal;
-        engine.AddSendBytes(static_cast<uint64_t>(n));
-        nTotal += static_cast<uint64_t>(n);
-        nOffset = (nOffset + static_cast<size_t>(n)) % kSendPatternSize;
-    }
-}
-
-// An upload or a drain: every byte counted, the data dropped into the thread's scratch.
-// Returns the bytes counted.
-asio::awaitable<uint64_t> ReceiveBlocks(CKestrunEngine& engine, CByteStream& stream) {
-    uint64_t nTotal = 0;
-    for (;;) {
-        const int n = co_await stream.Recv(ScratchBuffer(), CKestrunEngine::kRecvBufferSize);
-        if (n < 1)
-            co_return nTotal;
-        engine.AddRecvBytes(static_cast<uint64_t>(n));
-        nTotal += static_cast<uint64_t>(n);
-    }
 }
 
 // Frames until the browser says something: a look for input before each frame.
@@ -84,8 +53,8 @@ asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteSt
             co_return outcome;
         stream.StopHeadClock();
         outcome.pszMode = chMode == 1 ? "download" : "upload";
-        outcome.nBytes = chMode == 1 ? co_await SendBlocks(engine, stream)
-                                     : co_await ReceiveBlocks(engine, stream);
+        outcome.nBytes = chMode == 1 ? co_await SendPatternStream(engine, stream)
+                                     : co_await ReceiveCountedStream(engine, stream);
     } else if (EqualsNoCaseAscii(strToken, "GET")) {
         outcome.pszMode = "http";
         const EHttpEnd end = co_await ServeHttpConnection(engine, stream, strToken, texts);
@@ -106,13 +75,13 @@ asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteSt
             stream.StopHeadClock();
             engine.AddRecvBytes(strRest.size());
             outcome.pszMode = "drained";
-            outcome.nBytes = strRest.size() + co_await ReceiveBlocks(engine, stream);
+            outcome.nBytes = strRest.size() + co_await ReceiveCountedStream(engine, stream);
         }
     } else {
         // Anything else is drained like an upload, the token not counted.
         stream.StopHeadClock();
         outcome.pszMode = "drained";
-        outcome.nBytes = co_await ReceiveBlocks(engine, stream);
+        outcome.nBytes = co_await ReceiveCountedStream(engine, stream);
     }
     co_return outcome;
 }

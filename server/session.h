@@ -17,10 +17,6 @@ struct CSessionOutcome {
     bool bLinger = false;
 };
 
-// Raw downloads hand the socket this many bytes of the pattern per send call (whole
-// protocol blocks) where it takes them.
-const size_t kRawSendBytes = 32 * CKestrunEngine::kBlockSize;
-
 // The session from its first byte to its end. The head clock runs until the first token
 // (and a browser's first request) is whole.
 asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteStream& stream,

@@ -18,7 +18,5 @@
 #include <unistd.h>
 #endif
 
-// The error code a rejected argument leaves behind (WSAEINVAL or EINVAL).
-int InvalidArgumentError();
 // Leaves a failed name lookup's result code as the last error (see GetErrorText).
 void SetResolveError(int nResult);

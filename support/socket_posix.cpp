@@ -22,10 +22,6 @@ void SetLastSocketError(int nError) {
     SetThreadLastError(nError);
 }
 
-int InvalidArgumentError() {
-    return EINVAL;
-}
-
 void SetResolveError(int nResult) {
     // Resolver codes are negative and never collide with errno values; GetErrorText
     // knows to ask gai_strerror for them.

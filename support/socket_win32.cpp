@@ -19,10 +19,6 @@ void SetLastSocketError(int nError) {
     ::WSASetLastError(nError);
 }
 
-int InvalidArgumentError() {
-    return WSAEINVAL;
-}
-
 void SetResolveError(int nResult) {
     ::WSASetLastError(nResult != 0 ? nResult : WSAHOST_NOT_FOUND);
 }

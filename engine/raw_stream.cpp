@@ -1,0 +1,32 @@
+#include "engine/raw_stream.h"
+
+#include "engine/send_pattern.h"
+
+#include <algorithm>
+
+asio::awaitable<uint64_t> SendPatternStream(CKestrunEngine& engine, CByteStream& stream) {
+    const char* pPattern = SendPattern();
+    size_t nOffset = 0;
+    uint64_t nTotal = 0;
+    stream.PrepareBulkSend();
+    for (;;) {
+        const size_t nChunk = std::min(kRawSendBytes, kSendPatternSize - nOffset);
+        const int n = co_await stream.Send(pPattern + nOffset, nChunk);
+        if (n < 1)
+            co_return nTotal;
+        engine.AddSendBytes(static_cast<uint64_t>(n));
+        nTotal += static_cast<uint64_t>(n);
+        nOffset = (nOffset + static_cast<size_t>(n)) % kSendPatternSize;
+    }
+}
+
+asio::awaitable<uint64_t> ReceiveCountedStream(CKestrunEngine& engine, CByteStream& stream) {
+    uint64_t nTotal = 0;
+    for (;;) {
+        const int n = co_await stream.Recv(ScratchBuffer(), CKestrunEngine::kRecvBufferSize);
+        if (n < 1)
+            co_return nTotal;
+        engine.AddRecvBytes(static_cast<uint64_t>(n));
+        nTotal += static_cast<uint64_t>(n);
+    }
+}
