@@ -1,5 +1,7 @@
 // tachyra-cli: the test server or a bounded client test, without a window.
 #include "cli/client_mode.h"
+#include "cli/udp_mode.h"
+#include "engine/udp_wire.h"
 #include "headless/headless_server.h"
 #include "headless/stop_signal.h"
 #include "support/platform.h"
@@ -51,6 +53,20 @@ int main(int argc, char** argv) {
                    "Client: give up a connect after this long (default 10 s)")
         ->check(CLI::Range(1, 3600));
     app.add_flag("--upload", client.bUpload, "Client: upload instead of download");
+    bool bUdp = false;
+    app.add_flag("-u,--udp", bUdp,
+                 "Client: a UDP test (one stream of datagrams; loss, jitter, out of order)");
+    uint32_t nLength = kUdpDefaultDatagram;
+    auto* pLength =
+        app.add_option("-l,--length", nLength,
+                       "Client, UDP: datagram size in bytes (default 1200; 16 to 65507)")
+            ->type_name("BYTES")
+            ->check(CLI::Range(kUdpMinDatagram, kUdpMaxDatagram));
+    std::string strUdpRate;
+    app.add_option("-b,--bitrate", strUdpRate,
+                   "Client, UDP: rate in bit/s, K, M or G for thousands, millions, billions "
+                   "(default 10M)")
+        ->type_name("RATE");
     auto* pJson =
         app.add_flag("-J,--json", client.bJson, "Client: print one JSON document and nothing else");
     app.add_flag("--json-stream", bJsonStream,
@@ -69,6 +85,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tachyra-cli: choose -s (server) or -c HOST (client); see --help\n");
         return 2;
     }
+    if (pLength->count() > 0 && !bUdp) {
+        std::fprintf(stderr, "tachyra-cli: -l sets the size of UDP datagrams; add -u\n");
+        return 2;
+    }
+    uint64_t nUdpRate = kUdpDefaultRate;
+    if (!strUdpRate.empty() && !ParseBitRate(strUdpRate, nUdpRate)) {
+        std::fprintf(stderr,
+                     "tachyra-cli: -b %s: a rate is a number of bit/s from 1K to 1000G, "
+                     "with K, M or G after it if wished (like 50M)\n",
+                     strUdpRate.c_str());
+        return 2;
+    }
     if (!bServer && nPort == 0) {
         std::fprintf(stderr, "tachyra-cli: a client needs a port from 1 to 65535\n");
         return 2;
@@ -82,5 +110,7 @@ int main(int argc, char** argv) {
     server.nListenPort = nPort;
     client.nPort = nPort;
     client.bJsonStream = bJsonStream;
-    return bServer ? RunServerMode("tachyra-cli", server, bJsonStream) : RunClientMode(client);
+    if (bServer)
+        return RunServerMode("tachyra-cli", server, bJsonStream);
+    return bUdp ? RunUdpClientMode(client, nUdpRate, nLength) : RunClientMode(client);
 }

@@ -2,17 +2,22 @@
 // threads named below; a window front end hands the work to its own thread.
 #pragma once
 
+#include "engine/udp_stats.h"
+
 #include <cstdint>
 #include <string>
 
 // One server session as it ended: who, what it was, how much it moved and for how long.
 struct CSessionRecord {
     std::string strPeer; // "address:port"
-    // "download", "upload", "http", "websocket", "drained" (any other first bytes), or
-    // "none" (closed before it said what it was)
+    // "download", "upload", "udp", "http", "websocket", "drained" (any other first
+    // bytes), or "none" (closed before it said what it was)
     const char* pszMode = "none";
     uint64_t nBytes = 0;
     double dSeconds = 0;
+    // A UDP test's figures: the sender's count and the receiver's (mode "udp" only).
+    bool bUdp = false;
+    CUdpFigures udp;
 };
 
 class CEngineEvents {
@@ -26,6 +31,8 @@ public:
     virtual void OnServerError(const std::string& strErrorText) { (void)strErrorText; }
     // Server thread: the listening socket itself failed; the run ends.
     virtual void OnServerAcceptFailed(const std::string& strErrorText) { (void)strErrorText; }
+    // Server thread, once it listens: something works less than asked (no UDP socket).
+    virtual void OnServerWarning(const std::string& strText) { (void)strText; }
     // Server thread, after every connection of the run has gone.
     virtual void OnServerStopped() {}
     // Session threads, as each session begins and ends (strPeer is "address:port").

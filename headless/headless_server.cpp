@@ -39,9 +39,14 @@ public:
             return;
         PrintLine(stdout,
                   "{\"event\": \"session_end\", \"peer\": " + QuoteEscaped(session.strPeer, true) +
-                      FormatString(", \"mode\": \"%s\", \"bytes\": %llu, \"seconds\": %.3f}",
+                      FormatString(", \"mode\": \"%s\", \"bytes\": %llu, \"seconds\": %.3f",
                                    session.pszMode, static_cast<unsigned long long>(session.nBytes),
-                                   session.dSeconds));
+                                   session.dSeconds) +
+                      (session.bUdp ? ", \"udp\": " + FormatUdpJson(session.udp) : std::string()) +
+                      "}");
+    }
+    void OnServerWarning(const std::string& strText) override {
+        PrintLine(stderr, m_strProgram + ": " + strText);
     }
     void OnServerError(const std::string& strErrorText) override {
         PrintLine(stderr, m_strProgram + ": cannot open the listening port: " + strErrorText);

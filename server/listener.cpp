@@ -5,6 +5,7 @@
 #include "engine/io_core.h"
 #include "server/assets.h"
 #include "server/session.h"
+#include "server/udp_session.h"
 #include "support/accept_errors.h"
 #include "support/error_text.h"
 #include "support/format.h"
@@ -69,6 +70,8 @@ struct CTestServer::CRun {
     std::vector<std::unique_ptr<CLaneSessions>> lanes;
     // The listening sockets and the accept pause: only on lane 0's thread.
     std::vector<tcp::acceptor> acceptors;
+    // The UDP sockets beside them, for UDP tests; lane 0 too.
+    std::unique_ptr<CUdpPort> pUdp;
     asio::steady_timer acceptPause;
     std::atomic<bool> bStopping{false};
     std::atomic<bool> bListening{false};
@@ -97,6 +100,8 @@ void StopRun(const PRun& pRun) {
         asio::error_code ec;
         for (tcp::acceptor& acceptor : pRun->acceptors)
             acceptor.close(ec);
+        if (pRun->pUdp)
+            pRun->pUdp->Close();
         pRun->bListening.store(false);
         pRun->acceptPause.cancel();
     });
@@ -158,12 +163,17 @@ asio::awaitable<void> ServeSession(PRun pRun, size_t nLane, tcp::socket socket, 
     record.strPeer = FormatEndpoint(peer);
     pRun->engine.Events().OnServerSessionStarted(record.strPeer);
     const auto tStart = Clock::now();
-    const CSessionOutcome outcome =
-        co_await ServeConnection(pRun->engine, connection.stream, *pRun->settings.pPageTexts);
+    CUdpServerLink udpLink;
+    udpLink.pPort = pRun->pUdp.get();
+    udpLink.peer = peer.address();
+    const CSessionOutcome outcome = co_await ServeConnection(pRun->engine, connection.stream,
+                                                             *pRun->settings.pPageTexts, &udpLink);
     if (outcome.bLinger && !connection.stream.IsCut())
         co_await connection.stream.LingerClose();
     record.pszMode = outcome.pszMode;
     record.nBytes = outcome.nBytes;
+    record.bUdp = outcome.bUdp;
+    record.udp = outcome.udp;
     record.dSeconds = std::chrono::duration<double>(Clock::now() - tStart).count();
     pRun->engine.Events().OnServerSessionEnded(record);
 }
@@ -328,6 +338,27 @@ asio::error_code OpenListeners(const PRun& pRun) {
     return OpenAcceptor(pRun, tcp::endpoint(tcp::v4(), nPortValue), false);
 }
 
+// The UDP sockets beside the listening ones; without them TCP still serves, and the
+// front end hears why UDP tests will be refused.
+void OpenUdp(const PRun& pRun) {
+    auto pUdp = std::make_unique<CUdpPort>(pRun->engine, pRun->core.Lane(0));
+    const asio::error_code ec = pUdp->Open(pRun->acceptors);
+    if (ec) {
+        const std::string strText =
+            (pUdp->IsOpen() ? "UDP tests are served on some addresses only: "
+                            : "UDP tests are not served: ") +
+            GetErrorText(ec.value());
+        asio::post(pRun->core.Hooks(),
+                   [pRun, strText] { pRun->engine.Events().OnServerWarning(strText); });
+    }
+    if (!pUdp->IsOpen())
+        return;
+    pRun->pUdp = std::move(pUdp);
+    pRun->nPending.fetch_add(1);
+    PRun pHeld = pRun;
+    pRun->pUdp->Start([pHeld] { PendingDone(pHeld); });
+}
+
 asio::awaitable<void> Listen(PRun pRun) {
     CEngineEvents& events = pRun->engine.Events();
     const asio::error_code ec = OpenListeners(pRun);
@@ -342,6 +373,7 @@ asio::awaitable<void> Listen(PRun pRun) {
     } else {
         asio::error_code ecPort;
         const int nPort = pRun->acceptors[0].local_endpoint(ecPort).port();
+        OpenUdp(pRun);
         pRun->bListening.store(true);
         asio::post(pRun->core.Hooks(), [&events, nPort] { events.OnServerListening(nPort); });
         for (size_t i = 0; i < pRun->lanes.size(); ++i)

@@ -1,8 +1,10 @@
 #include "server/session.h"
 
 #include "engine/raw_stream.h"
+#include "engine/udp_wire.h"
 #include "server/http_session.h"
 #include "server/http_transfer.h"
+#include "server/udp_session.h"
 #include "server/websocket.h"
 #include "support/ascii.h"
 
@@ -41,7 +43,8 @@ asio::awaitable<uint64_t> StreamWebSocketFrames(CKestrunEngine& engine, CByteStr
 } // namespace
 
 asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteStream& stream,
-                                                 const CPageTexts& texts) {
+                                                 const CPageTexts& texts,
+                                                 const CUdpServerLink* pUdp) {
     CSessionOutcome outcome;
     stream.StartHeadClock();
     const std::string strToken = co_await RecvToken(stream);
@@ -49,8 +52,14 @@ asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteSt
         co_return outcome;
     if (EqualsNoCaseAscii(strToken, "EST")) {
         unsigned char chMode = 0;
-        if (co_await stream.Recv(&chMode, 1) < 1 || chMode > 1)
+        if (co_await stream.Recv(&chMode, 1) < 1 || chMode > kUdpMode)
             co_return outcome;
+        if (chMode == kUdpMode) {
+            outcome.pszMode = "udp";
+            outcome.bUdp = true;
+            outcome.nBytes = co_await ServeUdpTest(stream, pUdp, outcome.udp);
+            co_return outcome;
+        }
         stream.StopHeadClock();
         outcome.pszMode = chMode == 1 ? "download" : "upload";
         outcome.nBytes = chMode == 1 ? co_await SendPatternStream(engine, stream)

@@ -4,8 +4,11 @@
 #pragma once
 
 #include "engine/engine.h"
+#include "engine/udp_stats.h"
 #include "engine/settings.h"
 #include "support/byte_stream.h"
+
+#include <asio/ip/address.hpp>
 
 #include <cstdint>
 
@@ -15,9 +18,22 @@ struct CSessionOutcome {
     uint64_t nBytes = 0;
     // A page answer was sent: the connection ends in order, reading what still comes.
     bool bLinger = false;
+    // A UDP test (mode "udp"): its figures.
+    bool bUdp = false;
+    CUdpFigures udp;
+};
+
+class CUdpPort;
+// What a UDP test's control session needs of its run: the run's UDP sockets (null when
+// it has none) and the control connection's peer address.
+struct CUdpServerLink {
+    CUdpPort* pPort = nullptr;
+    asio::ip::address peer;
 };
 
 // The session from its first byte to its end. The head clock runs until the first token
 // (and a browser's first request) is whole.
+// pUdp null: a UDP test is refused as the server had no UDP socket.
 asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteStream& stream,
-                                                 const CPageTexts& texts);
+                                                 const CPageTexts& texts,
+                                                 const CUdpServerLink* pUdp = nullptr);
