@@ -87,8 +87,6 @@ public:
             return Finish(1);
         }
         m_t0 = Clock::now();
-        uint64_t nRecv = 0, nSend = 0;
-        m_engine.TakeCounters(nRecv, nSend); // nothing before the start counts
         const auto tDeadline = m_t0 + std::chrono::seconds(m_opt.nSeconds);
         auto tNext = m_t0 + std::chrono::seconds(1);
         bool bStopped = false;
