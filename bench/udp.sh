@@ -1,0 +1,116 @@
+#!/bin/sh
+# The highest UDP rate with under 1 % loss over loopback, Tachyra against iperf3 side by
+# side in one run: both send 1200-byte datagrams from the client to the server (Tachyra's
+# --upload, iperf3's default), at rates that rise by half each step, each rate tried with
+# both before the next. A tool is done once it loses 1 % or more, or receives less than
+# 90 % of the rate asked (its sender cannot keep up). Prints each step's received rate,
+# loss and the CPU seconds both processes (client and server) spent, then the highest
+# received rate of each with under 1 % loss and their ratio.
+# iperf3: $IPERF3 when set, else the static iperf3 3.21 from the project's parent
+# directory (../shared/tools/iperf3-3.21/iperf3) when present, else the system's iperf3.
+# Usage: bench/udp.sh [SECONDS] [BUILD_DIR] [START_MBITS]   (defaults 3, build/default, 50)
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+SECS=${1:-3}
+BUILD=${2:-"$ROOT/build/default"}
+START=${3:-50}
+CLI="$BUILD/cli/tachyra-cli"
+[ -x "$CLI" ] || { echo "build first: $CLI is missing" >&2; exit 1; }
+
+IPERF=${IPERF3:-"$ROOT/../shared/tools/iperf3-3.21/iperf3"}
+if [ -x "$IPERF" ]; then
+  IPERF=$(cd "$(dirname "$IPERF")" && pwd)/$(basename "$IPERF")
+else
+  IPERF=$(command -v iperf3 || true)
+  [ -n "$IPERF" ] || { echo "no iperf3 (set IPERF3, or apt-get install iperf3)" >&2; exit 1; }
+fi
+
+exec python3 - "$CLI" "$IPERF" "$SECS" "$START" <<'PY'
+import json, os, signal, socket, subprocess, sys, time
+
+cli, iperf, secs, start = sys.argv[1], sys.argv[2], int(sys.argv[3]), float(sys.argv[4])
+
+def reap(proc):
+    # wait4 gives the child's own CPU time, however short-lived it was.
+    _, _, rusage = os.wait4(proc.pid, 0)
+    proc.returncode = 0
+    return rusage.ru_utime + rusage.ru_stime
+
+def run_client(argv):
+    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    out = proc.stdout.read()
+    return out, reap(proc)
+
+def tachyra(mbits):
+    srv = subprocess.Popen([cli, "-s", "-B", "127.0.0.1", "-p", "0"], stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL, text=True)
+    port = int(srv.stdout.readline().rsplit(" ", 1)[1])
+    out, cpu_client = run_client([cli, "-c", "127.0.0.1", "-p", str(port), "-u", "--upload",
+                                  "-b", "%gM" % mbits, "-l", "1200", "-t", str(secs), "-J"])
+    srv.send_signal(signal.SIGINT)
+    cpu_server = reap(srv)
+    report = json.loads(out)
+    udp, seconds = report["totals"]["udp"], report["totals"]["seconds"]
+    return (udp["received_datagrams"] * 1200 * 8 / seconds / 1e6, udp["loss_percent"],
+            cpu_client + cpu_server)
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+def listening(port):
+    with open("/proc/net/tcp") as f:
+        for row in f.readlines()[1:]:
+            cols = row.split()
+            if int(cols[1].split(":")[1], 16) == port and cols[3] == "0A":
+                return True
+    return False
+
+def iperf3(mbits):
+    port = free_port()
+    srv = subprocess.Popen([iperf, "-s", "-1", "-B", "127.0.0.1", "-p", str(port)],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        if listening(port):
+            break
+        time.sleep(0.05)
+    out, cpu_client = run_client([iperf, "-c", "127.0.0.1", "-p", str(port), "-u",
+                                  "-b", "%gM" % mbits, "-l", "1200", "-t", str(secs), "-J"])
+    cpu_server = reap(srv)
+    end = json.loads(out)["end"]
+    received = end.get("sum_received", end["sum"])
+    return received["bits_per_second"] / 1e6, end["sum"]["lost_percent"], cpu_client + cpu_server
+
+print("iperf3: %s" % iperf)
+print("%10s  %-30s  %-30s" % ("Mbit/s", "Tachyra: recv Mbit/s, loss, CPU s",
+                              "iperf3: recv Mbit/s, loss, CPU s"))
+best = {"tachyra": None, "iperf3": None}
+alive = {"tachyra": True, "iperf3": True}
+mbits = start
+for _ in range(14):
+    row = []
+    for name, fn in (("tachyra", tachyra), ("iperf3", iperf3)):
+        if not alive[name]:
+            row.append("%-30s" % "-")
+            continue
+        rate, loss, cpu = fn(mbits)
+        row.append("%-30s" % ("%8.1f %6.2f %% %6.2f s" % (rate, loss, cpu)))
+        if loss < 1 and (best[name] is None or rate > best[name][1]):
+            best[name] = (mbits, rate, loss, cpu)
+        if loss >= 1 or rate < 0.9 * mbits:
+            alive[name] = False
+    print("%10g  %s  %s" % (mbits, row[0], row[1]), flush=True)
+    if not any(alive.values()):
+        break
+    mbits = round(mbits * 1.5)
+for name in best:
+    b = best[name]
+    print("%s: %s" % (name, "nothing under 1 % loss" if b is None else
+                      "best %g Mbit/s asked, %.1f Mbit/s received, %.2f %% lost, %.2f CPU s"
+                      % b))
+if best["tachyra"] and best["iperf3"]:
+    print("ratio Tachyra/iperf3 (received): %.2f" % (best["tachyra"][1] / best["iperf3"][1]))
+PY
