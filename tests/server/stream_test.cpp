@@ -3,6 +3,7 @@
 // wire, a failing send ends the writer, each first token leads to its own session and each
 // route to its exact answer, with the bytes the engine counted.
 #include "engine/send_pattern.h"
+#include "engine/udp_wire.h"
 #include "server/http.h"
 #include "server/session.h"
 #include "server/websocket.h"
@@ -15,6 +16,18 @@
 #include <vector>
 
 namespace {
+
+std::string UdpRequest() {
+    unsigned char bytes[kUdpRequestSize];
+    EncodeUdpRequest(CUdpRequest{}, bytes);
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes));
+}
+
+std::string UdpRefusal(EUdpStatus status) {
+    unsigned char bytes[kUdpAnswerSize];
+    EncodeUdpAnswer(status, 0, bytes);
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes));
+}
 
 const std::string kFrame = std::string("\x81\x7E\xFE\x67") + g_szFramePayload;
 const std::string kUpgrade = "GET /x HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
@@ -179,7 +192,11 @@ TEST(SessionLoop, EachTokenAndRouteGetsItsAnswerAndItsBytesCountedOnce) {
         // The bytes read to tell a token from "POST" are counted too.
         {"POSX" + strUpload, "", strUpload.size() + 1, 0},
         {"POST", "", 1, 0},
-        {"EST\x02" + strUpload, "", 0, 0}, // an unknown mode byte
+        {"EST\x03" + strUpload, "", 0, 0}, // an unknown mode byte
+        // A UDP test's request is answered with a refusal: a version of its own, and a good
+        // request where the server has no UDP socket.
+        {"EST\x02" + std::string(kUdpRequestSize, '\0'), UdpRefusal(EUdpStatus::kBadVersion), 0, 0},
+        {"EST\x02" + UdpRequest(), UdpRefusal(EUdpStatus::kUnavailable), 0, 0},
         {"EST", "", 0, 0},
         // Streams go on until the send fails, what went out counted but for a head.
         {"est\x01", "", 0, 3 * 8192 + 100, 3 * 8192 + 100, {1, 2, 65536}},
