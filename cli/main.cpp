@@ -1,4 +1,5 @@
 // tachyra-cli: the test server or a bounded client test, without a window.
+#include "cli/bit_rate.h"
 #include "cli/client_mode.h"
 #include "headless/headless_server.h"
 #include "headless/stop_signal.h"
@@ -50,7 +51,48 @@ int main(int argc, char** argv) {
     app.add_option("--connect-timeout", client.nConnectTimeout,
                    "Client: give up a connect after this long (default 10 s)")
         ->check(CLI::Range(1, 3600));
-    app.add_flag("--upload", client.bUpload, "Client: upload instead of download");
+    bool bUpload = false;
+    bool bBidir = false;
+    auto* pUpload = app.add_flag("--upload", bUpload, "Client: upload instead of download");
+    app.add_flag("--bidir", bBidir, "Client: download and upload at once, -P connections each way")
+        ->excludes(pUpload);
+    const auto bitRate = [](const std::string& strText) {
+        return ParseBitRate(strText) ? std::string()
+                                     : "a rate in bits per second, such as 500K, 100M or 2.5G";
+    };
+    std::string strRate;
+    app.add_option("-b,--bitrate", strRate,
+                   "Client: hold the test at this total rate in bits per second (K, M, G "
+                   "suffixes), shared by all its connections (each direction with --bidir); "
+                   "not per connection")
+        ->type_name("RATE")
+        ->check(bitRate);
+    app.add_option("-i,--interval", client.dInterval,
+                   "Client: seconds between interval reports, 0.1 to 60 (default 1)")
+        ->check(CLI::Range(0.1, 60.0));
+    app.add_option("-O,--omit", client.dOmit,
+                   "Client: run this many seconds more first and leave them out of the totals "
+                   "(default 0)")
+        ->check(CLI::Range(0.0, 600.0));
+    std::string strFailBelow;
+    app.add_option("--fail-below", strFailBelow,
+                   "Client: exit with status 3 when the mean rate of a measured direction is "
+                   "below RATE bits per second")
+        ->type_name("RATE")
+        ->check(bitRate);
+    double dFailLatency = 0;
+    auto* pFailLatency =
+        app.add_option("--fail-latency", dFailLatency,
+                       "Client: exit with status 3 when the latency under load is above MS")
+            ->type_name("MS")
+            ->check(CLI::Range(0.001, 1e6));
+    double dFailLoss = 0;
+    auto* pFailLoss =
+        app.add_option("--fail-loss", dFailLoss,
+                       "Client (UDP): exit with status 3 when more than PERCENT of the "
+                       "datagrams are lost")
+            ->type_name("PERCENT")
+            ->check(CLI::Range(0.0, 100.0));
     auto* pJson =
         app.add_flag("-J,--json", client.bJson, "Client: print one JSON document and nothing else");
     app.add_flag("--json-stream", bJsonStream,
@@ -79,6 +121,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tachyra-cli: the socket library cannot start\n");
         return 1;
     }
+    client.direction = bBidir    ? EClientDirection::kBoth
+                       : bUpload ? EClientDirection::kUpload
+                                 : EClientDirection::kDownload;
+    if (!strRate.empty()) {
+        client.nRateBitsPerSecond = *ParseBitRate(strRate);
+        // Below this each connection's pace would be slower than the server's idle rule.
+        if (client.nRateBitsPerSecond / static_cast<uint64_t>(client.nConnections) < 8000) {
+            std::fprintf(stderr,
+                         "tachyra-cli: -b %s is too low for %d connections: give each at least "
+                         "8 Kbit/s, or use fewer connections (-P)\n",
+                         strRate.c_str(), client.nConnections);
+            return 2;
+        }
+    }
+    if (!strFailBelow.empty())
+        client.thresholds.dMinBitsPerSecond = static_cast<double>(*ParseBitRate(strFailBelow));
+    if (pFailLatency->count() > 0)
+        client.thresholds.dMaxLatencyMs = dFailLatency;
+    if (pFailLoss->count() > 0)
+        client.thresholds.dMaxLossPercent = dFailLoss;
     server.nListenPort = nPort;
     client.nPort = nPort;
     client.bJsonStream = bJsonStream;
