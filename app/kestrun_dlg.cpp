@@ -201,7 +201,8 @@ void CKestrunDlg::OnClientButton() {
         CClientSettings settings;
         settings.strServerAddr = m_strServerAddr;
         settings.nServerPort = m_nServerPort;
-        settings.strType = m_strType;
+        settings.direction =
+            m_strType == kDownload ? EClientDirection::kDownload : EClientDirection::kUpload;
         settings.nSessions = CKestrunEngine::kClientSessions;
         m_client.StartClientTest(settings);
         return;

@@ -1,16 +1,17 @@
 #include "cli/client_mode.h"
 
+#include "cli/bit_rate.h"
+#include "cli/interval_plan.h"
 #include "cli/report.h"
 #include "client/client_test.h"
 #include "client/latency.h"
 #include "headless/stop_signal.h"
-#include "meter/meter.h"
 #include "support/error_text.h"
 #include "support/format.h"
 
 #include <asio/error.hpp>
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -25,21 +26,19 @@ double SecondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-// Collects the meter's intervals, with the latency of each, and the test's outcome.
+// Takes the test's intervals, with the latency of each, and learns the test's outcome.
 class CClientCollector : public CEngineEvents {
 public:
-    CClientCollector(const CClientOptions& opt) : m_opt(opt) {}
-    void Begin(CClientTest* pTest, CHandshakeProber* pProber) {
+    CClientCollector(const CClientOptions& opt) : m_opt(opt), m_plan{opt.dInterval, opt.dOmit} {}
+    void Begin(CKestrunEngine* pEngine, CClientTest* pTest, CHandshakeProber* pProber) {
         std::lock_guard<std::mutex> lock(m_cs);
+        m_pEngine = pEngine;
         m_pTest = pTest;
         m_pProber = pProber;
         m_t0 = Clock::now();
     }
-    void OnMeterSample(uint64_t nRecv, uint64_t nSend, const std::string&,
-                       const std::string&) override {
-        std::lock_guard<std::mutex> lock(m_cs);
-        AddLocked(nRecv, nSend, true);
-    }
+    Clock::time_point Start() const { return m_t0; }
+    const CIntervalPlan& Plan() const { return m_plan; }
     void OnClientTestEnded(const std::string& strErrorText) override {
         std::lock_guard<std::mutex> lock(m_cs);
         m_strError = strErrorText;
@@ -47,11 +46,10 @@ public:
         m_bEnded = true;
         m_cv.notify_all();
     }
-    // Waits until the test ends or nTimeoutMs passes; true when it has ended.
-    bool WaitEnded(int nTimeoutMs) {
+    // Waits until the test ends or tUntil; true when it has ended.
+    bool WaitEnded(Clock::time_point tUntil) {
         std::unique_lock<std::mutex> lock(m_cs);
-        return m_cv.wait_for(lock, std::chrono::milliseconds(nTimeoutMs),
-                             [this] { return m_bEnded; });
+        return m_cv.wait_until(lock, tUntil, [this] { return m_bEnded; });
     }
     // No connection ever connected: the test failed as a connect that timed out does.
     void NoteNeverConnected() {
@@ -59,11 +57,16 @@ public:
         if (m_strError.empty())
             m_strError = GetErrorText(asio::error_code(asio::error::timed_out).value());
     }
-    // The bytes counted after the last sample: nothing moved is left out of the totals.
-    void AddRemainder(uint64_t nRecv, uint64_t nSend) {
+    // One interval ends now.
+    void TakeInterval() {
         std::lock_guard<std::mutex> lock(m_cs);
-        if (nRecv != 0 || nSend != 0)
-            AddLocked(nRecv, nSend, false);
+        AddLocked(true);
+    }
+    // The bytes counted after the last interval: nothing moved is left out of the totals.
+    // The test is over; nothing is sampled after this.
+    void TakeRemainder() {
+        std::lock_guard<std::mutex> lock(m_cs);
+        AddLocked(false);
         m_pTest = nullptr;
         m_pProber = nullptr;
     }
@@ -74,19 +77,36 @@ public:
         report.dElapsed = m_bEnded ? m_dEnded : SecondsSince(m_t0);
         if (!m_intervals.empty() && m_intervals.back().dEnd > report.dElapsed)
             report.dElapsed = m_intervals.back().dEnd;
+        report.loaded = SummarizeLatency(m_vecLoadedMs);
     }
 
 private:
-    void AddLocked(uint64_t nRecv, uint64_t nSend, bool bSampleLatency) {
+    void AddLocked(bool bFullInterval) {
         CIntervalSample sample;
         sample.dStart = m_intervals.empty() ? 0.0 : m_intervals.back().dEnd;
         sample.dEnd = SecondsSince(m_t0);
-        sample.nRecvBytes = nRecv;
+        sample.bOmitted = m_plan.IsOmitted(sample.dStart);
+        uint64_t nSend = 0;
+        m_pEngine->TakeCounters(sample.nRecvBytes, nSend);
+        const CClientTest::CTcpSample tcp = m_pTest->SampleTcp();
+        // An upload counts what the server acknowledged: bytes still queued in this
+        // host when the test ends never reached it.
+        if (tcp.nAckedSendBytes) {
+            nSend =
+                *tcp.nAckedSendBytes > m_nAckedBefore ? *tcp.nAckedSendBytes - m_nAckedBefore : 0;
+            m_nAckedBefore = std::max(m_nAckedBefore, *tcp.nAckedSendBytes);
+        }
         sample.nSendBytes = nSend;
-        if (bSampleLatency && m_pTest != nullptr)
-            sample.rtt = SummarizeLatency(m_pTest->SampleRttMs());
-        if (bSampleLatency && m_pProber != nullptr)
-            sample.handshake = m_pProber->Latest();
+        if (!bFullInterval && sample.nRecvBytes == 0 && sample.nSendBytes == 0)
+            return;
+        if (bFullInterval) {
+            sample.rtt = SummarizeLatency(tcp.vecRttMs);
+            const std::vector<double> vecNew = m_pProber->Since(m_nHandshakesSeen);
+            m_nHandshakesSeen += vecNew.size();
+            sample.handshake = SummarizeLatency(vecNew).median;
+            if (!sample.bOmitted)
+                m_vecLoadedMs.insert(m_vecLoadedMs.end(), vecNew.begin(), vecNew.end());
+        }
         m_intervals.push_back(sample);
         if (m_opt.bJsonStream) {
             const std::string strJson = FormatJsonInterval(sample);
@@ -97,23 +117,33 @@ private:
     }
 
     const CClientOptions& m_opt;
+    const CIntervalPlan m_plan;
     Clock::time_point m_t0 = Clock::now();
     std::mutex m_cs;
     std::condition_variable m_cv;
     std::vector<CIntervalSample> m_intervals;
+    std::vector<double> m_vecLoadedMs;
+    uint64_t m_nAckedBefore = 0;
+    size_t m_nHandshakesSeen = 0;
     std::string m_strError;
     bool m_bEnded = false;
     double m_dEnded = 0;
+    CKestrunEngine* m_pEngine = nullptr;
     CClientTest* m_pTest = nullptr;
     CHandshakeProber* m_pProber = nullptr;
 };
 
-// Handshakes before the transfer; stops at the first that fails (the test itself then
-// says why) or at a stop signal.
-CLatencySummary MeasureIdleLatency(CKestrunEngine& engine, const CClientOptions& opt) {
+// Handshakes before the transfer, each within what is left of the connect timeout; stops
+// at the first that fails (the test itself then says why) or at a stop signal.
+CLatencySummary MeasureIdleLatency(CKestrunEngine& engine, const CClientOptions& opt,
+                                   Clock::time_point tConnectDeadline) {
     std::vector<double> vecMs;
-    const int nTimeoutMs = std::min(opt.nConnectTimeout, 3) * 1000;
     for (int i = 0; i < 5 && !WaitForStopSignal(0); ++i) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(tConnectDeadline - Clock::now());
+        if (left.count() <= 0)
+            break;
+        const int nTimeoutMs = static_cast<int>(std::min<long long>(left.count(), 3000));
         COptionalMs ms = MeasureHandshakeMs(engine, opt.strHost, opt.nPort, nTimeoutMs,
                                             [] { return WaitForStopSignal(0); });
         if (!ms)
@@ -123,25 +153,44 @@ CLatencySummary MeasureIdleLatency(CKestrunEngine& engine, const CClientOptions&
     return SummarizeLatency(vecMs);
 }
 
+CMeasuredFigures MeasuredFigures(const CClientReport& report) {
+    CMeasuredFigures figures;
+    const double dSeconds = report.MeasuredSeconds();
+    const auto bits = [dSeconds](uint64_t nBytes) {
+        return dSeconds > 0 ? static_cast<double>(nBytes) * 8.0 / dSeconds : 0.0;
+    };
+    if (report.direction != EClientDirection::kUpload)
+        figures.vecRates.emplace_back("received", bits(report.TotalRecv()));
+    if (report.direction != EClientDirection::kDownload)
+        figures.vecRates.emplace_back("sent", bits(report.TotalSend()));
+    figures.dLoadedLatencyMs = LoadedLatencyFigure(report);
+    return figures;
+}
+
 // Prints the outcome; the exit status.
 int Report(const CClientOptions& opt, CClientCollector& collector, const CLatencySummary& idle,
-           const CLatencySummary& loaded, const std::string& strEarlyEnd) {
+           const std::string& strEarlyEnd) {
     CClientReport report;
     report.strHost = opt.strHost;
     report.nPort = opt.nPort;
-    report.bUpload = opt.bUpload;
+    report.direction = opt.direction;
     report.nConnections = opt.nConnections;
     report.nSeconds = opt.nSeconds;
+    report.dInterval = opt.dInterval;
+    report.dOmit = opt.dOmit;
+    report.nRateBitsPerSecond = opt.nRateBitsPerSecond;
     report.idle = idle;
-    report.loaded = loaded;
     collector.Fill(report);
     const bool bEarly = report.strError.empty() && !strEarlyEnd.empty();
     if (bEarly)
         report.strError = strEarlyEnd;
+    if (opt.thresholds.Any() && report.strError.empty())
+        report.verdict = JudgeTest(opt.thresholds, MeasuredFigures(report));
     if (opt.bJsonStream) {
-        PrintLine(stdout,
-                  "{\"event\": \"end\", \"totals\": " + FormatJsonTotals(report) + ", \"error\": " +
-                      (report.strError.empty() ? "null" : JsonQuote(report.strError)) + "}");
+        PrintLine(stdout, "{\"event\": \"end\", \"totals\": " + FormatJsonTotals(report) +
+                              ", \"verdict\": " + FormatJsonVerdict(report) + ", \"error\": " +
+                              (report.strError.empty() ? "null" : JsonQuote(report.strError)) +
+                              "}");
     } else if (opt.bJson) {
         std::fputs(FormatJsonReport(report).c_str(), stdout);
     } else if (report.strError.empty() || bEarly) {
@@ -149,6 +198,11 @@ int Report(const CClientOptions& opt, CClientCollector& collector, const CLatenc
         PrintLine(stdout, FormatLatencyLine(report));
     }
     std::fflush(stdout);
+    if (report.verdict && !report.verdict->bPassed) {
+        for (const auto& strMessage : report.verdict->vecMessages)
+            PrintLine(stderr, "tachyra-cli: threshold missed: " + strMessage);
+        return 3;
+    }
     if (report.strError.empty())
         return 0;
     // An IPv6 address is written in brackets before its port.
@@ -160,78 +214,95 @@ int Report(const CClientOptions& opt, CClientCollector& collector, const CLatenc
     return 1;
 }
 
+std::string StartLine(const CClientOptions& opt) {
+    std::string strLine =
+        "Connecting to " + opt.strHost + " port " + std::to_string(opt.nPort) + ": " +
+        DirectionName(opt.direction) + ", " + std::to_string(opt.nConnections) + " connections" +
+        (opt.direction == EClientDirection::kBoth ? " each way, " : ", ") +
+        (opt.nSeconds > 0 ? std::to_string(opt.nSeconds) + " s" : std::string("until stopped"));
+    if (opt.dOmit > 0)
+        strLine += FormatString(" after %.1f s of warm-up", opt.dOmit);
+    if (opt.nRateBitsPerSecond > 0)
+        strLine += ", at most " + FormatBitRate(static_cast<double>(opt.nRateBitsPerSecond)) +
+                   (opt.direction == EClientDirection::kBoth ? " each way" : "");
+    return strLine;
+}
+
 } // namespace
 
 int RunClientMode(const CClientOptions& opt) {
     CClientCollector collector(opt);
     CKestrunEngine engine(&collector);
-    CMeter meter(engine);
     CClientTest test(engine);
+    // One connect timeout covers the whole way in: the idle handshakes and the test's
+    // own connects.
+    const auto tConnectDeadline = Clock::now() + std::chrono::seconds(opt.nConnectTimeout);
     CClientSettings settings;
     settings.strServerAddr = opt.strHost;
     settings.nServerPort = opt.nPort;
-    settings.strType = opt.bUpload ? "上传" : "下载";
+    settings.direction = opt.direction;
     settings.nSessions = opt.nConnections;
     settings.nConnectTimeoutSeconds = opt.nConnectTimeout;
-    if (!opt.bJson && !opt.bJsonStream) {
-        PrintLine(stdout, "Connecting to " + opt.strHost + " port " + std::to_string(opt.nPort) +
-                              ": " + (opt.bUpload ? "upload" : "download") + ", " +
-                              std::to_string(opt.nConnections) + " connections, " +
-                              (opt.nSeconds > 0 ? std::to_string(opt.nSeconds) + " s"
-                                                : std::string("until stopped")));
-    }
-    const CLatencySummary idle = MeasureIdleLatency(engine, opt);
+    settings.tConnectDeadline = tConnectDeadline;
+    settings.nRateBitsPerSecond = opt.nRateBitsPerSecond;
+    if (!opt.bJson && !opt.bJsonStream)
+        PrintLine(stdout, StartLine(opt));
+    const CLatencySummary idle = MeasureIdleLatency(engine, opt, tConnectDeadline);
     CHandshakeProber prober(engine, opt.strHost, opt.nPort);
-    collector.Begin(&test, &prober);
-    const auto tStart = Clock::now();
-    meter.StartMeter();
+    collector.Begin(&engine, &test, &prober);
+    const auto tStart = collector.Start();
     test.StartClientTest(settings);
 
-    const auto tDeadline = tStart + std::chrono::seconds(opt.nSeconds);
+    const double dRunSeconds = opt.nSeconds + opt.dOmit;
+    const auto At = [tStart](double dSeconds) {
+        return tStart +
+               std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(dSeconds));
+    };
+    const auto tDeadline = opt.nSeconds > 0 ? At(dRunSeconds) : Clock::time_point::max();
+    double dNextEnd = collector.Plan().NextEnd(0);
     bool bEndedByItself = false;
     bool bStoppedByUser = false;
     for (;;) {
-        if (collector.WaitEnded(50)) {
+        const auto tNext = std::min(At(dNextEnd), tDeadline);
+        if (collector.WaitEnded(std::min(tNext, Clock::now() + std::chrono::milliseconds(50)))) {
             bEndedByItself = true;
             break;
         }
-        if (WaitForStopSignal(50)) {
+        if (WaitForStopSignal(0)) {
             bStoppedByUser = true;
             break;
         }
-        if (opt.nSeconds > 0 && Clock::now() >= tDeadline)
+        if (Clock::now() >= tNext) {
+            collector.TakeInterval();
+            dNextEnd = collector.Plan().NextEnd(dNextEnd);
+        }
+        if (Clock::now() >= tDeadline)
             break;
     }
     std::string strEarlyEnd;
     if (bEndedByItself && opt.nSeconds > 0) {
         // Every connection ended before the time was up, and not for a stop of ours.
-        strEarlyEnd = FormatString("the server ended the test after %.1f s of %d s",
-                                   SecondsSince(tStart), opt.nSeconds);
+        strEarlyEnd = FormatString("the server ended the test after %.1f s of %g s",
+                                   SecondsSince(tStart), dRunSeconds);
     }
     test.StopClientTest();
     // Sessions end within moments of the stop; the summary never waits longer than a
     // second for them, and a second Ctrl-C leaves at once.
     const auto tGiveUp = Clock::now() + std::chrono::seconds(1);
-    while (!collector.WaitEnded(20)) {
+    while (!collector.WaitEnded(Clock::now() + std::chrono::milliseconds(20))) {
         if (WaitForAnotherStopSignal(0) >= 2)
             std::_Exit(130);
         if (Clock::now() >= tGiveUp) {
-            uint64_t nRecv = 0, nSend = 0;
-            engine.TakeCounters(nRecv, nSend);
-            collector.AddRemainder(nRecv, nSend);
-            const int nStatus =
-                Report(opt, collector, idle, SummarizeLatency(prober.All()), strEarlyEnd);
+            collector.TakeRemainder();
+            const int nStatus = Report(opt, collector, idle, strEarlyEnd);
             std::fflush(stderr);
             std::_Exit(nStatus); // sessions still blocked somewhere must not hold the exit
         }
     }
-    meter.StopMeter();
     prober.Stop();
-    uint64_t nRecv = 0, nSend = 0;
-    engine.TakeCounters(nRecv, nSend);
-    collector.AddRemainder(nRecv, nSend);
     test.WaitForTestEnd();
+    collector.TakeRemainder();
     if (test.ConnectedCount() == 0 && !bStoppedByUser)
         collector.NoteNeverConnected(); // a -t shorter than the connect timeout ran out first
-    return Report(opt, collector, idle, SummarizeLatency(prober.All()), strEarlyEnd);
+    return Report(opt, collector, idle, strEarlyEnd);
 }

@@ -1,4 +1,5 @@
 // tachyra-cli: the test server or a bounded client test, without a window.
+#include "cli/bit_rate.h"
 #include "cli/client_mode.h"
 #include "cli/udp_mode.h"
 #include "engine/udp_wire.h"
@@ -52,21 +53,58 @@ int main(int argc, char** argv) {
     app.add_option("--connect-timeout", client.nConnectTimeout,
                    "Client: give up a connect after this long (default 10 s)")
         ->check(CLI::Range(1, 3600));
-    app.add_flag("--upload", client.bUpload, "Client: upload instead of download");
+    bool bUpload = false;
+    bool bBidir = false;
+    auto* pUpload = app.add_flag("--upload", bUpload, "Client: upload instead of download");
+    app.add_flag("--bidir", bBidir, "Client: download and upload at once, -P connections each way")
+        ->excludes(pUpload);
+    const auto bitRate = [](const std::string& strText) {
+        return ParseBitRate(strText) ? std::string()
+                                     : "a rate in bits per second, such as 500K, 100M or 2.5G";
+    };
+    std::string strRate;
+    app.add_option("-b,--bitrate", strRate,
+                   "Client: hold the test at this total rate in bits per second (K, M, G "
+                   "suffixes), shared by all its connections (each direction with --bidir); "
+                   "not per connection")
+        ->type_name("RATE")
+        ->check(bitRate);
+    app.add_option("-i,--interval", client.dInterval,
+                   "Client: seconds between interval reports, 0.1 to 60 (default 1)")
+        ->check(CLI::Range(0.1, 60.0));
+    app.add_option("-O,--omit", client.dOmit,
+                   "Client: run this many seconds more first and leave them out of the totals "
+                   "(default 0)")
+        ->check(CLI::Range(0.0, 600.0));
+    std::string strFailBelow;
+    app.add_option("--fail-below", strFailBelow,
+                   "Client: exit with status 3 when the mean rate of a measured direction is "
+                   "below RATE bits per second")
+        ->type_name("RATE")
+        ->check(bitRate);
+    double dFailLatency = 0;
+    auto* pFailLatency =
+        app.add_option("--fail-latency", dFailLatency,
+                       "Client: exit with status 3 when the latency under load is above MS")
+            ->type_name("MS")
+            ->check(CLI::Range(0.001, 1e6));
+    double dFailLoss = 0;
+    auto* pFailLoss =
+        app.add_option("--fail-loss", dFailLoss,
+                       "Client (UDP): exit with status 3 when more than PERCENT of the "
+                       "datagrams are lost")
+            ->type_name("PERCENT")
+            ->check(CLI::Range(0.0, 100.0));
     bool bUdp = false;
     app.add_flag("-u,--udp", bUdp,
-                 "Client: a UDP test (one stream of datagrams; loss, jitter, out of order)");
+                 "Client: a UDP test (one stream of datagrams; loss, jitter, out of order); "
+                 "-b sets its rate (default 10M)");
     uint32_t nLength = kUdpDefaultDatagram;
     auto* pLength =
         app.add_option("-l,--length", nLength,
                        "Client, UDP: datagram size in bytes (default 1200; 16 to 65507)")
             ->type_name("BYTES")
             ->check(CLI::Range(kUdpMinDatagram, kUdpMaxDatagram));
-    std::string strUdpRate;
-    app.add_option("-b,--bitrate", strUdpRate,
-                   "Client, UDP: rate in bit/s, K, M or G for thousands, millions, billions "
-                   "(default 10M)")
-        ->type_name("RATE");
     auto* pJson =
         app.add_flag("-J,--json", client.bJson, "Client: print one JSON document and nothing else");
     app.add_flag("--json-stream", bJsonStream,
@@ -89,12 +127,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tachyra-cli: -l sets the size of UDP datagrams; add -u\n");
         return 2;
     }
-    uint64_t nUdpRate = kUdpDefaultRate;
-    if (!strUdpRate.empty() && !ParseBitRate(strUdpRate, nUdpRate)) {
-        std::fprintf(stderr,
-                     "tachyra-cli: -b %s: a rate is a number of bit/s from 1K to 1000G, "
-                     "with K, M or G after it if wished (like 50M)\n",
-                     strUdpRate.c_str());
+    if (bUdp && (bBidir || client.dOmit > 0)) {
+        std::fprintf(stderr, "tachyra-cli: -u runs one direction without a warm-up: leave out "
+                             "--bidir and -O\n");
         return 2;
     }
     if (!bServer && nPort == 0) {
@@ -107,10 +142,41 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tachyra-cli: the socket library cannot start\n");
         return 1;
     }
+    client.direction = bBidir    ? EClientDirection::kBoth
+                       : bUpload ? EClientDirection::kUpload
+                                 : EClientDirection::kDownload;
+    if (!strRate.empty()) {
+        client.nRateBitsPerSecond = *ParseBitRate(strRate);
+        // Below this each connection's pace would be slower than the server's idle rule.
+        if (!bUdp &&
+            client.nRateBitsPerSecond / static_cast<uint64_t>(client.nConnections) < 8000) {
+            std::fprintf(stderr,
+                         "tachyra-cli: -b %s is too low for %d connections: give each at least "
+                         "8 Kbit/s, or use fewer connections (-P)\n",
+                         strRate.c_str(), client.nConnections);
+            return 2;
+        }
+    }
+    if (!strFailBelow.empty())
+        client.thresholds.dMinBitsPerSecond = static_cast<double>(*ParseBitRate(strFailBelow));
+    if (pFailLatency->count() > 0)
+        client.thresholds.dMaxLatencyMs = dFailLatency;
+    if (pFailLoss->count() > 0)
+        client.thresholds.dMaxLossPercent = dFailLoss;
     server.nListenPort = nPort;
     client.nPort = nPort;
     client.bJsonStream = bJsonStream;
     if (bServer)
         return RunServerMode("tachyra-cli", server, bJsonStream);
-    return bUdp ? RunUdpClientMode(client, nUdpRate, nLength) : RunClientMode(client);
+    if (bUdp) {
+        const uint64_t nRate =
+            client.nRateBitsPerSecond != 0 ? client.nRateBitsPerSecond : kUdpDefaultRate;
+        if (nRate < kUdpMinRate || nRate > kUdpMaxRate) {
+            std::fprintf(stderr, "tachyra-cli: -b %s: a UDP test runs at 1K to 1000G\n",
+                         strRate.c_str());
+            return 2;
+        }
+        return RunUdpClientMode(client, nRate, nLength);
+    }
+    return RunClientMode(client);
 }

@@ -1,7 +1,9 @@
 // What a client test measured, and its text and JSON forms.
 #pragma once
 
+#include "cli/verdict.h"
 #include "client/latency.h"
+#include "engine/settings.h"
 
 #include <cstdint>
 #include <string>
@@ -12,27 +14,44 @@ struct CIntervalSample {
     double dEnd = 0;
     uint64_t nRecvBytes = 0;
     uint64_t nSendBytes = 0;
+    // In the warm-up that -O leaves out of the totals.
+    bool bOmitted = false;
     // The kernel's round-trip times of the test connections at the interval's end.
     CLatencySummary rtt;
-    // The latest handshake to the server's port while the data flowed.
+    // The median of the handshakes to the server's port that ended in the interval;
+    // nothing when none did.
     COptionalMs handshake;
 };
 
 struct CClientReport {
     std::string strHost;
     int nPort = 0;
-    bool bUpload = false;
-    int nConnections = 0;
+    EClientDirection direction = EClientDirection::kDownload;
+    int nConnections = 0; // each way
     int nSeconds = 0;
+    double dInterval = 1.0;
+    double dOmit = 0.0;
+    uint64_t nRateBitsPerSecond = 0; // 0: no cap
     std::vector<CIntervalSample> intervals;
     double dElapsed = 0;  // seconds from start to the end of the last session
     std::string strError; // empty when the test ran
-    // Handshakes before the transfer, and during it.
+    // Handshakes before the transfer, and during it (the warm-up's left out).
     CLatencySummary idle;
     CLatencySummary loaded;
+    // Set when the run had thresholds.
+    std::optional<CVerdict> verdict;
+    // The totals leave out the omitted intervals.
     uint64_t TotalRecv() const;
     uint64_t TotalSend() const;
+    // Seconds the totals cover: from the end of the warm-up to the end.
+    double MeasuredSeconds() const;
 };
+
+// "download", "upload" or "bidir".
+const char* DirectionName(EClientDirection direction);
+// The loaded figure: the handshakes while data flowed, else the connections' own round
+// trips; nothing when neither was measured.
+COptionalMs LoadedLatencyFigure(const CClientReport& report);
 
 // Mean rate in MB/s (1 MB = 1048576 bytes); 0 for an empty duration.
 double MeanMegabytesPerSecond(uint64_t nBytes, double dSeconds);
@@ -47,5 +66,7 @@ std::string FormatJsonReport(const CClientReport& report);
 // The JSON objects of one interval and of the totals, as the document holds them.
 std::string FormatJsonInterval(const CIntervalSample& sample);
 std::string FormatJsonTotals(const CClientReport& report);
+// {"passed": …, "failed": […]}, or null for a run without thresholds.
+std::string FormatJsonVerdict(const CClientReport& report);
 // A JSON string literal, quotes included.
 std::string JsonQuote(const std::string& strText);

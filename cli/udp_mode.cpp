@@ -1,6 +1,7 @@
 #include "cli/udp_mode.h"
 
 #include "cli/report.h"
+#include "cli/verdict.h"
 #include "client/udp_test.h"
 #include "headless/stop_signal.h"
 #include "support/format.h"
@@ -9,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -54,13 +54,14 @@ std::string IntervalJson(const CUdpInterval& iv) {
 class CUdpRunner {
 public:
     CUdpRunner(const CClientOptions& opt, uint64_t nRateBps, uint32_t nSize)
-        : m_opt(opt), m_nRateBps(nRateBps), m_nSize(nSize), m_test(m_engine) {}
+        : m_opt(opt), m_bUpload(opt.direction == EClientDirection::kUpload), m_nRateBps(nRateBps),
+          m_nSize(nSize), m_test(m_engine) {}
 
     int Run() {
         CUdpTestSettings settings;
         settings.strHost = m_opt.strHost;
         settings.nPort = m_opt.nPort;
-        settings.bUpload = m_opt.bUpload;
+        settings.bUpload = m_bUpload;
         settings.nRateBps = m_nRateBps;
         settings.nDatagramSize = m_nSize;
         settings.nConnectTimeoutSeconds = m_opt.nConnectTimeout;
@@ -68,7 +69,7 @@ public:
             PrintLine(stdout, FormatString("Connecting to %s port %d: UDP %s at %.2f Mbit/s, "
                                            "%u-byte datagrams, ",
                                            m_opt.strHost.c_str(), m_opt.nPort,
-                                           m_opt.bUpload ? "upload" : "download",
+                                           m_bUpload ? "upload" : "download",
                                            static_cast<double>(m_nRateBps) / 1e6, m_nSize) +
                                   (m_opt.nSeconds > 0 ? std::to_string(m_opt.nSeconds) + " s"
                                                       : std::string("until stopped")));
@@ -88,7 +89,9 @@ public:
         }
         m_t0 = Clock::now();
         const auto tDeadline = m_t0 + std::chrono::seconds(m_opt.nSeconds);
-        auto tNext = m_t0 + std::chrono::seconds(1);
+        const auto interval = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(m_opt.dInterval));
+        auto tNext = m_t0 + interval;
         bool bStopped = false;
         while (!bEnded) {
             if (m_test.WaitEnded(20)) {
@@ -104,7 +107,7 @@ public:
                 break;
             if (tNow >= tNext) {
                 AddInterval(m_test.Figures());
-                tNext += std::chrono::seconds(1);
+                tNext += interval;
             }
         }
         m_test.Stop();
@@ -157,7 +160,7 @@ private:
                               "\"%s\", \"protocol\": \"udp\", \"rate_bps\": %llu, "
                               "\"length\": %u, \"seconds\": %d},\n",
                               JsonQuote(m_opt.strHost).c_str(), m_opt.nPort,
-                              m_opt.bUpload ? "upload" : "download",
+                              m_bUpload ? "upload" : "download",
                               static_cast<unsigned long long>(m_nRateBps), m_nSize, m_opt.nSeconds);
             s += "  \"intervals\": [";
             for (size_t i = 0; i < m_intervals.size(); ++i)
@@ -179,6 +182,17 @@ private:
                                    static_cast<unsigned long long>(t.nDuplicates), t.dJitterMs));
         }
         std::fflush(stdout);
+        if (strError.empty() && nStatus == 0 && m_opt.thresholds.Any() && !m_intervals.empty()) {
+            // The thresholds: the received rate and the loss (no latency is measured here).
+            CMeasuredFigures measured;
+            const double dBits = static_cast<double>(m_totalUdp.nReceivedDatagrams) * m_nSize * 8;
+            measured.vecRates.emplace_back("received", dSeconds > 0 ? dBits / dSeconds : 0.0);
+            measured.dLossPercent = m_totalUdp.LossPercent();
+            const CVerdict verdict = JudgeTest(m_opt.thresholds, measured);
+            for (const std::string& strLine : verdict.vecMessages)
+                PrintLine(stderr, "tachyra-cli: " + strLine);
+            return verdict.bPassed ? 0 : 3;
+        }
         if (strError.empty())
             return nStatus;
         const bool bBare =
@@ -190,6 +204,7 @@ private:
     }
 
     const CClientOptions& m_opt;
+    const bool m_bUpload;
     const uint64_t m_nRateBps;
     const uint32_t m_nSize;
     CKestrunEngine m_engine;
@@ -205,42 +220,4 @@ private:
 int RunUdpClientMode(const CClientOptions& opt, uint64_t nRateBps, uint32_t nDatagramSize) {
     CUdpRunner runner(opt, nRateBps, nDatagramSize);
     return runner.Run();
-}
-
-bool ParseBitRate(const std::string& strText, uint64_t& nBps) {
-    if (strText.empty())
-        return false;
-    size_t nUsed = 0;
-    double dValue = 0;
-    try {
-        dValue = std::stod(strText, &nUsed);
-    } catch (const std::exception&) {
-        return false;
-    }
-    double dScale = 1;
-    if (nUsed + 1 == strText.size()) {
-        switch (strText.back()) {
-        case 'k':
-        case 'K':
-            dScale = 1e3;
-            break;
-        case 'm':
-        case 'M':
-            dScale = 1e6;
-            break;
-        case 'g':
-        case 'G':
-            dScale = 1e9;
-            break;
-        default:
-            return false;
-        }
-    } else if (nUsed != strText.size()) {
-        return false;
-    }
-    const double dBps = dValue * dScale;
-    if (!(dBps >= static_cast<double>(kUdpMinRate) && dBps <= static_cast<double>(kUdpMaxRate)))
-        return false;
-    nBps = static_cast<uint64_t>(dBps);
-    return true;
 }

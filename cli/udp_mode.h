@@ -10,7 +10,3 @@
 // The exit status (0, or 1 when the test failed). Call InstallStopSignal and
 // InitSocketLibrary first.
 int RunUdpClientMode(const CClientOptions& opt, uint64_t nRateBps, uint32_t nDatagramSize);
-
-// "10M", "2.5G", "800K", "1000000": bits per second (K, M, G are 10^3, 10^6, 10^9). False
-// for anything else, or outside kUdpMinRate..kUdpMaxRate.
-bool ParseBitRate(const std::string& strText, uint64_t& nBps);

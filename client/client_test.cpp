@@ -2,6 +2,7 @@
 
 #include "client/connect.h"
 #include "engine/io_core.h"
+#include "engine/rate_pacer.h"
 #include "engine/raw_stream.h"
 #include "support/error_text.h"
 #include "support/socket.h"
@@ -18,14 +19,18 @@ namespace {
 
 const auto kWatchPeriod = std::chrono::milliseconds(250);
 
+// "EST" and the mode byte.
+const size_t kHelloSize = 4;
+
 // One session's socket and what the others may know of it.
 struct CClientSession {
-    CClientSession(asio::io_context& ctx, size_t nLaneIndex)
-        : socket(ctx), watch(ctx), nLane(nLaneIndex) {}
+    CClientSession(asio::io_context& ctx, size_t nLaneIndex, bool bDownloads)
+        : socket(ctx), watch(ctx), nLane(nLaneIndex), bDownload(bDownloads) {}
     tcp::socket socket;
     asio::steady_timer watch;
     std::optional<CSocketStream> stream;
     size_t nLane;
+    const bool bDownload;
     // The connected socket's handle, for the round-trip sampler; guarded by the test's
     // lock and cleared before the socket closes.
     SOCKET hConnected = INVALID_SOCKET;
@@ -44,19 +49,22 @@ struct CClientSession {
 
 struct CClientTest::CTest {
     CTest(CClientTest& test, CKestrunEngine& eng, const CClientSettings& s)
-        : owner(test), engine(eng), core(eng.Core()), settings(s), bDownload(s.strType == "下载") {}
+        : owner(test), engine(eng), core(eng.Core()), settings(s) {}
 
     CClientTest& owner;
     CKestrunEngine& engine;
     CIoCore& core;
     const CClientSettings settings;
-    const bool bDownload;
     std::vector<tcp::endpoint> vecEndpoints; // written before the sessions start
     std::atomic<bool> bStopping{false};
     std::atomic<int> nLeft{0};
     mutable std::mutex cs;
     std::vector<CClientSession*> vecSessions;
     std::string strError; // the first session failure
+    // Of the upload sessions that have ended: the bytes their peer acknowledged, and
+    // whether every one of them could tell.
+    uint64_t nAckedByEnded = 0;
+    bool bAckedKnown = true;
 
     void NoteConnected() { owner.m_nConnected.fetch_add(1); }
     void SessionLeft() { owner.m_nActiveClients.fetch_sub(1); }
@@ -102,8 +110,17 @@ asio::awaitable<void> WatchSession(PTest pTest, std::shared_ptr<CClientSession> 
     }
 }
 
-asio::awaitable<void> RunSession(PTest pTest, size_t nLane, Clock::time_point tConnectDeadline) {
-    auto pSession = std::make_shared<CClientSession>(pTest->core.Lane(nLane), nLane);
+// The payload bytes the peer of an upload session acknowledged, when the system tells.
+std::optional<uint64_t> AckedPayload(SOCKET hSocket) {
+    const std::optional<uint64_t> nAcked = GetTcpFigures(hSocket).nBytesAcked;
+    if (!nAcked)
+        return std::nullopt;
+    return *nAcked > kHelloSize ? *nAcked - kHelloSize : 0;
+}
+
+asio::awaitable<void> RunSession(PTest pTest, size_t nLane, bool bDownload,
+                                 Clock::time_point tConnectDeadline) {
+    auto pSession = std::make_shared<CClientSession>(pTest->core.Lane(nLane), nLane, bDownload);
     {
         std::lock_guard<std::mutex> lock(pTest->cs);
         pTest->vecSessions.push_back(pSession.get());
@@ -119,13 +136,20 @@ asio::awaitable<void> RunSession(PTest pTest, size_t nLane, Clock::time_point tC
             std::lock_guard<std::mutex> lock(pTest->cs);
             pSession->hConnected = pSession->socket.native_handle();
         }
-        const unsigned char szHello[4] = {'E', 'S', 'T',
-                                          static_cast<unsigned char>(pTest->bDownload)};
+        const unsigned char szHello[kHelloSize] = {'E', 'S', 'T',
+                                                   static_cast<unsigned char>(bDownload)};
+        std::optional<CRatePacer> pacer;
+        if (pTest->settings.nRateBitsPerSecond > 0) {
+            pacer.emplace(pTest->core.Lane(nLane),
+                          static_cast<double>(pTest->settings.nRateBitsPerSecond) / 8.0 /
+                              pTest->settings.nSessions);
+        }
+        CRatePacer* pPacer = pacer ? &*pacer : nullptr;
         if (co_await SendAll(*pSession->stream, szHello, sizeof(szHello))) {
-            if (pTest->bDownload)
-                co_await ReceiveCountedStream(pTest->engine, *pSession->stream);
+            if (bDownload)
+                co_await ReceiveCountedStream(pTest->engine, *pSession->stream, pPacer);
             else
-                co_await SendPatternStream(pTest->engine, *pSession->stream);
+                co_await SendPatternStream(pTest->engine, *pSession->stream, pPacer);
         }
     } else if (ec && !pTest->bStopping.load()) {
         strError = GetErrorText(ec.value());
@@ -133,12 +157,17 @@ asio::awaitable<void> RunSession(PTest pTest, size_t nLane, Clock::time_point tC
     {
         std::lock_guard<std::mutex> lock(pTest->cs);
         std::erase(pTest->vecSessions, pSession.get());
+        if (!bDownload && pSession->hConnected != INVALID_SOCKET) {
+            const std::optional<uint64_t> nAcked = AckedPayload(pSession->hConnected);
+            pTest->nAckedByEnded += nAcked.value_or(0);
+            pTest->bAckedKnown = pTest->bAckedKnown && nAcked.has_value();
+        }
         pSession->hConnected = INVALID_SOCKET;
     }
     asio::error_code ecClose;
     // A download's server side may be waiting to send into this socket: a reset ends it
     // at once, where an orderly close could leave it waiting for a minute or more.
-    if (pTest->bDownload && pSession->socket.is_open())
+    if (bDownload && pSession->socket.is_open())
         pSession->socket.set_option(asio::socket_base::linger(true, 0), ecClose);
     pSession->socket.close(ecClose);
     pSession->bDone = true;
@@ -156,23 +185,25 @@ CClientTest::~CClientTest() {
 bool CClientTest::StartClientTest(const CClientSettings& settings) {
     if (settings.nSessions < 1)
         return false;
+    const int nSessions =
+        settings.direction == EClientDirection::kBoth ? 2 * settings.nSessions : settings.nSessions;
     // The count is taken for every session before anything runs, so a second click
     // during the start-up can never see an idle client and start a second test.
     int nExpected = 0;
-    if (!m_nActiveClients.compare_exchange_strong(nExpected, settings.nSessions))
+    if (!m_nActiveClients.compare_exchange_strong(nExpected, nSessions))
         return false;
     m_nConnected.store(0);
     m_bTestActive.store(true);
     auto pTest = std::make_shared<CTest>(*this, m_engine, settings);
-    pTest->nLeft.store(settings.nSessions);
+    pTest->nLeft.store(nSessions);
     {
         std::lock_guard<std::mutex> lock(m_cs);
         m_pTest = pTest;
+        m_ended = CTcpSample();
     }
     m_engine.Core().Hold();
     // The lookup may wait for the system's resolver: the hook thread does it.
-    asio::post(m_engine.Core().Hooks(), [pTest] {
-        const int nSessions = pTest->settings.nSessions;
+    asio::post(m_engine.Core().Hooks(), [pTest, nSessions] {
         for (int i = 0; i < nSessions; ++i)
             pTest->engine.Events().OnClientSessionStarted();
         const int nError = ResolveHost(pTest->settings.strServerAddr, pTest->settings.nServerPort,
@@ -184,12 +215,19 @@ bool CClientTest::StartClientTest(const CClientSettings& settings) {
                 SessionDone(pTest, strError);
             return;
         }
-        const int nTimeout = pTest->settings.nConnectTimeoutSeconds;
-        const auto tDeadline =
-            nTimeout > 0 ? Clock::now() + std::chrono::seconds(nTimeout) : Clock::time_point::max();
+        const CClientSettings& s = pTest->settings;
+        auto tDeadline = s.tConnectDeadline;
+        if (tDeadline == Clock::time_point{}) {
+            tDeadline = s.nConnectTimeoutSeconds > 0
+                            ? Clock::now() + std::chrono::seconds(s.nConnectTimeoutSeconds)
+                            : Clock::time_point::max();
+        }
         for (int i = 0; i < nSessions; ++i) {
+            // Both ways: the first half downloads, the second uploads.
+            const bool bDownload = s.direction == EClientDirection::kDownload ||
+                                   (s.direction == EClientDirection::kBoth && i < s.nSessions);
             const size_t nLane = pTest->core.NextLaneIndex();
-            SpawnDetached(pTest->core.Lane(nLane), RunSession(pTest, nLane, tDeadline));
+            SpawnDetached(pTest->core.Lane(nLane), RunSession(pTest, nLane, bDownload, tDeadline));
         }
     });
     return true;
@@ -214,22 +252,38 @@ void CClientTest::StopClientTest() {
     }
 }
 
-std::vector<double> CClientTest::SampleRttMs() const {
+CClientTest::CTcpSample CClientTest::SampleTcp() const {
     std::shared_ptr<CTest> pTest;
     {
         std::lock_guard<std::mutex> lock(m_cs);
         pTest = m_pTest;
     }
-    std::vector<double> vecRtt;
-    if (!pTest)
-        return vecRtt;
-    std::lock_guard<std::mutex> lock(pTest->cs);
-    for (const CClientSession* pSession : pTest->vecSessions) {
-        double dRtt = 0;
-        if (pSession->hConnected != INVALID_SOCKET && GetSmoothedRttMs(pSession->hConnected, dRtt))
-            vecRtt.push_back(dRtt);
+    if (!pTest) {
+        std::lock_guard<std::mutex> lock(m_cs);
+        return m_ended;
     }
-    return vecRtt;
+    CTcpSample sample;
+    std::lock_guard<std::mutex> lock(pTest->cs);
+    uint64_t nAcked = pTest->nAckedByEnded;
+    bool bAckedKnown = pTest->bAckedKnown;
+    for (const CClientSession* pSession : pTest->vecSessions) {
+        if (pSession->hConnected == INVALID_SOCKET)
+            continue;
+        const CTcpFigures figures = GetTcpFigures(pSession->hConnected);
+        // A receiving socket's own round trip stands still: it sends nothing to time.
+        const std::optional<double> dRtt =
+            pSession->bDownload ? figures.dReceiverRttMs : figures.dRttMs;
+        if (dRtt)
+            sample.vecRttMs.push_back(*dRtt);
+        if (!pSession->bDownload) {
+            const std::optional<uint64_t> nSessionAcked = AckedPayload(pSession->hConnected);
+            nAcked += nSessionAcked.value_or(0);
+            bAckedKnown = bAckedKnown && nSessionAcked.has_value();
+        }
+    }
+    if (bAckedKnown)
+        sample.nAckedSendBytes = nAcked;
+    return sample;
 }
 
 void CClientTest::WaitForTestEnd() {
@@ -245,6 +299,12 @@ void CClientTest::TestEnded(const std::string& strErrorText) {
         pTest = m_pTest;
     }
     CIoCore& core = m_engine.Core();
+    {
+        // Every session has ended: what they left behind is the test's final count.
+        CTcpSample ended = SampleTcp();
+        std::lock_guard<std::mutex> lock(m_cs);
+        m_ended = std::move(ended);
+    }
     m_engine.Events().OnClientTestEnded(strErrorText);
     // Let go before the waiters wake: one of them may destroy the engine and its core.
     const std::weak_ptr<CTest> pEnded = pTest; // names the test even once it is gone

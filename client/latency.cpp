@@ -42,7 +42,6 @@ struct CHandshakeProber::CState {
     mutable std::mutex cs;
     std::condition_variable cv;
     bool bDone = false;
-    COptionalMs latest;
     std::vector<double> vecAll;
 };
 
@@ -98,17 +97,19 @@ CHandshakeProber::CHandshakeProber(CKestrunEngine& engine, const std::string& st
     ResolveHost(strHost, nPort, m_pState->vecEndpoints);
     m_engine.Core().Hold();
     SpawnDetached(m_engine.Core().Lane(0), [](std::shared_ptr<CState> p) -> asio::awaitable<void> {
+        auto tNext = Clock::now();
         for (;;) {
-            p->timer.expires_after(std::chrono::seconds(1));
+            tNext = std::max(tNext + kPeriod, Clock::now());
+            p->timer.expires_at(tNext);
             co_await p->timer.async_wait(kAwaitTuple);
             if (p->bStop.load())
                 break;
             const COptionalMs ms =
                 co_await Handshake(p->socket, p->vecEndpoints, std::chrono::seconds(1), p->bStop);
-            std::lock_guard<std::mutex> lock(p->cs);
-            p->latest = ms;
-            if (ms)
+            if (ms && !p->bStop.load()) {
+                std::lock_guard<std::mutex> lock(p->cs);
                 p->vecAll.push_back(*ms);
+            }
         }
         std::lock_guard<std::mutex> lock(p->cs);
         p->bDone = true;
@@ -132,14 +133,11 @@ void CHandshakeProber::Stop() {
     m_engine.Core().Release();
 }
 
-COptionalMs CHandshakeProber::Latest() const {
+std::vector<double> CHandshakeProber::Since(size_t nFrom) const {
     std::lock_guard<std::mutex> lock(m_pState->cs);
-    return m_pState->latest;
-}
-
-std::vector<double> CHandshakeProber::All() const {
-    std::lock_guard<std::mutex> lock(m_pState->cs);
-    return m_pState->vecAll;
+    const auto& vecAll = m_pState->vecAll;
+    return std::vector<double>(
+        vecAll.begin() + static_cast<std::ptrdiff_t>(std::min(nFrom, vecAll.size())), vecAll.end());
 }
 
 CLatencySummary SummarizeLatency(std::vector<double> vecMs) {

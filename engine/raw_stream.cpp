@@ -1,32 +1,42 @@
 #include "engine/raw_stream.h"
 
+#include "engine/rate_pacer.h"
 #include "engine/send_pattern.h"
 
 #include <algorithm>
 
-asio::awaitable<uint64_t> SendPatternStream(CKestrunEngine& engine, CByteStream& stream) {
+asio::awaitable<uint64_t> SendPatternStream(CKestrunEngine& engine, CByteStream& stream,
+                                            CRatePacer* pPacer) {
     const char* pPattern = SendPattern();
     size_t nOffset = 0;
     uint64_t nTotal = 0;
     stream.PrepareBulkSend();
     for (;;) {
-        const size_t nChunk = std::min(kRawSendBytes, kSendPatternSize - nOffset);
+        const size_t nStep = pPacer != nullptr ? pPacer->StepBytes(kRawSendBytes) : kRawSendBytes;
+        const size_t nChunk = std::min(nStep, kSendPatternSize - nOffset);
         const int n = co_await stream.Send(pPattern + nOffset, nChunk);
         if (n < 1)
             co_return nTotal;
         engine.AddSendBytes(static_cast<uint64_t>(n));
         nTotal += static_cast<uint64_t>(n);
         nOffset = (nOffset + static_cast<size_t>(n)) % kSendPatternSize;
+        if (pPacer != nullptr)
+            co_await pPacer->Moved(static_cast<size_t>(n));
     }
 }
 
-asio::awaitable<uint64_t> ReceiveCountedStream(CKestrunEngine& engine, CByteStream& stream) {
+asio::awaitable<uint64_t> ReceiveCountedStream(CKestrunEngine& engine, CByteStream& stream,
+                                               CRatePacer* pPacer) {
     uint64_t nTotal = 0;
     for (;;) {
-        const int n = co_await stream.Recv(ScratchBuffer(), CKestrunEngine::kRecvBufferSize);
+        const size_t nMax = CKestrunEngine::kRecvBufferSize;
+        const int n = co_await stream.Recv(ScratchBuffer(),
+                                           pPacer != nullptr ? pPacer->StepBytes(nMax) : nMax);
         if (n < 1)
             co_return nTotal;
         engine.AddRecvBytes(static_cast<uint64_t>(n));
         nTotal += static_cast<uint64_t>(n);
+        if (pPacer != nullptr)
+            co_await pPacer->Moved(static_cast<size_t>(n));
     }
 }

@@ -2,6 +2,7 @@
 // end may change its own copy at any time without racing the workers.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,15 +38,25 @@ struct CServerSettings {
 // program's own files, or 100,000 where sockets have no such limit.
 int DefaultSessionCap();
 
+// Which way a client test's data flows: the server sends (download), the client sends
+// (upload), or both at once, with the sessions' count each way.
+enum class EClientDirection { kDownload, kUpload, kBoth };
+
 struct CClientSettings {
     std::string strServerAddr;
     int nServerPort = 10001;
-    // "下载" (download) or anything else (upload), as the window's combo box holds it.
-    std::string strType;
+    EClientDirection direction = EClientDirection::kDownload;
+    // Sessions each way.
     int nSessions = 10;
     // A connect that has not succeeded after this long fails; 0: never.
     int nConnectTimeoutSeconds = 10;
     // A connected session that moves no byte for this long ends, as if the server had
     // closed it (a server that vanished without a word); 0: never.
     int nIdleTimeoutSeconds = 60;
+    // Set, it replaces the connect timeout: a front end that spent part of the time
+    // before the test (on handshakes of its own) gives the moment it runs out.
+    std::chrono::steady_clock::time_point tConnectDeadline{};
+    // Each direction's rate in bits per second, shared evenly by its sessions; 0: as
+    // fast as the link allows.
+    uint64_t nRateBitsPerSecond = 0;
 };

@@ -29,3 +29,7 @@ char PathSeparator();
 void RaiseDescriptorLimit();
 // The soft limit on open descriptors; -1 when the platform has none.
 long DescriptorLimit();
+
+// The program's own 8-bit text as UTF-8, for what must be UTF-8 everywhere (JSON): the
+// text itself on POSIX, converted from code page 936 on Windows.
+std::string Utf8FromProgramText(const std::string& strText);

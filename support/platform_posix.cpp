@@ -68,3 +68,7 @@ long DescriptorLimit() {
         return -1;
     return static_cast<long>(lim.rlim_cur);
 }
+
+std::string Utf8FromProgramText(const std::string& strText) {
+    return strText;
+}

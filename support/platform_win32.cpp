@@ -1,6 +1,7 @@
 // Windows facts. The program's 8-bit texts are code page 936; system texts are fetched
 // wide and converted to it, so they read correctly whatever the system's code page is.
 #include "support/platform.h"
+#include "support/text_win32.h"
 
 #include <windows.h>
 
@@ -60,4 +61,19 @@ void RaiseDescriptorLimit() {}
 
 long DescriptorLimit() {
     return -1;
+}
+
+std::string Utf8FromProgramText(const std::string& strText) {
+    const std::wstring strWide = WideFromProgramText(strText);
+    if (strWide.empty())
+        return std::string();
+    const int nChars = static_cast<int>(strWide.size());
+    const int nBytes =
+        ::WideCharToMultiByte(CP_UTF8, 0, strWide.data(), nChars, nullptr, 0, nullptr, nullptr);
+    if (nBytes <= 0)
+        return std::string();
+    std::string strUtf8(static_cast<size_t>(nBytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, strWide.data(), nChars, &strUtf8[0], nBytes, nullptr,
+                          nullptr);
+    return strUtf8;
 }

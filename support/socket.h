@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #if defined(_WIN32)
@@ -35,7 +36,15 @@ void SetLastSocketError(int nError);
 // automatic one, as does Windows, where the option switches off its own send sizing.
 const int kLocalSendBufferBytes = 128 * 1024;
 
-// The round-trip time the kernel keeps for a connected TCP socket, in milliseconds
-// (TCP_INFO on Linux, SIO_TCP_INFO on Windows 10 and later). False where the system does
-// not tell.
-bool GetSmoothedRttMs(SOCKET s, double& dRttMs);
+// What the kernel knows of a connected TCP socket (TCP_INFO on Linux, SIO_TCP_INFO on
+// Windows 10 and later); each figure is left empty where the system does not tell.
+struct CTcpFigures {
+    // The sender's smoothed round-trip time.
+    std::optional<double> dRttMs;
+    // The receiver's own estimate, which keeps moving while the socket only receives
+    // (Linux only).
+    std::optional<double> dReceiverRttMs;
+    // Bytes the peer has acknowledged, the connection's first bytes included.
+    std::optional<uint64_t> nBytesAcked;
+};
+CTcpFigures GetTcpFigures(SOCKET s);

@@ -29,17 +29,3 @@ void SetResolveError(int nResult) {
         return;
     errno = nResult != 0 ? nResult : EAI_NONAME;
 }
-
-bool GetSmoothedRttMs(SOCKET s, double& dRttMs) {
-#if defined(TCP_INFO)
-    tcp_info info{};
-    socklen_t nLen = sizeof(info);
-    if (::getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &nLen) != 0 || info.tcpi_rtt == 0)
-        return false;
-    dRttMs = info.tcpi_rtt / 1000.0;
-    return true;
-#else
-    (void)s, (void)dRttMs;
-    return false;
-#endif
-}

@@ -54,14 +54,18 @@ struct CTcpInfoV0 {
 
 } // namespace
 
-bool GetSmoothedRttMs(SOCKET s, double& dRttMs) {
+CTcpFigures GetTcpFigures(SOCKET s) {
+    CTcpFigures figures;
     DWORD dwVersion = 0;
     CTcpInfoV0 info{};
     DWORD dwBytes = 0;
     if (::WSAIoctl(s, SIO_TCP_INFO, &dwVersion, sizeof(dwVersion), &info, sizeof(info), &dwBytes,
-                   nullptr, nullptr) != 0 ||
-        info.RttUs == 0)
-        return false;
-    dRttMs = info.RttUs / 1000.0;
-    return true;
+                   nullptr, nullptr) != 0)
+        return figures;
+    if (info.RttUs != 0)
+        figures.dRttMs = info.RttUs / 1000.0;
+    // What left the socket less what is still on its way is what the peer acknowledged.
+    if (info.BytesOut >= info.BytesInFlight)
+        figures.nBytesAcked = info.BytesOut - info.BytesInFlight;
+    return figures;
 }

@@ -9,14 +9,15 @@ import subprocess
 import sys
 
 # What scripts read: the keys of each JSON object, in order, a nested object's in braces.
-INTERVAL = ("start end recv_bytes send_bytes recv_MBps send_MBps "
+INTERVAL = ("start end omitted recv_bytes send_bytes recv_MBps send_MBps "
             "latency_ms{rtt_min rtt_mean rtt_max handshake}")
 TOTALS = ("totals{seconds recv_bytes send_bytes recv_MBps send_MBps latency_ms{"
           "idle{min median max} loaded{min median max} loaded_figure}}")
-CLIENT = {"interval": "event " + INTERVAL, "end": "event %s error" % TOTALS}
+CLIENT = {"interval": "event " + INTERVAL, "end": "event %s verdict error" % TOTALS}
 SERVER = {"interval": "event recv_bytes send_bytes recv_MBps send_MBps sessions",
           "session_start": "event peer", "session_end": "event peer mode bytes seconds"}
-REPORT = "version settings{host port direction connections seconds} intervals %s error" % TOTALS
+REPORT = ("version settings{host port direction connections seconds interval omit rate_bps} "
+          "intervals %s verdict error" % TOTALS)
 shape = lambda obj: " ".join(k + ("{%s}" % shape(v) if isinstance(v, dict) else "")
                              for k, v in obj.items())
 

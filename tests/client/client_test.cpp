@@ -11,6 +11,9 @@
 
 namespace {
 
+const auto kDown = EClientDirection::kDownload;
+const auto kUp = EClientDirection::kUpload;
+
 using namespace std::chrono_literals;
 
 // Connects to 127.0.0.1:nPort under way (SYN_SENT, state 02 in the table; ports in hex).
@@ -57,34 +60,38 @@ protected:
 };
 
 // A stop from either side ends the test without an error; the server's comes last.
-TEST_F(ClientTest, EachTypeCountsOneDirectionAndEitherSidesStopEndsTheTest) {
-    for (const auto& [pszType, bRecv, bServerStops] :
-         {std::tuple("下载", true, false), std::tuple("上传", false, false),
-          std::tuple("", false, false), std::tuple("other", false, false),
-          std::tuple("下载", true, true)}) {
-        SCOPED_TRACE(pszType);
-        uint64_t nLeftRecv = 0, nLeftSend = 0, nOther = 0;
+TEST_F(ClientTest, EachDirectionCountsItsWaysAndEitherSidesStopEndsTheTest) {
+    const auto kBoth = EClientDirection::kBoth;
+    for (const auto& [direction, bServerStops] :
+         {std::pair(kDown, false), std::pair(kUp, false), std::pair(kBoth, false),
+          std::pair(kDown, true)}) {
+        const bool bRecv = direction != kUp, bSend = direction != kDown;
+        const int nSessions = direction == kBoth ? 20 : 10; // ten each way
+        SCOPED_TRACE(std::string(bRecv ? "recv " : "") + (bSend ? "send" : ""));
+        uint64_t nLeftRecv = 0, nLeftSend = 0;
         m_clientEngine.TakeCounters(nLeftRecv, nLeftSend); // what the previous case left
-        Start({"127.0.0.1", m_nPort, pszType});
+        Start({"127.0.0.1", m_nPort, direction});
         EXPECT_FALSE(m_client.StartClientTest(m_settings)) << "a second test must not start";
-        uint64_t nMoved = 0; // until 1 MiB went the given way, ten seconds at most
-        for (int i = 0; i < 2000 && nMoved < (1u << 20); ++i) {
+        uint64_t nRecv = 0, nSend = 0; // until 1 MiB went each given way, ten seconds at most
+        for (int i = 0;
+             i < 2000 && (nRecv < (1u << 20) || !bRecv) && (nSend < (1u << 20) || !bSend); ++i) {
             uint64_t r = 0, s = 0;
             std::this_thread::sleep_for(5ms);
             m_clientEngine.TakeCounters(r, s);
-            nMoved += bRecv ? r : s;
-            nOther += bRecv ? s : r;
+            nRecv += r;
+            nSend += s;
         }
-        EXPECT_GE(nMoved, 1u << 20);
-        EXPECT_EQ(nOther, 0u);
-        EXPECT_EQ(m_client.ActiveClientCount(), 10);
+        // Each given way moved 1 MiB; the other moved nothing at all.
+        EXPECT_EQ(bRecv ? nRecv >= (1u << 20) : nRecv == 0, true) << nRecv;
+        EXPECT_EQ(bSend ? nSend >= (1u << 20) : nSend == 0, true) << nSend;
+        EXPECT_EQ(m_client.ActiveClientCount(), nSessions);
         // Every session is served first: one still connecting when the server goes away
         // would rightly report the refused connection. The server's stop cuts them all.
-        ASSERT_TRUE(!bServerStops || WaitSessions(10));
+        ASSERT_TRUE(!bServerStops || WaitSessions(nSessions));
         bServerStops ? m_server.StopServer() : m_client.StopClientTest();
         EXPECT_EQ(WaitEnded(), "") << "a stopped test reports no error";
         EXPECT_EQ(m_client.ActiveClientCount(), 0);
-        EXPECT_EQ(m_clientEvents.Get(m_clientEvents.m_nSessionsStarted), 10);
+        EXPECT_EQ(m_clientEvents.Get(m_clientEvents.m_nSessionsStarted), nSessions);
     }
 }
 
@@ -99,7 +106,7 @@ TEST_F(ClientTest, ARefusedConnectionOrUnknownHostIsReportedOnceWithItsCode) {
                   std::strerror(ECONNREFUSED)},
                  {"no-such-host.invalid", 10001, "(0x", "\xEF\xBC\x9A"}}; // the lookup's code
     for (const auto& c : cases) {
-        Start({c.pszHost, c.nPort, "下载"});
+        Start({c.pszHost, c.nPort, kDown});
         const std::string strEnd = WaitEnded(120s);
         EXPECT_EQ(strEnd.rfind(c.strStart, 0), 0u) << strEnd;
         EXPECT_NE(strEnd.find(c.strHas), std::string::npos) << strEnd;
@@ -111,11 +118,11 @@ TEST_F(ClientTest, ARefusedConnectionOrUnknownHostIsReportedOnceWithItsCode) {
 TEST_F(ClientTest, PeersThatResetOrFallSilentEndTheTestCleanly) {
     CLoopbackPort listener(true);
     ASSERT_NE(listener.Port(), 0);
-    for (const auto& [pszType, bReset] : {std::pair("上传", true), std::pair("下载", true),
-                                          std::pair("上传", false), std::pair("下载", false)}) {
-        SCOPED_TRACE(std::string(pszType) + (bReset ? " reset" : " silent"));
-        const char cMode = pszType == std::string("下载");        // the mode byte: 1 downloads
-        Start({"127.0.0.1", listener.Port(), pszType, 4, 10, 1}); // idle timeout: 1 s
+    for (const auto& [direction, bReset] : {std::pair(kUp, true), std::pair(kDown, true),
+                                            std::pair(kUp, false), std::pair(kDown, false)}) {
+        const char cMode = direction == kDown; // the mode byte: 1 downloads
+        SCOPED_TRACE(std::string(cMode ? "download" : "upload") + (bReset ? " reset" : " silent"));
+        Start({"127.0.0.1", listener.Port(), direction, 4, 10, 1}); // idle timeout: 1 s
         CRawSocket peers[4];
         for (auto& peer : peers) {
             peer.Adopt(::accept(listener.Fd(), nullptr, nullptr));
@@ -135,11 +142,11 @@ TEST_F(ClientTest, AStopDuringTheConnectsEndsEverySession) {
     CUnansweredPort unanswered;
     ASSERT_NE(unanswered.Port(), 0);
     for (int i = 0; i < 5; ++i) {
-        Start({"127.0.0.1", m_nPort, "下载"});
+        Start({"127.0.0.1", m_nPort, kDown});
         m_client.StopClientTest(); // the sessions are still being looked up or connecting
         EXPECT_EQ(WaitEnded(), "") << "a late session kept streaming";
     }
-    Start({"127.0.0.1", unanswered.Port(), "下载", 10, 120}); // connect timeout: 120 s
+    Start({"127.0.0.1", unanswered.Port(), kDown, 10, 120}); // connect timeout: 120 s
     ASSERT_TRUE(WaitUntil([&] { return PendingConnects(unanswered.Port()) >= 10; }));
     m_client.StopClientTest();
     EXPECT_EQ(WaitEnded(), "");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -213,3 +214,61 @@ TEST_F(WineTachyra, FatalStopShowsItsBoxAndEndsWithExitCodeZero) {
     Drive({"box (((m -_-) | 不支持该操作系统(GTC) | icon"});
     EXPECT_EQ(0, probe.Wait(seconds(15)));
 }
+
+namespace {
+
+const std::string kCli = kBuild + "/cli/tachyra-cli.exe";
+
+// A page as a server answers it: the status line and the body.
+std::string FetchPage(int nPort, const std::string& strPath) {
+    CRawSocket socket;
+    if (!socket.Connect(nPort) ||
+        !socket.Send("GET " + strPath + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"))
+        return std::string();
+    const std::string strAnswer = socket.Recv(8u << 20);
+    const size_t nBody = strAnswer.find("\r\n\r\n");
+    return nBody == std::string::npos
+               ? strAnswer
+               : strAnswer.substr(0, strAnswer.find("\r\n")) + strAnswer.substr(nBody);
+}
+
+// tachyra-cli.exe as scripts meet it: the pages its server serves, JSON that is UTF-8 and
+// the client's added paths, a native tachyra-cli on the other end.
+TEST(WineCli, ServesThePagesWritesUtf8JsonAndRunsBothWaysAtARate) {
+    ASSERT_TRUE(g_pWine->m_strError.empty()) << g_pWine->m_strError;
+    CChildProcess native, windows;
+    ASSERT_TRUE(native.Start({CliPath(), "-s", "-B", "127.0.0.1", "-p", "0"}));
+    const std::string strNative = native.WaitForLine("listening on port");
+    const int nNative = std::stoi(strNative.substr(strNative.rfind(' ') + 1));
+    const std::string strPort = std::to_string(ClosedLoopbackPort());
+    ASSERT_TRUE(
+        g_pWine->Start(windows, kCli, {"-s", "-B", "127.0.0.1", "-p", strPort}, kChinese, true));
+    ASSERT_FALSE(windows.WaitForLine("listening on port", seconds(60)).empty());
+    for (const char* pszPath : {"/", "/buttons.css", "/echarts.min.js", "/full", "/full.js"}) {
+        const std::string strExpected = FetchPage(nNative, pszPath);
+        EXPECT_GT(strExpected.size(), 100u) << pszPath;
+        EXPECT_EQ(FetchPage(std::stoi(strPort), pszPath), strExpected) << pszPath;
+    }
+    windows.Signal(SIGINT);
+    windows.Wait(seconds(20));
+
+    CChildProcess refused;
+    ASSERT_TRUE(g_pWine->Start(refused, kCli, {"-c", "127.0.0.1", "-p", strPort, "-t", "2", "-J"},
+                               kChinese, true));
+    EXPECT_EQ(refused.Wait(seconds(60)), 1);
+    EXPECT_NE(refused.Stdout().find("\xEF\xBC\x9A"), std::string::npos) << "UTF-8 \"：\"";
+    EXPECT_EQ(refused.Stdout().find("\xA3\xBA"), std::string::npos) << refused.Stdout();
+
+    CChildProcess client;
+    ASSERT_TRUE(g_pWine->Start(client, kCli,
+                               {"-c", "127.0.0.1", "-p", std::to_string(nNative), "--bidir", "-b",
+                                "200M", "-t", "2", "-O", "1", "-i", "0.5", "--fail-below", "1M"},
+                               kChinese, true));
+    EXPECT_EQ(client.Wait(seconds(60)), 0) << client.Stdout() << client.Stderr();
+    EXPECT_NE(client.Stdout().find("(omitted)"), std::string::npos) << client.Stdout();
+    EXPECT_NE(client.Stdout().find("[  0.50-"), std::string::npos) << client.Stdout();
+    native.Signal(SIGINT);
+    EXPECT_EQ(native.Wait(), 0);
+}
+
+} // namespace

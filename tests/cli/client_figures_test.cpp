@@ -1,0 +1,72 @@
+// The pure arithmetic behind the client's options: rates as typed, interval ends with a
+// warm-up, pacing, and thresholds.
+#include "cli/bit_rate.h"
+#include "cli/interval_plan.h"
+#include "cli/verdict.h"
+#include "engine/rate_pacer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ClientFigures, RatesParseWithDecimalSuffixesAndBadTextIsRefused) {
+    const std::pair<const char*, uint64_t> good[] = {
+        {"400M", 400000000}, {"2.5k", 2500}, {"1G", 1000000000}, {"64000", 64000}, {".5M", 500000}};
+    for (const auto& [psz, n] : good)
+        EXPECT_EQ(ParseBitRate(psz), n) << psz;
+    for (const char* psz : {"", "0", "-5M", "10X", "M", "10MB", "nan", "1e20", "5 M"})
+        EXPECT_FALSE(ParseBitRate(psz)) << psz;
+    EXPECT_EQ(FormatBitRate(999), "999.00 bit/s");
+    EXPECT_EQ(FormatBitRate(400e6), "400.00 Mbit/s");
+}
+
+TEST(ClientFigures, IntervalsEndEveryStepAndOnceMoreWhereTheWarmUpEnds) {
+    const CIntervalPlan plan{0.4, 1.0};
+    std::vector<double> vecEnds;
+    for (double d = 0; d < 2.0; d = plan.NextEnd(d))
+        vecEnds.push_back(d);
+    const std::vector<double> vecExpected{0, 0.4, 0.8, 1.0, 1.4, 1.8};
+    ASSERT_EQ(vecEnds.size(), vecExpected.size());
+    for (size_t i = 0; i < vecEnds.size(); ++i) {
+        EXPECT_NEAR(vecEnds[i], vecExpected[i], 1e-9) << i;
+        EXPECT_EQ(plan.IsOmitted(vecEnds[i]), vecExpected[i] < 1.0) << i;
+    }
+    EXPECT_NEAR(plan.NextEnd(1.003), 1.4, 1e-9) << "an end that came late keeps the grid";
+}
+
+TEST(ClientFigures, PacingWaitsForTheBytesDueAndNeverCatchesUpInABurst) {
+    using namespace std::chrono;
+    const auto t0 = CPaceSchedule::Clock::time_point{} + hours(1);
+    CPaceSchedule pace(1e6, t0); // 1 MB/s: 1,000 bytes a millisecond
+    EXPECT_EQ(pace.StepBytes(1 << 20), 2000u);
+    EXPECT_EQ(CPaceSchedule(100, t0).StepBytes(1 << 20), 1u);
+    EXPECT_EQ(duration_cast<microseconds>(pace.AfterMoved(5000, t0)).count(), 5000);
+    EXPECT_EQ(pace.AfterMoved(5000, t0 + milliseconds(10)), CPaceSchedule::Clock::duration::zero());
+    // One second behind: it may catch up 20 ms' worth at once, not a second's.
+    EXPECT_EQ(pace.AfterMoved(1000, t0 + seconds(1)), CPaceSchedule::Clock::duration::zero());
+    EXPECT_EQ(pace.AfterMoved(20000, t0 + seconds(1)), CPaceSchedule::Clock::duration::zero());
+    EXPECT_EQ(duration_cast<microseconds>(pace.AfterMoved(1000, t0 + seconds(1))).count(), 1000);
+}
+
+TEST(ClientFigures, EachMissedThresholdIsNamedOnceWithItsShortfall) {
+    CThresholds t;
+    t.dMinBitsPerSecond = 100e6;
+    t.dMaxLatencyMs = 20;
+    CMeasuredFigures m;
+    m.vecRates = {{"received", 60e6}, {"sent", 80e6}};
+    m.dLoadedLatencyMs = 25;
+    CVerdict v = JudgeTest(t, m);
+    EXPECT_FALSE(v.bPassed);
+    EXPECT_EQ(v.vecFailed, (std::vector<std::string>{"rate", "latency"}));
+    ASSERT_EQ(v.vecMessages.size(), 3u);
+    EXPECT_NE(v.vecMessages[0].find("received 60.00 Mbit/s, short by 40.00 Mbit/s"),
+              std::string::npos);
+    EXPECT_NE(v.vecMessages[2].find("over by 5.00 ms"), std::string::npos);
+    m.vecRates = {{"received", 100e6}};
+    m.dLoadedLatencyMs = 20;
+    EXPECT_TRUE(JudgeTest(t, m).bPassed) << "a figure at its threshold passes";
+    t.dMaxLossPercent = 1; // asked, but no datagram figure: a miss, never a pass
+    EXPECT_EQ(JudgeTest(t, m).vecFailed, std::vector<std::string>{"loss"});
+}
+
+} // namespace
