@@ -2,6 +2,8 @@
 // threads named below; a window front end hands the work to its own thread.
 #pragma once
 
+#include "support/format.h"
+
 #include <cstdint>
 #include <string>
 
@@ -26,6 +28,9 @@ public:
     virtual void OnServerError(const std::string& strErrorText) { (void)strErrorText; }
     // Server thread: the listening socket itself failed; the run ends.
     virtual void OnServerAcceptFailed(const std::string& strErrorText) { (void)strErrorText; }
+    // The history writer (or the hook thread): something the server goes on without, such
+    // as a results database that cannot be written.
+    virtual void OnServerWarning(const std::string& strText) { TraceDebug("%s", strText.c_str()); }
     // Server thread, after every connection of the run has gone.
     virtual void OnServerStopped() {}
     // Session threads, as each session begins and ends (strPeer is "address:port").

@@ -15,6 +15,7 @@ asio::awaitable<uint64_t> SendPatternStream(CKestrunEngine& engine, CByteStream&
         if (n < 1)
             co_return nTotal;
         engine.AddSendBytes(static_cast<uint64_t>(n));
+        stream.CountSent(static_cast<uint64_t>(n));
         nTotal += static_cast<uint64_t>(n);
         nOffset = (nOffset + static_cast<size_t>(n)) % kSendPatternSize;
     }
@@ -27,6 +28,7 @@ asio::awaitable<uint64_t> ReceiveCountedStream(CKestrunEngine& engine, CByteStre
         if (n < 1)
             co_return nTotal;
         engine.AddRecvBytes(static_cast<uint64_t>(n));
+        stream.CountRecv(static_cast<uint64_t>(n));
         nTotal += static_cast<uint64_t>(n);
     }
 }

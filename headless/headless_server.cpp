@@ -54,6 +54,9 @@ public:
         std::lock_guard<std::mutex> lock(m_cs);
         m_bFailed = true;
     }
+    void OnServerWarning(const std::string& strText) override {
+        PrintLine(stderr, m_strProgram + ": warning: " + strText);
+    }
     void OnServerStopped() override {
         std::lock_guard<std::mutex> lock(m_cs);
         m_bEnded = true;

@@ -5,6 +5,7 @@
 
 #include "engine/engine.h"
 #include "engine/settings.h"
+#include "server/session_context.h"
 #include "support/byte_stream.h"
 
 #include <cstdint>
@@ -20,4 +21,5 @@ struct CSessionOutcome {
 // The session from its first byte to its end. The head clock runs until the first token
 // (and a browser's first request) is whole.
 asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteStream& stream,
-                                                 const CPageTexts& texts);
+                                                 const CPageTexts& texts,
+                                                 CSessionContext* pContext = nullptr);

@@ -29,3 +29,9 @@ char PathSeparator();
 void RaiseDescriptorLimit();
 // The soft limit on open descriptors; -1 when the platform has none.
 long DescriptorLimit();
+
+// The user's folder for program data, in UTF-8: $XDG_DATA_HOME, else ~/.local/share
+// (POSIX); %LOCALAPPDATA% (Windows). Empty when the environment names none.
+std::string GetUserDataDirectory();
+// The program's folder name inside it.
+extern const char* const kUserDataFolderName;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <netdb.h>
 #include <sys/resource.h>
@@ -67,4 +68,16 @@ long DescriptorLimit() {
     if (::getrlimit(RLIMIT_NOFILE, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY)
         return -1;
     return static_cast<long>(lim.rlim_cur);
+}
+
+const char* const kUserDataFolderName = "tachyra";
+
+std::string GetUserDataDirectory() {
+    const char* pszData = std::getenv("XDG_DATA_HOME");
+    if (pszData != nullptr && pszData[0] == '/')
+        return pszData;
+    const char* pszHome = std::getenv("HOME");
+    if (pszHome == nullptr || pszHome[0] == '\0')
+        return std::string();
+    return std::string(pszHome) + "/.local/share";
 }
