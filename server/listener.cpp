@@ -100,8 +100,12 @@ struct CTestServer::CRun {
     std::mutex csHosts;
     std::unordered_map<std::string, int> mapHostSessions;
     // The history and the tests running now; the tracker's ended tests go to the history.
+    // The lock keeps a late sweep of lane 0's watch from adding while the run's end
+    // closes the history; adding only queues.
+    std::mutex csHistory;
     std::unique_ptr<CResultsHistory> pHistory;
     CTestTracker tracker{[this](CTestResult result) {
+        std::lock_guard<std::mutex> lock(csHistory);
         if (pHistory)
             pHistory->Add(std::move(result));
     }};
@@ -496,7 +500,12 @@ void CTestServer::RunEnded() {
     const std::weak_ptr<CRun> pEnded = pRun; // names the run even once it is gone
     // Tests still counted end now, and the history writes them before the run lets go.
     pRun->tracker.EndAll();
-    pRun->pHistory.reset();
+    std::unique_ptr<CResultsHistory> pHistory;
+    {
+        std::lock_guard<std::mutex> lock(pRun->csHistory);
+        pHistory = std::move(pRun->pHistory);
+    }
+    pHistory.reset();
     if (pRun->bAcceptFailed)
         events.OnServerAcceptFailed(pRun->strAcceptError);
     m_bRunActive.store(false);
