@@ -1,6 +1,7 @@
 // tachyra-cli: the test server or a bounded client test, without a window.
 #include "cli/bit_rate.h"
 #include "cli/client_mode.h"
+#include "cli/results_mode.h"
 #include "cli/udp_mode.h"
 #include "engine/udp_wire.h"
 #include "headless/headless_server.h"
@@ -45,6 +46,29 @@ int main(int argc, char** argv) {
                    "Server: close a connection that moves nothing, or under 1 KiB, for this long "
                    "(default 60 s)")
         ->check(CLI::Range(1, 86400));
+    bool bNoResults = false;
+    auto* pResultsDb = app.add_option("--results-db", server.strResultsDb,
+                                      "Server: keep finished tests in this SQLite file (default: "
+                                      "results.sqlite in the user's data folder)")
+                           ->type_name("FILE");
+    app.add_flag("--no-results", bNoResults, "Server: keep no history of tests")
+        ->excludes(pResultsDb);
+    app.add_option("--results-token", server.strResultsToken,
+                   "Server: open the results pages to other hosts, and /metrics only to those, "
+                   "with ?token=TOKEN (or a bearer token for /metrics)")
+        ->type_name("TOKEN")
+        ->check([](const std::string& strToken) {
+            return strToken.empty() ? std::string("the token may not be empty") : std::string();
+        });
+    CResultsOptions results;
+    auto* pResults = app.add_subcommand("results", "Print the kept history of tests, newest first");
+    pResults->add_option("--results-db", results.strDb, "The SQLite file (default as the server's)")
+        ->type_name("FILE");
+    auto* pCsv = pResults->add_flag("--csv", results.bCsv, "As CSV");
+    pResults->add_flag("--json", results.bJson, "As JSON ({\"tests\": [...]})")->excludes(pCsv);
+    pResults->add_option("--limit", results.nLimit, "The newest N tests (default: all)")
+        ->check(CLI::Range(1, 100000000));
+
     app.add_option("-t,--time", client.nSeconds,
                    "Client: test length in seconds (0 = until stopped)")
         ->check(CLI::Range(0, 86400));
@@ -119,6 +143,13 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : 2;
     }
 
+    if (*pResults) {
+        if (bServer || !client.strHost.empty()) {
+            std::fprintf(stderr, "tachyra-cli: results runs on its own, without -s or -c\n");
+            return 2;
+        }
+        return RunResultsMode(results);
+    }
     if (!bServer && client.strHost.empty()) {
         std::fprintf(stderr, "tachyra-cli: choose -s (server) or -c HOST (client); see --help\n");
         return 2;
@@ -164,6 +195,7 @@ int main(int argc, char** argv) {
     if (pFailLoss->count() > 0)
         client.thresholds.dMaxLossPercent = dFailLoss;
     server.nListenPort = nPort;
+    server.bKeepResults = !bNoResults;
     client.nPort = nPort;
     client.bJsonStream = bJsonStream;
     if (bServer)

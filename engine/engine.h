@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 class CIoCore;
 
@@ -44,8 +45,17 @@ public:
     // Takes the bytes counted since the last take (one atomic exchange per counter), so
     // that a byte added at any moment lands in exactly one interval.
     void TakeCounters(uint64_t& nRecvBytes, uint64_t& nSendBytes) {
+        std::lock_guard<std::mutex> lock(m_csTotals);
         nRecvBytes = m_nRecvBytes.exchange(0);
         nSendBytes = m_nSendBytes.exchange(0);
+        m_nTakenRecv += nRecvBytes;
+        m_nTakenSend += nSendBytes;
+    }
+    // Every byte counted since the engine began; never goes back. The adds take no lock.
+    void TotalCounters(uint64_t& nRecvBytes, uint64_t& nSendBytes) {
+        std::lock_guard<std::mutex> lock(m_csTotals);
+        nRecvBytes = m_nTakenRecv + m_nRecvBytes.load();
+        nSendBytes = m_nTakenSend + m_nSendBytes.load();
     }
 
 private:
@@ -54,5 +64,8 @@ private:
     // 64-bit so that a fast link cannot wrap them within one second.
     std::atomic<uint64_t> m_nRecvBytes{0};
     std::atomic<uint64_t> m_nSendBytes{0};
+    std::mutex m_csTotals;
+    uint64_t m_nTakenRecv = 0;
+    uint64_t m_nTakenSend = 0;
     std::unique_ptr<CIoCore> m_pCore;
 };

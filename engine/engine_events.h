@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/udp_stats.h"
+#include "support/format.h"
 
 #include <cstdint>
 #include <string>
@@ -31,8 +32,10 @@ public:
     virtual void OnServerError(const std::string& strErrorText) { (void)strErrorText; }
     // Server thread: the listening socket itself failed; the run ends.
     virtual void OnServerAcceptFailed(const std::string& strErrorText) { (void)strErrorText; }
-    // Server thread, once it listens: something works less than asked (no UDP socket).
-    virtual void OnServerWarning(const std::string& strText) { (void)strText; }
+    // Something the server goes on without, such as a results database that cannot be
+    // written or a UDP socket that cannot be opened; from the history writer, the hook
+    // thread or the server's start.
+    virtual void OnServerWarning(const std::string& strText) { TraceDebug("%s", strText.c_str()); }
     // Server thread, after every connection of the run has gone.
     virtual void OnServerStopped() {}
     // Session threads, as each session begins and ends (strPeer is "address:port").

@@ -18,6 +18,7 @@ asio::awaitable<uint64_t> SendPatternStream(CKestrunEngine& engine, CByteStream&
         if (n < 1)
             co_return nTotal;
         engine.AddSendBytes(static_cast<uint64_t>(n));
+        stream.CountSent(static_cast<uint64_t>(n));
         nTotal += static_cast<uint64_t>(n);
         nOffset = (nOffset + static_cast<size_t>(n)) % kSendPatternSize;
         if (pPacer != nullptr)
@@ -35,6 +36,7 @@ asio::awaitable<uint64_t> ReceiveCountedStream(CKestrunEngine& engine, CByteStre
         if (n < 1)
             co_return nTotal;
         engine.AddRecvBytes(static_cast<uint64_t>(n));
+        stream.CountRecv(static_cast<uint64_t>(n));
         nTotal += static_cast<uint64_t>(n);
         if (pPacer != nullptr)
             co_await pPacer->Moved(static_cast<size_t>(n));

@@ -14,6 +14,7 @@ struct CPageTexts {
     std::string strEchartsJs;
     std::string strFullHtml; // the full test page and its script
     std::string strFullJs;
+    std::string strResultsHtml; // the results page
 };
 
 struct CServerSettings {
@@ -32,6 +33,13 @@ struct CServerSettings {
     // such window, is closed; 0: never.
     int nIdleTimeoutSeconds = 60;
     static const uint64_t kMinWindowBytes = 1024;
+    // Finished tests are kept in this SQLite file (empty: DefaultResultsPath()) unless
+    // bKeepResults is false.
+    bool bKeepResults = true;
+    std::string strResultsDb;
+    // The results routes answer other hosts than this one, and /metrics anyone, only with
+    // this token; empty: results for this host only, /metrics for all.
+    std::string strResultsToken;
 };
 
 // The session cap when none is set: the descriptor limit less a reserve for the

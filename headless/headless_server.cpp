@@ -45,9 +45,6 @@ public:
                       (session.bUdp ? ", \"udp\": " + FormatUdpJson(session.udp) : std::string()) +
                       "}");
     }
-    void OnServerWarning(const std::string& strText) override {
-        PrintLine(stderr, m_strProgram + ": " + strText);
-    }
     void OnServerError(const std::string& strErrorText) override {
         PrintLine(stderr, m_strProgram + ": cannot open the listening port: " + strErrorText);
         std::lock_guard<std::mutex> lock(m_cs);
@@ -58,6 +55,9 @@ public:
                   m_strProgram + ": the server stopped accepting connections: " + strErrorText);
         std::lock_guard<std::mutex> lock(m_cs);
         m_bFailed = true;
+    }
+    void OnServerWarning(const std::string& strText) override {
+        PrintLine(stderr, m_strProgram + ": warning: " + strText);
     }
     void OnServerStopped() override {
         std::lock_guard<std::mutex> lock(m_cs);

@@ -5,6 +5,7 @@
 #include "server/assets.h"
 #include "server/http.h"
 #include "server/http_transfer.h"
+#include "server/results_routes.h"
 #include "server/websocket.h"
 #include "support/ascii.h"
 
@@ -50,7 +51,8 @@ asio::awaitable<bool> AnswerFromTable(CByteStream& stream, const std::string& st
 } // namespace
 
 asio::awaitable<EHttpEnd> ServeHttpConnection(CKestrunEngine& engine, CByteStream& stream,
-                                              std::string strToken, const CPageTexts& texts) {
+                                              std::string strToken, const CPageTexts& texts,
+                                              CSessionContext* pContext) {
     CHttpHeadReader reader;
     std::string strRequest;
     if (strToken.size() > 3) {
@@ -72,7 +74,18 @@ asio::awaitable<EHttpEnd> ServeHttpConnection(CKestrunEngine& engine, CByteStrea
         if (!StartsWithNoCaseAscii(strRequest, "POST ") && IsWebSocketUpgrade(strRequest))
             co_return co_await SendWebSocketHandshake(strRequest, stream) ? EHttpEnd::kWebSocket
                                                                           : EHttpEnd::kClose;
-        switch (co_await ServeTransferRequest(engine, stream, strRequest, reader)) {
+        if (pContext != nullptr) {
+            switch (co_await ServeResultsRequest(engine, stream, strRequest, reader, *pContext,
+                                                 texts)) {
+            case EResultsOutcome::kNotMine:
+                break;
+            case EResultsOutcome::kAnswered:
+                co_return EHttpEnd::kAnswered;
+            case EResultsOutcome::kClose:
+                co_return EHttpEnd::kClose;
+            }
+        }
+        switch (co_await ServeTransferRequest(engine, stream, strRequest, reader, pContext)) {
         case ETransferOutcome::kNotMine:
             // Page answers say Connection: close.
             co_return co_await AnswerFromTable(stream, strRequest, texts) ? EHttpEnd::kAnswered

@@ -3,6 +3,7 @@
 
 #include "engine/engine.h"
 #include "engine/settings.h"
+#include "server/session_context.h"
 #include "support/byte_stream.h"
 
 #include <string>
@@ -18,4 +19,5 @@ enum class EHttpEnd {
 // "POST ") and answers it, and the requests that follow it while the measuring routes keep
 // the connection open.
 asio::awaitable<EHttpEnd> ServeHttpConnection(CKestrunEngine& engine, CByteStream& stream,
-                                              std::string strToken, const CPageTexts& texts);
+                                              std::string strToken, const CPageTexts& texts,
+                                              CSessionContext* pContext = nullptr);

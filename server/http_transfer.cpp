@@ -13,6 +13,25 @@ namespace {
 
 enum class ERoute { kOther, kDownload, kUpload, kPing };
 
+// A measuring request as part of the peer's full test, from its head to its end.
+class CFullRequest {
+public:
+    CFullRequest(CSessionContext* pContext, const char* pszDirection, CByteStream& stream)
+        : m_pContext(pContext) {
+        if (m_pContext != nullptr)
+            m_pContext->Join(kKindFull, pszDirection, stream.Tally());
+    }
+    ~CFullRequest() {
+        if (m_pContext != nullptr)
+            m_pContext->RequestDone();
+    }
+    CFullRequest(const CFullRequest&) = delete;
+    CFullRequest& operator=(const CFullRequest&) = delete;
+
+private:
+    CSessionContext* m_pContext;
+};
+
 // The path's route: the part before any query, compared ignoring ASCII case.
 ERoute FindRoute(const std::string& strPath) {
     const std::string strName = strPath.substr(0, strPath.find('?'));
@@ -99,6 +118,7 @@ asio::awaitable<ETransferOutcome> ServeDownload(CKestrunEngine& engine, CByteStr
         if (n < 1)
             co_return ETransferOutcome::kClose;
         engine.AddSendBytes(static_cast<uint64_t>(n));
+        stream.CountSent(static_cast<uint64_t>(n));
         nSize -= static_cast<uint64_t>(n);
         nOffset = (nOffset + static_cast<size_t>(n)) % kSendPatternSize;
     }
@@ -123,6 +143,7 @@ asio::awaitable<ETransferOutcome> ServeUpload(CKestrunEngine& engine, CByteStrea
     uint64_t nLeft = nLength;
     size_t nTaken = reader.TakePending(static_cast<size_t>(nLeft));
     engine.AddRecvBytes(nTaken);
+    stream.CountRecv(nTaken);
     nLeft -= nTaken;
     while (nLeft > 0) {
         // Never past the body: the next request may already be on its way.
@@ -131,6 +152,7 @@ asio::awaitable<ETransferOutcome> ServeUpload(CKestrunEngine& engine, CByteStrea
         if (n < 1)
             co_return ETransferOutcome::kClose; // the peer is gone; what came is counted
         engine.AddRecvBytes(static_cast<uint64_t>(n));
+        stream.CountRecv(static_cast<uint64_t>(n));
         nLeft -= static_cast<uint64_t>(n);
     }
     co_return co_await SendText(stream, 200, std::to_string(nLength) + "\n", bKeepAlive);
@@ -181,6 +203,12 @@ size_t CHttpHeadReader::TakePending(size_t nLen) {
     return nTake;
 }
 
+void CHttpHeadReader::TakePendingInto(std::string& strOut, size_t nLen) {
+    const size_t nTake = std::min(nLen, m_strPending.size());
+    strOut.append(m_strPending, 0, nTake);
+    m_strPending.erase(0, nTake);
+}
+
 asio::awaitable<bool> RecvPostRest(CByteStream& stream, std::string& strRead) {
     strRead.clear();
     char szBuf[2];
@@ -195,7 +223,8 @@ asio::awaitable<bool> RecvPostRest(CByteStream& stream, std::string& strRead) {
 
 asio::awaitable<ETransferOutcome> ServeTransferRequest(CKestrunEngine& engine, CByteStream& stream,
                                                        const std::string& strRequest,
-                                                       CHttpHeadReader& reader) {
+                                                       CHttpHeadReader& reader,
+                                                       CSessionContext* pContext) {
     const bool bPost = StartsWithNoCaseAscii(strRequest, "POST ");
     if (!bPost && !StartsWithNoCaseAscii(strRequest, "GET "))
         co_return ETransferOutcome::kClose; // no other method is served
@@ -206,13 +235,18 @@ asio::awaitable<ETransferOutcome> ServeTransferRequest(CKestrunEngine& engine, C
         // An upload anywhere else gets no answer, as an unknown page path does.
         if (route != ERoute::kUpload)
             co_return ETransferOutcome::kClose;
+        CFullRequest request(pContext, "upload", stream);
         co_return co_await ServeUpload(engine, stream, strRequest, reader, bKeepAlive);
     }
     switch (route) {
-    case ERoute::kDownload:
+    case ERoute::kDownload: {
+        CFullRequest request(pContext, "download", stream);
         co_return co_await ServeDownload(engine, stream, strPath, bKeepAlive);
-    case ERoute::kPing:
+    }
+    case ERoute::kPing: {
+        CFullRequest request(pContext, "", stream);
         co_return co_await SendText(stream, 200, "", bKeepAlive);
+    }
     case ERoute::kUpload:
     case ERoute::kOther:
         break;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/engine.h"
+#include "server/session_context.h"
 #include "support/byte_stream.h"
 
 #include <cstdint>
@@ -33,6 +34,8 @@ public:
     void KeepAfterHead(std::string& strRequest);
     // Moves up to nLen pending bytes out; the count moved.
     size_t TakePending(size_t nLen);
+    // Moves up to nLen pending bytes into strOut (appended).
+    void TakePendingInto(std::string& strOut, size_t nLen);
 
 private:
     std::string m_strPending;
@@ -54,4 +57,5 @@ enum class ETransferOutcome {
 // sent, each once, as they move.
 asio::awaitable<ETransferOutcome> ServeTransferRequest(CKestrunEngine& engine, CByteStream& stream,
                                                        const std::string& strRequest,
-                                                       CHttpHeadReader& reader);
+                                                       CHttpHeadReader& reader,
+                                                       CSessionContext* pContext = nullptr);

@@ -3,6 +3,9 @@
 #include "server/test_server.h"
 
 #include "engine/io_core.h"
+#include "engine/results_history.h"
+#include "engine/test_tracker.h"
+#include "engine/results_db.h"
 #include "server/assets.h"
 #include "server/session.h"
 #include "server/udp_session.h"
@@ -60,6 +63,22 @@ struct CTestServer::CRun {
         nCap = static_cast<size_t>(s.nMaxSessions > 0 ? s.nMaxSessions : DefaultSessionCap());
         for (size_t i = 0; i < core.LaneCount(); ++i)
             lanes.push_back(std::make_unique<CLaneSessions>(core.Lane(i)));
+        if (s.bKeepResults) {
+            const std::string strPath =
+                s.strResultsDb.empty() ? DefaultResultsPath() : s.strResultsDb;
+            CEngineEvents& events = eng.Events();
+            auto fnWarn = [&events](const std::string& strText) {
+                events.OnServerWarning(strText);
+            };
+            if (strPath.empty())
+                fnWarn("the results history is off: no folder for it (set HOME, or name a file)");
+            else
+                pHistory = std::make_unique<CResultsHistory>(strPath, fnWarn);
+        }
+        results.pTracker = &tracker;
+        results.pHistory = pHistory.get();
+        results.strToken = s.strResultsToken;
+        results.pSessions = &nSessions;
     }
 
     CTestServer& server;
@@ -83,6 +102,17 @@ struct CTestServer::CRun {
     std::atomic<int> nPending{1};
     std::mutex csHosts;
     std::unordered_map<std::string, int> mapHostSessions;
+    // The history and the tests running now; the tracker's ended tests go to the history.
+    // The lock keeps a late sweep of lane 0's watch from adding while the run's end
+    // closes the history; adding only queues.
+    std::mutex csHistory;
+    std::unique_ptr<CResultsHistory> pHistory;
+    CTestTracker tracker{[this](CTestResult result) {
+        std::lock_guard<std::mutex> lock(csHistory);
+        if (pHistory)
+            pHistory->Add(std::move(result));
+    }};
+    CResultsContext results;
 };
 
 namespace {
@@ -155,10 +185,43 @@ private:
     std::string m_strHost;
 };
 
+// The session's place in a test, given back however its coroutine ends.
+class CTestMembership {
+public:
+    CTestMembership(CTestTracker& tracker, CSessionContext& context)
+        : m_tracker(tracker), m_context(context) {}
+    ~CTestMembership() {
+        if (m_context.nMember != 0)
+            m_tracker.Leave(m_context.nMember);
+        m_tracker.SessionEnded(m_context.nMember != 0);
+    }
+    CTestMembership(const CTestMembership&) = delete;
+    CTestMembership& operator=(const CTestMembership&) = delete;
+
+private:
+    CTestTracker& m_tracker;
+    CSessionContext& m_context;
+};
+
+// The peer's address as the history shows it: an IPv4-mapped address as IPv4.
+std::string PeerAddressText(const asio::ip::address& address) {
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string();
+    return address.to_string();
+}
+
 asio::awaitable<void> ServeSession(PRun pRun, size_t nLane, tcp::socket socket, tcp::endpoint peer,
                                    std::string strHost) {
     CServerConnection connection(std::move(socket));
     CSessionSlot slot(pRun, nLane, connection, std::move(strHost));
+    CSessionContext context;
+    context.pRun = &pRun->results;
+    context.strPeer = PeerAddressText(peer.address());
+    context.bLocalPeer =
+        peer.address().is_loopback() ||
+        (peer.address().is_v6() && peer.address().to_v6().is_v4_mapped() &&
+         asio::ip::make_address_v4(asio::ip::v4_mapped, peer.address().to_v6()).is_loopback());
+    CTestMembership membership(pRun->tracker, context);
     CSessionRecord record;
     record.strPeer = FormatEndpoint(peer);
     pRun->engine.Events().OnServerSessionStarted(record.strPeer);
@@ -166,8 +229,8 @@ asio::awaitable<void> ServeSession(PRun pRun, size_t nLane, tcp::socket socket, 
     CUdpServerLink udpLink;
     udpLink.pPort = pRun->pUdp.get();
     udpLink.peer = peer.address();
-    const CSessionOutcome outcome = co_await ServeConnection(pRun->engine, connection.stream,
-                                                             *pRun->settings.pPageTexts, &udpLink);
+    const CSessionOutcome outcome = co_await ServeConnection(
+        pRun->engine, connection.stream, *pRun->settings.pPageTexts, &udpLink, &context);
     if (outcome.bLinger && !connection.stream.IsCut())
         co_await connection.stream.LingerClose();
     record.pszMode = outcome.pszMode;
@@ -237,8 +300,10 @@ asio::awaitable<void> AcceptLoop(PRun pRun, size_t nAcceptor) {
                 StopRun(pRun);
                 break;
             }
-            if (!pRun->bAcceptPaused.exchange(true))
+            if (!pRun->bAcceptPaused.exchange(true)) {
+                pRun->tracker.AcceptPaused();
                 TraceDebug("accepting paused: %s", GetErrorText(ec.value()).c_str());
+            }
             pRun->acceptPause.expires_after(kAcceptPause);
             co_await pRun->acceptPause.async_wait(kAwaitTuple);
             continue;
@@ -267,6 +332,8 @@ asio::awaitable<void> WatchLane(PRun pRun, size_t nLane) {
         co_await lane.watch.async_wait(kAwaitTuple);
         if (pRun->bStopping.load())
             break;
+        if (nLane == 0)
+            pRun->tracker.Sweep(); // full tests past their grace end, live rates
         const auto tNow = Clock::now();
         for (CServerConnection* p : lane.sessions) {
             const CStreamProgress& progress = p->stream.Progress();
@@ -463,6 +530,14 @@ void CTestServer::RunEnded() {
     CEngineEvents& events = m_engine.Events();
     CIoCore& core = m_engine.Core();
     const std::weak_ptr<CRun> pEnded = pRun; // names the run even once it is gone
+    // Tests still counted end now, and the history writes them before the run lets go.
+    pRun->tracker.EndAll();
+    std::unique_ptr<CResultsHistory> pHistory;
+    {
+        std::lock_guard<std::mutex> lock(pRun->csHistory);
+        pHistory = std::move(pRun->pHistory);
+    }
+    pHistory.reset();
     if (pRun->bAcceptFailed)
         events.OnServerAcceptFailed(pRun->strAcceptError);
     m_bRunActive.store(false);

@@ -36,6 +36,7 @@ asio::awaitable<uint64_t> StreamWebSocketFrames(CKestrunEngine& engine, CByteStr
         if (!co_await SendWebSocketFrame(g_nFramePayloadLen, stream))
             co_return nTotal;
         engine.AddSendBytes(static_cast<uint64_t>(g_nFramePayloadLen));
+        stream.CountSent(static_cast<uint64_t>(g_nFramePayloadLen));
         nTotal += static_cast<uint64_t>(g_nFramePayloadLen);
     }
 }
@@ -44,7 +45,8 @@ asio::awaitable<uint64_t> StreamWebSocketFrames(CKestrunEngine& engine, CByteStr
 
 asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteStream& stream,
                                                  const CPageTexts& texts,
-                                                 const CUdpServerLink* pUdp) {
+                                                 const CUdpServerLink* pUdp,
+                                                 CSessionContext* pContext) {
     CSessionOutcome outcome;
     stream.StartHeadClock();
     const std::string strToken = co_await RecvToken(stream);
@@ -62,13 +64,18 @@ asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteSt
         }
         stream.StopHeadClock();
         outcome.pszMode = chMode == 1 ? "download" : "upload";
+        if (pContext != nullptr)
+            pContext->Join(kKindRaw, outcome.pszMode, stream.Tally());
         outcome.nBytes = chMode == 1 ? co_await SendPatternStream(engine, stream)
                                      : co_await ReceiveCountedStream(engine, stream);
     } else if (EqualsNoCaseAscii(strToken, "GET")) {
         outcome.pszMode = "http";
-        const EHttpEnd end = co_await ServeHttpConnection(engine, stream, strToken, texts);
+        const EHttpEnd end =
+            co_await ServeHttpConnection(engine, stream, strToken, texts, pContext);
         if (end == EHttpEnd::kWebSocket) {
             outcome.pszMode = "websocket";
+            if (pContext != nullptr)
+                pContext->Join(kKindWebSocket, "download", stream.Tally());
             outcome.nBytes = co_await StreamWebSocketFrames(engine, stream);
         }
         outcome.bLinger = end == EHttpEnd::kAnswered;
@@ -79,10 +86,11 @@ asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteSt
         if (co_await RecvPostRest(stream, strRest)) {
             outcome.pszMode = "http";
             outcome.bLinger = co_await ServeHttpConnection(engine, stream, strToken + strRest,
-                                                           texts) == EHttpEnd::kAnswered;
+                                                           texts, pContext) == EHttpEnd::kAnswered;
         } else {
             stream.StopHeadClock();
             engine.AddRecvBytes(strRest.size());
+            stream.CountRecv(strRest.size());
             outcome.pszMode = "drained";
             outcome.nBytes = strRest.size() + co_await ReceiveCountedStream(engine, stream);
         }

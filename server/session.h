@@ -6,6 +6,7 @@
 #include "engine/engine.h"
 #include "engine/udp_stats.h"
 #include "engine/settings.h"
+#include "server/session_context.h"
 #include "support/byte_stream.h"
 
 #include <asio/ip/address.hpp>
@@ -36,4 +37,5 @@ struct CUdpServerLink {
 // pUdp null: a UDP test is refused as the server had no UDP socket.
 asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteStream& stream,
                                                  const CPageTexts& texts,
-                                                 const CUdpServerLink* pUdp = nullptr);
+                                                 const CUdpServerLink* pUdp = nullptr,
+                                                 CSessionContext* pContext = nullptr);

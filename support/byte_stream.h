@@ -7,6 +7,7 @@
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/use_awaitable.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,13 @@ struct CStreamProgress {
     Clock::time_point tLastMove = Clock::now();
     uint64_t nMoved = 0;
     Clock::time_point tHeadDeadline = Clock::time_point::max();
+};
+
+// The payload bytes a session counted on its stream, each way, as the engine's counters
+// count them. Written only by the stream's own thread; others (the live table) may read.
+struct CByteTally {
+    std::atomic<uint64_t> nSent{0};
+    std::atomic<uint64_t> nRecv{0};
 };
 
 class CByteStream {
@@ -46,6 +54,16 @@ public:
     }
     void StopHeadClock() { m_progress.tHeadDeadline = CStreamProgress::Clock::time_point::max(); }
     const CStreamProgress& Progress() const { return m_progress; }
+    // One writer: a relaxed load and store, never a locked add.
+    void CountSent(uint64_t n) {
+        m_tally.nSent.store(m_tally.nSent.load(std::memory_order_relaxed) + n,
+                            std::memory_order_relaxed);
+    }
+    void CountRecv(uint64_t n) {
+        m_tally.nRecv.store(m_tally.nRecv.load(std::memory_order_relaxed) + n,
+                            std::memory_order_relaxed);
+    }
+    const CByteTally& Tally() const { return m_tally; }
 
 protected:
     void Moved(size_t n) {
@@ -55,6 +73,7 @@ protected:
 
 private:
     CStreamProgress m_progress;
+    CByteTally m_tally;
 };
 
 // Sends everything, continuing short sends, until done or the stream fails.

@@ -33,3 +33,9 @@ long DescriptorLimit();
 // The program's own 8-bit text as UTF-8, for what must be UTF-8 everywhere (JSON): the
 // text itself on POSIX, converted from code page 936 on Windows.
 std::string Utf8FromProgramText(const std::string& strText);
+
+// The user's folder for program data, in UTF-8: $XDG_DATA_HOME, else ~/.local/share
+// (POSIX); %LOCALAPPDATA% (Windows). Empty when the environment names none.
+std::string GetUserDataDirectory();
+// The program's folder name inside it.
+extern const char* const kUserDataFolderName;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <netdb.h>
 #include <sys/resource.h>
@@ -71,4 +72,16 @@ long DescriptorLimit() {
 
 std::string Utf8FromProgramText(const std::string& strText) {
     return strText;
+}
+
+const char* const kUserDataFolderName = "tachyra";
+
+std::string GetUserDataDirectory() {
+    const char* pszData = std::getenv("XDG_DATA_HOME");
+    if (pszData != nullptr && pszData[0] == '/')
+        return pszData;
+    const char* pszHome = std::getenv("HOME");
+    if (pszHome == nullptr || pszHome[0] == '\0')
+        return std::string();
+    return std::string(pszHome) + "/.local/share";
 }

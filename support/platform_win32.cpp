@@ -77,3 +77,18 @@ std::string Utf8FromProgramText(const std::string& strText) {
                           nullptr);
     return strUtf8;
 }
+
+const char* const kUserDataFolderName = "Tachyra";
+
+std::string GetUserDataDirectory() {
+    wchar_t szWide[32768];
+    const DWORD nChars = GetEnvironmentVariableW(L"LOCALAPPDATA", szWide, 32768);
+    if (nChars == 0 || nChars >= 32768)
+        return std::string();
+    const int nBytes = WideCharToMultiByte(CP_UTF8, 0, szWide, static_cast<int>(nChars), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string strPath(static_cast<size_t>(nBytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, szWide, static_cast<int>(nChars), strPath.data(), nBytes,
+                        nullptr, nullptr);
+    return strPath;
+}

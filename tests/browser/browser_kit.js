@@ -13,13 +13,17 @@ const { chromium } = require('playwright-core');
 const chromiumPath = process.env.TACHYRA_CHROMIUM || '/usr/bin/chromium';
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// tachyra-cli -s on loopback, once it has printed its port. server.lines holds its output
-// and server.meter the sums of its meter lines: the megabytes received and sent so far.
+// tachyra-cli -s on loopback, once it has printed its port, keeping its history in a
+// folder of the test's own (server.resultsDb). server.lines holds its output and
+// server.meter the sums of its meter lines: the megabytes received and sent so far.
 async function startServer(cliPath) {
-  const proc = spawn(cliPath, ['-s', '-B', '127.0.0.1', '-p', '0'], {
+  const dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tachyra-results-'));
+  const resultsDb = path.join(dataDir, 'results.sqlite');
+  const proc = spawn(cliPath, ['-s', '-B', '127.0.0.1', '-p', '0', '--results-db', resultsDb], {
     stdio: ['ignore', 'pipe', 'inherit'],
   });
-  const server = { proc, port: 0, lines: [], meter: { recv: 0, send: 0 } };
+  const server = { proc, port: 0, lines: [], meter: { recv: 0, send: 0 }, resultsDb };
+  proc.on('exit', () => fs.rmSync(dataDir, { recursive: true, force: true }));
   server.exit = new Promise((resolve) => proc.on('exit', (code, signal) => resolve({ code, signal })));
   readline.createInterface({ input: proc.stdout }).on('line', (line) => {
     server.lines.push(line);
@@ -76,6 +80,7 @@ async function startSession(t) {
   return {
     server,
     context,
+    cliPath,
     async newPage(width, height) {
       const page = await context.newPage();
       page.on('pageerror', (err) => pageErrors.push(String(err)));

@@ -54,7 +54,7 @@ done
 [ "$(dpkg-deb -f "$DEB" Version)" = "$VERSION" ] || fail "package version is not $VERSION"
 DEPENDS=$(dpkg-deb -f "$DEB" Depends)
 echo "Depends: $DEPENDS"
-for lib in libc6 libgtk-3-0; do
+for lib in libc6 libgtk-3-0 libsqlite3-0; do
   echo "$DEPENDS" | grep -q "$lib" || fail "Depends lacks $lib"
 done
 
