@@ -6,6 +6,10 @@
 #include "support/socket.h"
 #include "support/version.h"
 
+#if !defined(_WIN32)
+#include "cli/qr_text.h"
+#endif
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -22,6 +26,7 @@ int main(int argc, char** argv) {
     CServerSettings server;
     int nPort = 10001;
     bool bJsonStream = false;
+    bool bQr = false;
 
     auto* pServer = app.add_flag("-s,--server", bServer, "Run the test server");
     auto* pClient = app.add_option("-c,--client", client.strHost, "Run a client test against HOST")
@@ -57,6 +62,10 @@ int main(int argc, char** argv) {
                  "One JSON object per line: each interval as it ends, then the end (client) or "
                  "sessions as they start and end (server)")
         ->excludes(pJson);
+    app.add_flag("--qr", bQr,
+                 "Server: also print the full test's address for other devices as a QR code")
+        ->needs(pServer)
+        ->excludes("--json-stream");
 
     try {
         app.parse(argc, argv);
@@ -73,6 +82,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tachyra-cli: a client needs a port from 1 to 65535\n");
         return 2;
     }
+#if defined(_WIN32)
+    if (bQr) {
+        // The page draws the code: /full opened on this machine shows it.
+        std::fprintf(stderr, "tachyra-cli: --qr is not part of the Windows build; open the "
+                             "full test page in a browser on this machine to see the QR code\n");
+        return 2;
+    }
+#endif
     InstallStopSignal();
     RaiseDescriptorLimit();
     if (!InitSocketLibrary()) {
@@ -82,5 +99,12 @@ int main(int argc, char** argv) {
     server.nListenPort = nPort;
     client.nPort = nPort;
     client.bJsonStream = bJsonStream;
-    return bServer ? RunServerMode("tachyra-cli", server, bJsonStream) : RunClientMode(client);
+    if (!bServer)
+        return RunClientMode(client);
+    FQrText qrText;
+#if !defined(_WIN32)
+    if (bQr)
+        qrText = RenderQrText;
+#endif
+    return RunServerMode("tachyra-cli", server, bJsonStream, qrText);
 }

@@ -70,11 +70,10 @@ struct CFileCloser {
 } // namespace
 
 void LoadPageTexts(CPageTexts& texts) {
-    const std::pair<std::string*, int> entries[] = {{&texts.strPageHtml, kResPageHtml},
-                                                    {&texts.strButtonsCss, kResButtonsCss},
-                                                    {&texts.strEchartsJs, kResEchartsJs},
-                                                    {&texts.strFullHtml, kResFullHtml},
-                                                    {&texts.strFullJs, kResFullJs}};
+    const std::pair<std::string*, int> entries[] = {
+        {&texts.strPageHtml, kResPageHtml},   {&texts.strButtonsCss, kResButtonsCss},
+        {&texts.strEchartsJs, kResEchartsJs}, {&texts.strFullHtml, kResFullHtml},
+        {&texts.strFullJs, kResFullJs},       {&texts.strQrcodeJs, kResQrcodeJs}};
     for (const auto& entry : entries) {
         if (entry.first->empty())
             *entry.first = LoadTextResource(entry.second);

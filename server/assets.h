@@ -12,6 +12,7 @@ const int kResEchartsJs = 130;
 const int kResPageHtml = 131;
 const int kResFullHtml = 132;
 const int kResFullJs = 133;
+const int kResQrcodeJs = 134;
 
 // The built-in text with that id, up to its first NUL byte; empty when there is none.
 // Implemented once per platform: Win32 resources, or the copies compiled into the binary.

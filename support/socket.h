@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #if defined(_WIN32)
 #include <winsock2.h>
@@ -39,3 +40,9 @@ const int kLocalSendBufferBytes = 128 * 1024;
 // (TCP_INFO on Linux, SIO_TCP_INFO on Windows 10 and later). False where the system does
 // not tell.
 bool GetSmoothedRttMs(SOCKET s, double& dRttMs);
+
+// The addresses of the interfaces that are up, as numeric literals (IPv6 without
+// brackets or zone), in the system's order; empty when the system does not tell
+// (getifaddrs on POSIX, GetAdaptersAddresses on Windows). See ShareableAddresses for the
+// ones worth showing.
+std::vector<std::string> ListInterfaceAddresses();
