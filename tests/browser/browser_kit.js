@@ -14,12 +14,13 @@ const chromiumPath = process.env.TACHYRA_CHROMIUM || '/usr/bin/chromium';
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // tachyra-cli -s on loopback, once it has printed its port. server.lines holds its output
-// and server.meter the sums of its meter lines: the megabytes received and sent so far.
+// and server.meter the sums of its meter lines (printed for seconds that moved bytes): the
+// megabytes received and sent so far, the last at server.meter.at.
 async function startServer(cliPath) {
   const proc = spawn(cliPath, ['-s', '-B', '127.0.0.1', '-p', '0'], {
     stdio: ['ignore', 'pipe', 'inherit'],
   });
-  const server = { proc, port: 0, lines: [], meter: { recv: 0, send: 0 } };
+  const server = { proc, port: 0, lines: [], meter: { recv: 0, send: 0, at: Date.now() } };
   server.exit = new Promise((resolve) => proc.on('exit', (code, signal) => resolve({ code, signal })));
   readline.createInterface({ input: proc.stdout }).on('line', (line) => {
     server.lines.push(line);
@@ -27,6 +28,7 @@ async function startServer(cliPath) {
     if (rates) {
       server.meter.recv += Number(rates[1]);
       server.meter.send += Number(rates[2]);
+      server.meter.at = Date.now();
     }
   });
   // The first line from index `from` on (by default the first still to come) that passes.
@@ -44,12 +46,16 @@ async function startServer(cliPath) {
   return server;
 }
 
-// n meter samples in a row, from now on, for which idle(line) holds.
-function waitIdle(server, timeoutMs, idle = (l) => l.endsWith('send 0.00MB/s'), n = 2) {
-  let count = 0;
-  const enough = (l) => l.startsWith('recv ') && (count = idle(l) ? count + 1 : 0) >= n;
-  return server.waitForLine(enough, timeoutMs, 'idle meter samples');
+// Until the server has printed no meter line for quietMs: nothing moves any more.
+async function waitIdle(server, timeoutMs, quietMs = 2500) {
+  for (const end = Date.now() + timeoutMs; Date.now() - server.meter.at < quietMs; await sleep(50)) {
+    if (Date.now() > end) throw new Error(`tachyra-cli: still moving bytes after ${timeoutMs} ms`);
+  }
 }
+
+// The next meter line in which the server sent bytes.
+const waitSending = (server, timeoutMs) =>
+  server.waitForLine((l) => /^recv \S+ +send (?!0\.00MB)/.test(l), timeoutMs, 'a second that sent bytes');
 
 // One test's tachyra-cli (the script's first argument) and Chromium (a fresh profile), both
 // ended by t.after. newPage opens a page of the given size and collects its errors; finish()
@@ -93,4 +99,4 @@ async function startSession(t) {
   };
 }
 
-module.exports = { startSession, waitIdle };
+module.exports = { startSession, waitIdle, waitSending };
