@@ -100,6 +100,8 @@ public:
             // An idle server stays silent: a week of empty seconds is no log to keep.
             if (nRecv != 0 || nSend != 0)
                 PrintLine(stdout, "recv " + strRecv + "  send " + strSend);
+            for (const std::string& strLine : m_testEnds.Flush(CTestEnds::Clock::now()))
+                PrintLine(stdout, strLine);
             return;
         }
         const size_t nSessions = m_pServer != nullptr ? m_pServer->ServerSessionCount() : 0;

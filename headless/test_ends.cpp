@@ -50,15 +50,32 @@ std::vector<std::string> CTestEnds::Ended(const CSessionRecord& session, Clock::
         part.nBytes += session.nBytes;
         part.tFirst = std::min(part.tFirst, tStart);
         part.tLast = std::max(part.tLast, tNow);
+        test.tLastEnd = tNow;
     }
     if (--test.nOpen > 0)
         return vecLines;
+    EndTest(strHost, test, vecLines);
+    m_mapPeers.erase(it);
+    return vecLines;
+}
+
+std::vector<std::string> CTestEnds::Flush(Clock::time_point tNow) {
+    std::vector<std::string> vecLines;
+    std::lock_guard<std::mutex> lock(m_cs);
+    for (auto& [strHost, test] : m_mapPeers) {
+        if (!test.parts.empty() && tNow - test.tLastEnd >= kGrace)
+            EndTest(strHost, test, vecLines);
+    }
+    return vecLines;
+}
+
+void CTestEnds::EndTest(const std::string& strHost, CPeerTest& test,
+                        std::vector<std::string>& vecLines) {
     for (const auto& [strPart, part] : test.parts) {
         const double dSeconds = std::chrono::duration<double>(part.tLast - part.tFirst).count();
         const double dRate = dSeconds > 0 ? BytesToMegabytes(part.nBytes) / dSeconds : 0;
         vecLines.push_back(FormatString("Test ended: %s, %s, %.2f s, %.2f MB/s", strHost.c_str(),
                                         strPart.c_str(), dSeconds, dRate));
     }
-    m_mapPeers.erase(it);
-    return vecLines;
+    test.parts.clear();
 }

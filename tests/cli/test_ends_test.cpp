@@ -17,8 +17,8 @@ TEST(TestEnds, OverlappingSessionsOfOnePeerEndAsOneTest) {
         r.dSeconds = dSeconds;
         return r;
     };
-    for (const char* pszPeer :
-         {"10.0.0.2:5001", "10.0.0.2:5002", "10.0.0.2:5003", "[fd00::2]:7000", "10.0.0.3:9"})
+    for (const char* pszPeer : {"10.0.0.2:5001", "10.0.0.2:5002", "10.0.0.2:5003", "[fd00::2]:7000",
+                                "10.0.0.3:9", "10.0.0.3:10", "10.0.0.3:11"})
         ends.Started(pszPeer);
     // (session, seconds after t0 that it ends, lines printed then)
     const struct {
@@ -39,4 +39,12 @@ TEST(TestEnds, OverlappingSessionsOfOnePeerEndAsOneTest) {
     };
     for (const auto& step : steps)
         EXPECT_EQ(ends.Ended(step.session, t0 + step.tEnd), step.lines) << step.session.strPeer;
+
+    // A connection of the peer that stays open does not hold its test's end for ever.
+    EXPECT_EQ(ends.Ended(record("10.0.0.3:10", "upload", 1048576 * 10, 1.0), t0 + 10s),
+              std::vector<std::string>());
+    EXPECT_EQ(ends.Flush(t0 + 11s), std::vector<std::string>());
+    EXPECT_EQ(ends.Flush(t0 + 12s),
+              std::vector<std::string>{"Test ended: 10.0.0.3, raw upload, 1.00 s, 10.00 MB/s"});
+    EXPECT_EQ(ends.Flush(t0 + 13s), std::vector<std::string>());
 }
