@@ -132,7 +132,12 @@ asio::ip::address PlainAddress(const asio::ip::address& a) {
 }
 
 std::string UrlHost(const asio::ip::address& address) {
-    return address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
+    if (!address.is_v6())
+        return address.to_string();
+    std::string strHost = "[";
+    strHost += address.to_string();
+    strHost += ']';
+    return strHost;
 }
 
 } // namespace
