@@ -14,8 +14,7 @@ const chromiumPath = process.env.TACHYRA_CHROMIUM || '/usr/bin/chromium';
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // tachyra-cli -s on loopback, once it has printed its port. server.lines holds its output
-// and server.meter the sums of its meter lines (printed for seconds that moved bytes): the
-// megabytes received and sent so far, the last at server.meter.at.
+// and server.meter the sums of its meter lines: the megabytes received and sent so far.
 async function startServer(cliPath) {
   const proc = spawn(cliPath, ['-s', '-B', '127.0.0.1', '-p', '0'], {
     stdio: ['ignore', 'pipe', 'inherit'],
@@ -52,10 +51,6 @@ async function waitIdle(server, timeoutMs, quietMs = 2500) {
     if (Date.now() > end) throw new Error(`tachyra-cli: still moving bytes after ${timeoutMs} ms`);
   }
 }
-
-// The next meter line in which the server sent bytes.
-const waitSending = (server, timeoutMs) =>
-  server.waitForLine((l) => /^recv \S+ +send (?!0\.00MB)/.test(l), timeoutMs, 'a second that sent bytes');
 
 // One test's tachyra-cli (the script's first argument) and Chromium (a fresh profile), both
 // ended by t.after. newPage opens a page of the given size and collects its errors; finish()
@@ -99,4 +94,4 @@ async function startSession(t) {
   };
 }
 
-module.exports = { startSession, waitIdle, waitSending };
+module.exports = { startSession, waitIdle };

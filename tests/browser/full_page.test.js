@@ -5,9 +5,6 @@
 
 const test = require('node:test');
 const assert = require('node:assert');
-const fs = require('node:fs');
-const os = require('node:os');
-const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const { startSession, waitIdle } = require('./browser_kit');
 
@@ -79,14 +76,14 @@ test('/full measures latency, download and upload in Chromium', async (t) => {
 // code of the one chosen; its figures keep the browser's timer precision, and its chart's
 // seconds do not follow the steps in which the browser reports bytes.
 test('/full on the server machine: addresses with their QR code, latency decimals, chart seconds', async (t) => {
-  const { server, newPage, screenshot, finish } = await startSession(t);
+  const { server, newPage, finish } = await startSession(t);
   const page = await newPage(900, 1000);
   const shown = () => page.evaluate(async () => {
     await window.tachyraShare;
     const $ = (id) => document.getElementById(id);
     return [$('share').hidden, [...$('shareList').children].map((li) => li.textContent), $('shareQr').dataset.address];
   });
-  // This server listens on loopback alone: the panel says no other device can open it.
+  // This server listens on loopback alone: a note, no address.
   await page.goto(`http://127.0.0.1:${server.port}/full`, { waitUntil: 'load' });
   assert.deepStrictEqual(await shown(), [false, [], undefined]);
   // As a server on every interface answers (what it lists: server_output_test.py).
@@ -94,17 +91,13 @@ test('/full on the server machine: addresses with their QR code, latency decimal
   await page.route('**/addresses', (route) => route.fulfill({ json: { local: true, full: addresses } }));
   await page.reload({ waitUntil: 'load' });
   assert.deepStrictEqual(await shown(), [false, addresses, addresses[0]]);
-  const png = path.join(os.tmpdir(), `tachyra-qr-${process.pid}.png`);
-  t.after(() => fs.rmSync(png, { force: true }));
-  await page.locator('#shareQr svg').screenshot({ path: png });
-  const read = spawnSync('zbarimg', ['-q', '--raw', png], { encoding: 'utf8' });
+  const png = await page.locator('#shareQr svg').screenshot(); // read back from standard input
+  const read = spawnSync('zbarimg', ['-q', '--raw', 'PNG:-'], { input: png, encoding: 'utf8' });
   assert.strictEqual(read.stdout.trim(), addresses[0], `zbarimg (zbar-tools): ${read.error || read.stderr}`);
-  await page.locator('#shareList a').nth(1).click();
+  await page.locator('#shareList a').nth(1).click(); // the code of the address chosen
   assert.strictEqual((await shown())[2], addresses[1]);
-  await screenshot(page, 'full-page-addresses.png', true);
 
   const figures = await page.evaluate(() => {
-    // Whole milliseconds (Firefox), tenths (Chromium), anything finer.
     const latency = [[2, 3, 17], [2.1, 3.4, 0.2], [2.13, 3]].map((s) => window.tachyraLatencyText(s)(2.5));
     // 16 MiB counted every 150 ms: a steady 106.67 MB/s, whatever second it is cut at.
     const trace = window.tachyraMakeTrace(0);
