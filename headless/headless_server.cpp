@@ -120,17 +120,18 @@ public:
     }
 
 private:
+    // "", "0.0.0.0", "::" and "[::]".
     static bool IsEveryInterface(const std::string& strListenAddr) {
-        return strListenAddr.empty() || strListenAddr == "0.0.0.0" || strListenAddr == "::";
+        asio::ip::address address;
+        return ParseListenAddress(strListenAddr, address) && address.is_unspecified();
     }
     // The host part of the first printed addresses: every interface is shown as this
-    // machine.
+    // machine, one address as it is written in an address ("[::1]" for "::1" or "[::1]").
     static std::string BrowserHost(const std::string& strListenAddr) {
-        if (IsEveryInterface(strListenAddr))
+        const std::vector<std::string> vecHosts = ShareableHosts(strListenAddr, {});
+        if (IsEveryInterface(strListenAddr) || vecHosts.empty())
             return "127.0.0.1";
-        if (strListenAddr.find(':') != std::string::npos)
-            return "[" + strListenAddr + "]";
-        return strListenAddr;
+        return vecHosts[0];
     }
 
     const std::string m_strProgram;
