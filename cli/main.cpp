@@ -10,6 +10,10 @@
 #include "support/socket.h"
 #include "support/version.h"
 
+#if !defined(_WIN32)
+#include "cli/qr_text.h"
+#endif
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -26,6 +30,7 @@ int main(int argc, char** argv) {
     CServerSettings server;
     int nPort = 10001;
     bool bJsonStream = false;
+    bool bQr = false;
 
     auto* pServer = app.add_flag("-s,--server", bServer, "Run the test server");
     auto* pClient = app.add_option("-c,--client", client.strHost, "Run a client test against HOST")
@@ -135,6 +140,10 @@ int main(int argc, char** argv) {
                  "One JSON object per line: each interval as it ends, then the end (client) or "
                  "sessions as they start and end (server)")
         ->excludes(pJson);
+    app.add_flag("--qr", bQr,
+                 "Server: also print the full test's address for other devices as a QR code")
+        ->needs(pServer)
+        ->excludes("--json-stream");
 
     try {
         app.parse(argc, argv);
@@ -167,6 +176,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tachyra-cli: a client needs a port from 1 to 65535\n");
         return 2;
     }
+#if defined(_WIN32)
+    if (bQr) {
+        // The page draws the code: /full opened on this machine shows it.
+        std::fprintf(stderr, "tachyra-cli: --qr is not part of the Windows build; open the "
+                             "full test page in a browser on this machine to see the QR code\n");
+        return 2;
+    }
+#endif
     InstallStopSignal();
     RaiseDescriptorLimit();
     if (!InitSocketLibrary()) {
@@ -198,8 +215,14 @@ int main(int argc, char** argv) {
     server.bKeepResults = !bNoResults;
     client.nPort = nPort;
     client.bJsonStream = bJsonStream;
-    if (bServer)
-        return RunServerMode("tachyra-cli", server, bJsonStream);
+    if (bServer) {
+        FQrText qrText;
+#if !defined(_WIN32)
+        if (bQr)
+            qrText = RenderQrText;
+#endif
+        return RunServerMode("tachyra-cli", server, bJsonStream, qrText);
+    }
     if (bUdp) {
         const uint64_t nRate =
             client.nRateBitsPerSecond != 0 ? client.nRateBitsPerSecond : kUdpDefaultRate;

@@ -27,6 +27,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(_echarts ${PROJECT_SOURCE_DIR}/resources/echarts)
+set(_qrcode ${PROJECT_SOURCE_DIR}/resources/qrcode)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
@@ -38,6 +39,7 @@ if(WIN32)
     install(FILES ${_echarts}/licenses/LICENSE-${_name} DESTINATION licenses/echarts
             RENAME LICENSE-${_name}.txt)
   endforeach()
+  install(FILES ${_qrcode}/LICENSE DESTINATION licenses/qrcode RENAME LICENSE.txt)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_FILE_NAME tachyra-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
@@ -50,6 +52,10 @@ else()
   # Depends: computed by dpkg-shlibdeps from the libraries the programs link.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+  # The options file is the administrator's: an upgrade keeps their changes.
+  set(_conffiles ${CMAKE_BINARY_DIR}/packaging/conffiles)
+  file(WRITE ${_conffiles} "/etc/default/tachyra\n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_conffiles})
 
   # /usr/share/doc/tachyra/copyright, in Debian's machine-readable format, from the
   # licence files themselves.
@@ -65,6 +71,7 @@ else()
   _tachyra_license_block(${_echarts}/NOTICE _notice)
   _tachyra_license_block(${_echarts}/licenses/LICENSE-zrender _zrender)
   _tachyra_license_block(${_echarts}/licenses/LICENSE-d3 _d3)
+  _tachyra_license_block(${_qrcode}/LICENSE _qrcode_expat)
   set(_copyright ${CMAKE_BINARY_DIR}/packaging/copyright)
   file(CONFIGURE OUTPUT ${_copyright} @ONLY CONTENT [=[
 Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
@@ -90,8 +97,17 @@ Copyright: 2017-2018 The Apache Software Foundation
  2010-2016 Mike Bostock (d3)
 License: Apache-2.0 and BSD-3-clause~zrender and BSD-3-clause~d3
 
+Files: resources/qrcode/*
+Copyright: 2009 Kazuhiko Arase
+License: Expat~qrcode
+Comment: qrcode-generator 2.0.4, built into the programs and served with the
+ full test page, which draws the QR code of its address with it.
+
 License: Expat
 @_expat@
+
+License: Expat~qrcode
+@_qrcode_expat@
 
 License: Apache-2.0
  Licensed under the Apache License, Version 2.0 (the "License"); you may not

@@ -15,6 +15,10 @@ struct CPageTexts {
     std::string strFullHtml; // the full test page and its script
     std::string strFullJs;
     std::string strResultsHtml; // the results page
+    std::string strQrcodeJs;    // the QR code drawer of the full page
+    // The address the run listens on (as in CServerSettings), for the addresses the full
+    // page shows on the server's own machine.
+    std::string strListenAddr;
 };
 
 struct CServerSettings {

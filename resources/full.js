@@ -87,6 +87,29 @@
     }
   }
 
+  // A running count of bytes as it grows in steps (a browser's upload progress comes every
+  // few tens of milliseconds, some only as a request ends), read between two steps as a
+  // straight line: a second cut at a step would get all of it or none, and the chart would
+  // zigzag. Times are asked for in increasing order.
+  function makeTrace(t0) {
+    let steps = [{ t: t0, bytes: 0 }];
+    let at = 0;
+    return {
+      add(t, bytes) { steps.push({ t, bytes }); },
+      bytesAt(t) {
+        while (at + 1 < steps.length && steps[at + 1].t <= t) ++at;
+        if (at > 4096) { // what lies before is never asked for again
+          steps = steps.slice(at);
+          at = 0;
+        }
+        const a = steps[at];
+        const b = steps[at + 1];
+        return b ? a.bytes + ((b.bytes - a.bytes) * (t - a.t)) / (b.t - a.t) : a.bytes;
+      },
+    };
+  }
+  window.tachyraMakeTrace = makeTrace; // for the tests
+
   // Requests grow while one takes less than a fifth of a second, so that few of them are
   // made and the running ones finish soon after the end of a phase.
   const grow = (size, t0, max) => (performance.now() - t0 < 200 ? Math.min(size * 2, max) : size);
@@ -148,12 +171,17 @@
     // bytes: what the gauge and chart show; confirmed and tConfirmed: what the result is
     // made of, the bytes known to have crossed and when the last of them had.
     const state = { bytes: 0, confirmed: 0, tConfirmed: t0, stopped: false, pings: [], streams: 0 };
+    // Every change of the shown bytes, with its time: the chart's seconds are cut out of it.
+    const trace = makeTrace(t0);
     state.confirm = (n) => {
       state.confirmed += n;
       state.tConfirmed = performance.now();
     };
     state.count = (n, confirmed, shown) => {
-      if (shown) state.bytes += n;
+      if (shown && n > 0) {
+        state.bytes += n;
+        trace.add(performance.now(), state.bytes);
+      }
       if (confirmed) state.confirm(n);
     };
     const failures = [];
@@ -187,9 +215,12 @@
           ramp = { t: now, bytes: state.bytes, rate };
         }
         const second = points.length + 1;
-        if (now - t0 >= second * 1000 && second <= phaseSeconds) {
-          points.push([second, (state.bytes - secondBytes) / MB]);
-          secondBytes = state.bytes;
+        // Each second is cut a little after its end, once the counts around it are in.
+        const settled = now - t0 >= second * 1000 + 150 || now >= tEnd;
+        if (settled && second <= phaseSeconds) {
+          const bytes = trace.bytesAt(t0 + second * 1000);
+          points.push([second, (bytes - secondBytes) / MB]);
+          secondBytes = bytes;
           const series = [{}, {}];
           series[seriesIndex] = { data: points.slice() };
           chart.setOption({ series });
@@ -208,7 +239,7 @@
     const bytes = state.confirmed;
     showGauge(name, bytes / MB / seconds);
     return { bytes, seconds, rate: bytes / MB / seconds, streams: state.streams,
-      latency: median(state.pings) };
+      latency: median(state.pings), pings: state.pings };
   }
 
   function makeUploadBlob() {
@@ -219,10 +250,23 @@
     uploadBlob = new Blob([block]);
   }
 
-  const ms = (v) => v.toFixed(2) + ' ms';
+  // The decimals the browser's timer gives: 0 when every sample is a whole number of
+  // milliseconds (Firefox here), 1 for tenths (Chromium's 100 us steps), else 2.
+  function timerDecimals(samples) {
+    const onGrid = (step) => samples.every((v) => Math.abs(v / step - Math.round(v / step)) < 1e-6);
+    if (samples.length === 0) return 2;
+    return onGrid(1) ? 0 : onGrid(0.1) ? 1 : 2;
+  }
+  // Every latency figure of one result with the decimals of its samples.
+  const latencyText = (samples) => {
+    const decimals = timerDecimals(samples);
+    return (v) => v.toFixed(decimals) + ' ms';
+  };
+  window.tachyraLatencyText = latencyText; // for the tests
   const rateText = (r) => r.toFixed(2) + ' MB/s (' + ((r * MB * 8) / 1e6).toFixed(1) + ' Mbit/s)';
 
   function showResult(r) {
+    const ms = latencyText(r.samples);
     $('resDownload').textContent = rateText(r.download.rate);
     $('resUpload').textContent = rateText(r.upload.rate);
     $('resIdle').textContent = ms(r.idle.median) + ', jitter ' + ms(r.idle.jitter);
@@ -261,6 +305,7 @@
       const result = { when: new Date().toLocaleString(), idle: { median: median(idle), jitter: jitter(idle) } };
       result.download = await runPhase('Download', 0, downloadStream);
       result.upload = await runPhase('Upload', 1, uploadStream);
+      result.samples = idle.concat(result.download.pings, result.upload.pings);
       showResult(result);
       window.tachyraResult = result;
       postCard(result);
@@ -287,6 +332,64 @@
     $('copied').textContent = 'Copied';
   }
 
+  function loadScript(src) {
+    return new Promise((resolve, reject) => {
+      const script = document.createElement('script');
+      script.src = src;
+      script.onload = resolve;
+      script.onerror = () => reject(new Error('cannot load ' + src));
+      document.head.appendChild(script);
+    });
+  }
+
+  // On the server's own machine the server tells the addresses other devices open this
+  // page at; the QR code (of the first, or of the one clicked) is drawn only here, so a
+  // phone never loads the drawer.
+  async function showShareAddresses() {
+    let info;
+    try {
+      const response = await fetch('/addresses', { cache: 'no-store' });
+      info = await response.json();
+    } catch (e) {
+      return; // an older server, or none: no panel
+    }
+    if (!info.local) return;
+    $('share').hidden = false;
+    if (info.full.length === 0) {
+      $('shareNote').textContent = 'No other device can open this server: it listens on this machine only, or the machine has no network address.';
+      return;
+    }
+    try {
+      await loadScript('/qrcode.js');
+    } catch (e) {
+      // the addresses are still worth showing
+    }
+    const draw = (address) => {
+      if (typeof qrcode !== 'function') return;
+      const qr = qrcode(0, 'M');
+      qr.addData(address);
+      qr.make();
+      $('shareQr').innerHTML = qr.createSvgTag({ cellSize: 4, margin: 4, alt: address });
+      $('shareQr').dataset.address = address;
+    };
+    for (const address of info.full) {
+      const item = document.createElement('li');
+      const link = document.createElement('a');
+      link.href = address;
+      link.textContent = address;
+      link.addEventListener('click', (e) => {
+        e.preventDefault();
+        document.querySelectorAll('#shareList a').forEach((a) => a.classList.toggle('shown', a === link));
+        draw(address);
+      });
+      item.appendChild(link);
+      $('shareList').appendChild(item);
+    }
+    $('shareList').querySelector('a').classList.add('shown');
+    draw(info.full[0]);
+  }
+
+  window.tachyraShare = showShareAddresses(); // the tests wait for it
   $('start').addEventListener('click', runTest);
   $('copy').addEventListener('click', copyResult);
 })();

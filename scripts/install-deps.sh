@@ -4,11 +4,11 @@
 set -eu
 MODE=${1:-test}
 
-PKGS="cmake ninja-build g++ libasio-dev libcli11-dev libgtest-dev libgtk-3-dev librsvg2-common libsqlite3-dev pkg-config"
+PKGS="cmake ninja-build g++ libasio-dev libcli11-dev libgtest-dev libgtk-3-dev libqrcodegencpp-dev librsvg2-common libsqlite3-dev pkg-config"
 if [ "$MODE" = test ]; then
   PKGS="$PKGS clang-format iperf3 g++-mingw-w64-x86-64-posix wine64 xvfb xauth locales \
 fonts-wqy-microhei imagemagick chromium nodejs npm xdotool python3-websockets python3-prometheus-client clang \
-libclang-rt-14-dev desktop-file-utils dpkg-dev lintian mandoc unzip"
+libclang-rt-14-dev desktop-file-utils dpkg-dev lintian mandoc unzip zbar-tools"
 fi
 
 missing=""

@@ -73,7 +73,8 @@ void LoadPageTexts(CPageTexts& texts) {
     const std::pair<std::string*, int> entries[] = {
         {&texts.strPageHtml, kResPageHtml},   {&texts.strButtonsCss, kResButtonsCss},
         {&texts.strEchartsJs, kResEchartsJs}, {&texts.strFullHtml, kResFullHtml},
-        {&texts.strFullJs, kResFullJs},       {&texts.strResultsHtml, kResResultsHtml}};
+        {&texts.strFullJs, kResFullJs},       {&texts.strResultsHtml, kResResultsHtml},
+        {&texts.strQrcodeJs, kResQrcodeJs}};
     for (const auto& entry : entries) {
         if (entry.first->empty())
             *entry.first = LoadTextResource(entry.second);

@@ -13,6 +13,7 @@ const int kResPageHtml = 131;
 const int kResFullHtml = 132;
 const int kResFullJs = 133;
 const int kResResultsHtml = 134;
+const int kResQrcodeJs = 135;
 
 // The built-in text with that id, up to its first NUL byte; empty when there is none.
 // Implemented once per platform: Win32 resources, or the copies compiled into the binary.

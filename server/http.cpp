@@ -35,6 +35,8 @@ const HTTP_ROUTE kRoutes[] = {
     // The full test page takes its settings from the query (?seconds=N).
     {"full", EHttpBody::kFullHtml, "full.html", "text/html", "utf-8"},
     {"full.js", EHttpBody::kFullJs, "full.js", "text/javascript", "utf-8"},
+    {"qrcode.js", EHttpBody::kQrcodeJs, "qrcode.js", "text/javascript", "utf-8"},
+    {"addresses", EHttpBody::kAddresses, nullptr, "application/json", "utf-8"},
 };
 
 } // namespace

@@ -49,7 +49,16 @@ asio::awaitable<bool> SendHttpResponse(CByteStream& stream, const char* pBody, i
                                        const char* pszCharset, const char* pszContentType);
 
 // Which of the served texts a path is answered with.
-enum class EHttpBody { kEmpty, kPageHtml, kButtonsCss, kEchartsJs, kFullHtml, kFullJs };
+enum class EHttpBody {
+    kEmpty,
+    kPageHtml,
+    kButtonsCss,
+    kEchartsJs,
+    kFullHtml,
+    kFullJs,
+    kQrcodeJs,
+    kAddresses, // made for the request: see AddressesJson
+};
 
 struct HTTP_ROUTE {
     const char* pszPath; // without the leading slash; "" is the page

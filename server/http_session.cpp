@@ -8,8 +8,30 @@
 #include "server/results_routes.h"
 #include "server/websocket.h"
 #include "support/ascii.h"
+#include "support/socket_stream.h"
 
 namespace {
+
+// The full page's addresses for other devices, told only to a browser on this machine:
+// {"local": true, "full": ["http://10.1.2.3:10001/full", ...]}. Any other peer gets
+// {"local": false, "full": []}. Loopback addresses are left out: no other device opens
+// them.
+std::string AddressesJson(const CPageTexts& texts, const CByteStream& stream) {
+    const int nPort = stream.LocalPort();
+    if (!stream.PeerIsThisHost() || nPort <= 0)
+        return "{\"local\": false, \"full\": []}";
+    std::string strJson = "{\"local\": true, \"full\": [";
+    bool bFirst = true;
+    for (const std::string& strHost : ShareableHosts(texts.strListenAddr)) {
+        if (strHost.rfind("127.", 0) == 0 || strHost == "[::1]")
+            continue;
+        // Hosts are numeric literals: nothing in them needs escaping.
+        strJson += (bFirst ? "\"http://" : ", \"http://") + strHost + ":" + std::to_string(nPort) +
+                   "/full\"";
+        bFirst = false;
+    }
+    return strJson + "]}";
+}
 
 // A page request: its answer from the table, or none for a path that is not there. True
 // when an answer was sent whole.
@@ -37,6 +59,13 @@ asio::awaitable<bool> AnswerFromTable(CByteStream& stream, const std::string& st
         break;
     case EHttpBody::kFullJs:
         pBody = &SelectBody(pRoute->pszFileName, texts.strFullJs, strStorage);
+        break;
+    case EHttpBody::kQrcodeJs:
+        pBody = &SelectBody(pRoute->pszFileName, texts.strQrcodeJs, strStorage);
+        break;
+    case EHttpBody::kAddresses:
+        strStorage = AddressesJson(texts, stream);
+        pBody = &strStorage;
         break;
     case EHttpBody::kEmpty:
         break;

@@ -477,6 +477,7 @@ bool CTestServer::StartServer(const CServerSettings& settings) {
     CServerSettings copy = settings;
     auto pTexts = std::make_shared<CPageTexts>(*settings.pPageTexts);
     LoadPageTexts(*pTexts);
+    pTexts->strListenAddr = settings.strListenAddr;
     copy.pPageTexts = pTexts;
     auto pRun = std::make_shared<CRun>(*this, m_engine, copy);
     {

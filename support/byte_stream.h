@@ -46,6 +46,10 @@ public:
     virtual int PollReadableNow() = 0;
     // A long one-way send begins: a socket whose peer is this host sizes its buffer for it.
     virtual void PrepareBulkSend() {}
+    // True when the peer is this machine itself (see IsThisHostPeer); false where unknown.
+    virtual bool PeerIsThisHost() const { return false; }
+    // The port the peer connected to; 0 where unknown.
+    virtual int LocalPort() const { return 0; }
 
     // The head clock: started when a head (or the first token) begins, stopped when it is
     // whole. A session whose head is not whole by the deadline is cut.

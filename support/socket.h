@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #if defined(_WIN32)
 #include <winsock2.h>
@@ -48,3 +49,8 @@ struct CTcpFigures {
     std::optional<uint64_t> nBytesAcked;
 };
 CTcpFigures GetTcpFigures(SOCKET s);
+// The addresses of the interfaces that are up, as numeric literals (IPv6 without
+// brackets or zone), in the system's order; empty when the system does not tell
+// (getifaddrs on POSIX, GetAdaptersAddresses on Windows). See ShareableAddresses for the
+// ones worth showing.
+std::vector<std::string> ListInterfaceAddresses();

@@ -4,6 +4,8 @@
 
 #include <asio/write.hpp>
 
+#include <algorithm>
+
 CSocketStream::CSocketStream(asio::ip::tcp::socket& socket) : m_socket(socket) {
     asio::error_code ec;
     m_socket.non_blocking(true, ec);
@@ -64,6 +66,16 @@ void CSocketStream::PrepareBulkSend() {
     LimitSendBufferForLocalPeer(m_socket);
 }
 
+bool CSocketStream::PeerIsThisHost() const {
+    return IsThisHostPeer(m_socket);
+}
+
+int CSocketStream::LocalPort() const {
+    asio::error_code ec;
+    const auto local = m_socket.local_endpoint(ec);
+    return ec ? 0 : local.port();
+}
+
 void CSocketStream::Cut(bool bAbortive) {
     if (m_bCut)
         return;
@@ -111,23 +123,73 @@ bool ParseListenAddress(const std::string& strText, asio::ip::address& address) 
     address = asio::ip::make_address(strBare, ec);
     return !ec;
 }
+namespace {
+
+asio::ip::address PlainAddress(const asio::ip::address& a) {
+    return a.is_v6() && a.to_v6().is_v4_mapped()
+               ? asio::ip::address(asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6()))
+               : a;
+}
+
+std::string UrlHost(const asio::ip::address& address) {
+    if (!address.is_v6())
+        return address.to_string();
+    std::string strHost = "[";
+    strHost += address.to_string();
+    strHost += ']';
+    return strHost;
+}
+
+} // namespace
+
+std::vector<std::string> ShareableHosts(const std::string& strListenAddr,
+                                        const std::vector<std::string>& vecInterfaces) {
+    std::vector<std::string> vecOut;
+    asio::ip::address listen;
+    if (!ParseListenAddress(strListenAddr, listen))
+        return vecOut;
+    if (!listen.is_unspecified()) {
+        vecOut.push_back(UrlHost(PlainAddress(listen)));
+        return vecOut;
+    }
+    std::vector<asio::ip::address> vecAddrs;
+    for (const std::string& strAddr : vecInterfaces) {
+        asio::error_code ec;
+        const asio::ip::address address = PlainAddress(asio::ip::make_address(strAddr, ec));
+        if (ec || address.is_loopback() || address.is_unspecified() || address.is_multicast() ||
+            (address.is_v6() && address.to_v6().is_link_local()) ||
+            (listen.is_v4() && !address.is_v4()) ||
+            std::find(vecAddrs.begin(), vecAddrs.end(), address) != vecAddrs.end())
+            continue;
+        vecAddrs.push_back(address);
+    }
+    std::stable_partition(vecAddrs.begin(), vecAddrs.end(),
+                          [](const asio::ip::address& a) { return a.is_v4(); });
+    for (const asio::ip::address& address : vecAddrs)
+        vecOut.push_back(UrlHost(address));
+    return vecOut;
+}
+
+std::vector<std::string> ShareableHosts(const std::string& strListenAddr) {
+    return ShareableHosts(strListenAddr, ListInterfaceAddresses());
+}
+
+bool IsThisHostPeer(const asio::ip::tcp::socket& socket) {
+    asio::error_code ec;
+    const auto peer = socket.remote_endpoint(ec);
+    if (ec)
+        return false;
+    const auto local = socket.local_endpoint(ec);
+    if (ec)
+        return false;
+    const asio::ip::address peerAddr = PlainAddress(peer.address());
+    return peerAddr.is_loopback() || peerAddr == PlainAddress(local.address());
+}
 
 void LimitSendBufferForLocalPeer(asio::ip::tcp::socket& socket) {
 #if !defined(_WIN32)
     asio::error_code ec;
-    const auto peer = socket.remote_endpoint(ec);
-    if (ec)
-        return;
-    const auto local = socket.local_endpoint(ec);
-    if (ec)
-        return;
-    auto plain = [](const asio::ip::address& a) {
-        return a.is_v6() && a.to_v6().is_v4_mapped()
-                   ? asio::ip::address(asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6()))
-                   : a;
-    };
-    const asio::ip::address peerAddr = plain(peer.address());
-    if (!peerAddr.is_loopback() && peerAddr != plain(local.address()))
+    if (!IsThisHostPeer(socket))
         return;
     socket.set_option(asio::socket_base::send_buffer_size(kLocalSendBufferBytes), ec);
 #else

@@ -18,6 +18,8 @@ public:
     asio::awaitable<int> Recv(void* pData, size_t nLen) override;
     int PollReadableNow() override;
     void PrepareBulkSend() override;
+    bool PeerIsThisHost() const override;
+    int LocalPort() const override;
     // Ends the session from outside (a stop or the idle watch): every pending and later
     // call fails at once. With bAbortive the close becomes a reset, so a peer blocked
     // sending learns at once that the connection is gone.
@@ -45,6 +47,21 @@ std::string FormatHostAddress(const asio::ip::address& address);
 // An address as a user writes it ("::1", "[::1]", "127.0.0.1"); "" is every interface
 // (unspecified IPv6). False for anything else.
 bool ParseListenAddress(const std::string& strText, asio::ip::address& address);
+// The hosts other machines open this server's pages at, written as in an address
+// ("10.1.2.3", "[2001:db8::5]"): for a server listening on every interface ("" or "::"),
+// each address of vecInterfaces (see ListInterfaceAddresses) that is not loopback,
+// unspecified, multicast or link-local IPv6, IPv4 ones first, each once; for "0.0.0.0"
+// its IPv4 ones alone; for one address, that address. Link-local IPv6 needs its zone
+// ("%eth0"), which browsers do not take in an address, and which names an interface of
+// this machine, not of the one opening the page.
+std::vector<std::string> ShareableHosts(const std::string& strListenAddr,
+                                        const std::vector<std::string>& vecInterfaces);
+// The same with this machine's interfaces.
+std::vector<std::string> ShareableHosts(const std::string& strListenAddr);
+// True for a peer that is this machine itself: a loopback address or the local address of
+// its own connection (a browser here that opened the network address).
+bool IsThisHostPeer(const asio::ip::tcp::socket& socket);
+
 // For a sender whose peer is this host itself (loopback, or the socket's own address), a
 // fixed send buffer of kLocalSendBufferBytes; see support/socket.h.
 void LimitSendBufferForLocalPeer(asio::ip::tcp::socket& socket);

@@ -1,6 +1,10 @@
 // Windows side of the socket shim (Winsock 2).
 #include "support/socket_native.h"
 
+#include <iphlpapi.h>
+
+#include <memory>
+
 bool InitSocketLibrary() {
     WSADATA wsa;
     int nRet = ::WSAStartup(MAKEWORD(2, 2), &wsa);
@@ -68,4 +72,35 @@ CTcpFigures GetTcpFigures(SOCKET s) {
     if (info.BytesOut >= info.BytesInFlight)
         figures.nBytesAcked = info.BytesOut - info.BytesInFlight;
     return figures;
+}
+
+std::vector<std::string> ListInterfaceAddresses() {
+    std::vector<std::string> vecOut;
+    const ULONG nFlags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                         GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
+    // The list's size is known only by asking: it may grow between the two calls.
+    ULONG nSize = 16 * 1024;
+    std::unique_ptr<unsigned char[]> pBuf;
+    ULONG nRet = ERROR_BUFFER_OVERFLOW;
+    for (int nTry = 0; nTry < 3 && nRet == ERROR_BUFFER_OVERFLOW; ++nTry) {
+        pBuf = std::make_unique<unsigned char[]>(nSize);
+        nRet = ::GetAdaptersAddresses(AF_UNSPEC, nFlags, nullptr,
+                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(pBuf.get()), &nSize);
+    }
+    if (nRet != NO_ERROR)
+        return vecOut;
+    for (auto* p = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(pBuf.get()); p != nullptr;
+         p = p->Next) {
+        if (p->OperStatus != IfOperStatusUp)
+            continue;
+        for (const IP_ADAPTER_UNICAST_ADDRESS* pAddr = p->FirstUnicastAddress; pAddr != nullptr;
+             pAddr = pAddr->Next) {
+            const SOCKET_ADDRESS& sa = pAddr->Address;
+            char szHost[NI_MAXHOST];
+            if (::getnameinfo(sa.lpSockaddr, sa.iSockaddrLength, szHost, sizeof(szHost), nullptr, 0,
+                              NI_NUMERICHOST) == 0)
+                vecOut.emplace_back(szHost);
+        }
+    }
+    return vecOut;
 }

@@ -22,7 +22,7 @@ async function startServer(cliPath) {
   const proc = spawn(cliPath, ['-s', '-B', '127.0.0.1', '-p', '0', '--results-db', resultsDb], {
     stdio: ['ignore', 'pipe', 'inherit'],
   });
-  const server = { proc, port: 0, lines: [], meter: { recv: 0, send: 0 }, resultsDb };
+  const server = { proc, port: 0, lines: [], meter: { recv: 0, send: 0, at: Date.now() }, resultsDb };
   proc.on('exit', () => fs.rmSync(dataDir, { recursive: true, force: true }));
   server.exit = new Promise((resolve) => proc.on('exit', (code, signal) => resolve({ code, signal })));
   readline.createInterface({ input: proc.stdout }).on('line', (line) => {
@@ -31,6 +31,7 @@ async function startServer(cliPath) {
     if (rates) {
       server.meter.recv += Number(rates[1]);
       server.meter.send += Number(rates[2]);
+      server.meter.at = Date.now();
     }
   });
   // The first line from index `from` on (by default the first still to come) that passes.
@@ -48,11 +49,11 @@ async function startServer(cliPath) {
   return server;
 }
 
-// n meter samples in a row, from now on, for which idle(line) holds.
-function waitIdle(server, timeoutMs, idle = (l) => l.endsWith('send 0.00MB/s'), n = 2) {
-  let count = 0;
-  const enough = (l) => l.startsWith('recv ') && (count = idle(l) ? count + 1 : 0) >= n;
-  return server.waitForLine(enough, timeoutMs, 'idle meter samples');
+// Until the server has printed no meter line for quietMs: nothing moves any more.
+async function waitIdle(server, timeoutMs, quietMs = 2500) {
+  for (const end = Date.now() + timeoutMs; Date.now() - server.meter.at < quietMs; await sleep(50)) {
+    if (Date.now() > end) throw new Error(`tachyra-cli: still moving bytes after ${timeoutMs} ms`);
+  }
 }
 
 // One test's tachyra-cli (the script's first argument) and Chromium (a fresh profile), both

@@ -5,6 +5,7 @@
 
 const test = require('node:test');
 const assert = require('node:assert');
+const { spawnSync } = require('node:child_process');
 const { startSession, waitIdle } = require('./browser_kit');
 
 // Runs a three-second test on /full and returns the card's rows by their label.
@@ -43,7 +44,7 @@ test('/full measures latency, download and upload in Chromium', async (t) => {
 
   // Everything the server sent was a download body and everything it received an upload
   // body: once the meter is idle, its sums over the phase times are the rates it saw.
-  await waitIdle(server, 15000, (l) => l === 'recv 0.00MB/s  send 0.00MB/s');
+  await waitIdle(server, 15000);
   const serverDown = server.meter.send / result.download.seconds;
   const serverUp = server.meter.recv / result.upload.seconds;
   assert.ok(Math.abs(down / serverDown - 1) < 0.05, `page ${down} MB/s, server ${serverDown} MB/s`);
@@ -68,5 +69,42 @@ test('/full measures latency, download and upload in Chromium', async (t) => {
   assert.ok(fit.scroll <= 360 && fit.copy <= 360, JSON.stringify(fit));
   assert.ok(fit.canvases.length === 2 && fit.canvases.every((r) => r <= 360), JSON.stringify(fit));
   await screenshot(phone, 'full-page-phone.png', true);
+  await finish();
+});
+
+// On the server's own machine /full shows the addresses for other devices and draws the QR
+// code of the one chosen; its figures keep the browser's timer precision, and its chart's
+// seconds do not follow the steps in which the browser reports bytes.
+test('/full on the server machine: addresses with their QR code, latency decimals, chart seconds', async (t) => {
+  const { server, newPage, finish } = await startSession(t);
+  const page = await newPage(900, 1000);
+  const shown = () => page.evaluate(async () => {
+    await window.tachyraShare;
+    const $ = (id) => document.getElementById(id);
+    return [$('share').hidden, [...$('shareList').children].map((li) => li.textContent), $('shareQr').dataset.address];
+  });
+  // This server listens on loopback alone: a note, no address.
+  await page.goto(`http://127.0.0.1:${server.port}/full`, { waitUntil: 'load' });
+  assert.deepStrictEqual(await shown(), [false, [], undefined]);
+  // As a server on every interface answers (what it lists: server_output_test.py).
+  const addresses = ['http://10.91.0.1:10001/full', 'http://[fd00:91::1]:10001/full'];
+  await page.route('**/addresses', (route) => route.fulfill({ json: { local: true, full: addresses } }));
+  await page.reload({ waitUntil: 'load' });
+  assert.deepStrictEqual(await shown(), [false, addresses, addresses[0]]);
+  const png = await page.locator('#shareQr svg').screenshot(); // read back from standard input
+  const read = spawnSync('zbarimg', ['-q', '--raw', 'PNG:-'], { input: png, encoding: 'utf8' });
+  assert.strictEqual(read.stdout.trim(), addresses[0], `zbarimg (zbar-tools): ${read.error || read.stderr}`);
+  await page.locator('#shareList a').nth(1).click(); // the code of the address chosen
+  assert.strictEqual((await shown())[2], addresses[1]);
+
+  const figures = await page.evaluate(() => {
+    const latency = [[2, 3, 17], [2.1, 3.4, 0.2], [2.13, 3]].map((s) => window.tachyraLatencyText(s)(2.5));
+    // 16 MiB counted every 150 ms: a steady 106.67 MB/s, whatever second it is cut at.
+    const trace = window.tachyraMakeTrace(0);
+    for (let k = 1; k * 150 <= 5000; ++k) trace.add(k * 150, k * 16 * 1048576);
+    const at = (s) => trace.bytesAt(s * 1000) / 1048576;
+    return { latency, seconds: [1, 2, 3, 4].map((s) => (at(s) - at(s - 1)).toFixed(2)) };
+  });
+  assert.deepStrictEqual(figures, { latency: ['3 ms', '2.5 ms', '2.50 ms'], seconds: Array(4).fill('106.67') });
   await finish();
 });

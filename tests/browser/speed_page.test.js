@@ -6,7 +6,7 @@ const test = require('node:test');
 const assert = require('node:assert');
 const os = require('node:os');
 const { spawn } = require('node:child_process');
-const { startSession, waitIdle } = require('./browser_kit');
+const { startSession } = require('./browser_kit');
 
 // Runs in the page: the gauge's value as the page set it.
 const gaugeText = () =>
@@ -48,14 +48,16 @@ test('the speed page measures the WebSocket stream in Chromium', async (t) => {
   await buttonSays('停止测试');
   await page.waitForFunction(`Number((${gaugeText})()) > 0`, null, { timeout: 15000, polling: 100 });
   assert.match(await page.evaluate(gaugeText), /^\d+\.\d\d$/, 'the rate is shown with two decimals');
-  await waitIdle(server, 10000, (l) => !l.endsWith('send 0.00MB/s'), 1); // the server sends
+  await server.waitForLine((l) => /^recv \S+ +send (?!0\.00MB)/.test(l), 10000, 'a second that sent');
   await screenshot(page, 'speed-page.png');
 
+  const stopAt = server.lines.length;
   await button.click();
   await buttonSays('开始测试');
   assert.strictEqual(await button.isEnabled(), true);
-  // The server's session ended: nothing more is sent.
-  await waitIdle(server, 15000);
+  // The server's session ended: one line tells the test's end.
+  const ended = await server.waitForLine((l) => l.startsWith('Test ended: '), 15000, 'end line', stopAt);
+  assert.match(ended, /^Test ended: 127\.0\.0\.1, websocket download, [\d.]+ s, [\d.]+ MB\/s$/);
 
   await finish();
 });
@@ -74,6 +76,7 @@ test('50 loads of each page come whole and fit a phone, every core busy', { time
   for (let i = 0; i < 100; ++i) {
     const address = `http://127.0.0.1:${server.port}/${i % 2 ? 'full' : ''}`;
     await page.goto(address, { waitUntil: 'load', timeout: 30000 });
+    await page.evaluate(() => window.tachyraShare); // /full's own requests after the load
     const problems = await page.evaluate(() => {
       const all = (selector, ok) => [...document.querySelectorAll(selector)].every(ok);
       const box = (el) => el.getBoundingClientRect();

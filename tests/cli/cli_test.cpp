@@ -69,7 +69,6 @@ TEST(CliProcess, ServerPrintsItsPagesAndStopsCleanlyOnSigintAndSigterm) {
         EXPECT_EQ(server.WaitForLine("Speed page"), "Speed page: " + strBase);
         EXPECT_EQ(server.WaitForLine("Full test"),
                   "Full test (download, upload, latency): " + strBase + "full");
-        ASSERT_FALSE(server.WaitForLine("recv 0.00MB/s  send 0.00MB/s").empty());
         server.Signal(nSignal);
         EXPECT_EQ(server.Wait(), 0) << nSignal;
         EXPECT_EQ(server.Stderr(), "");

@@ -29,7 +29,7 @@ def run_pair(cli, client_args, bind="127.0.0.1", host="127.0.0.1"):
                               stdout=subprocess.PIPE, text=True)
     try:
         first = json.loads(server.stdout.readline())
-        assert shape(first) == "event port" and first["event"] == "listening", first
+        assert shape(first) == "event port addresses" and first["event"] == "listening", first
         client = subprocess.Popen([cli, "-c", host, "-p", str(first["port"]),
                                    *client_args], stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE, text=True)

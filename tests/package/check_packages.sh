@@ -48,15 +48,31 @@ for f in /usr/bin/tachyra /usr/bin/tachyra-cli /usr/share/applications/tachyra.d
   /usr/share/icons/hicolor/256x256/apps/tachyra.png \
   /usr/share/icons/hicolor/scalable/apps/tachyra.svg \
   /usr/share/man/man1/tachyra.1.gz /usr/share/man/man1/tachyra-cli.1.gz \
-  /usr/share/doc/tachyra/copyright /usr/share/doc/tachyra/changelog.gz; do
+  /usr/share/doc/tachyra/copyright /usr/share/doc/tachyra/changelog.gz \
+  /usr/lib/systemd/system/tachyra-server.service /etc/default/tachyra; do
   grep -qx "$f" "$WORK/deb-files" || fail "$f is not in the package"
 done
 [ "$(dpkg-deb -f "$DEB" Version)" = "$VERSION" ] || fail "package version is not $VERSION"
 DEPENDS=$(dpkg-deb -f "$DEB" Depends)
 echo "Depends: $DEPENDS"
-for lib in libc6 libgtk-3-0 libsqlite3-0; do
+for lib in libc6 libgtk-3-0 libqrcodegencpp1 libsqlite3-0; do
   echo "$DEPENDS" | grep -q "$lib" || fail "Depends lacks $lib"
 done
+
+step "the service: a conffile for its options, never enabled by the package"
+dpkg-deb -e "$DEB" "$WORK/control"
+grep -qx /etc/default/tachyra "$WORK/control/conffiles" || fail "/etc/default/tachyra is no conffile"
+! grep -qs enable "$WORK/control/postinst" || fail "the postinst enables something"
+if command -v systemd-analyze >/dev/null 2>&1; then
+  # The unit names /usr/bin/tachyra-cli: it is verified naming the package's own binary.
+  dpkg-deb -x "$DEB" "$WORK/unit-root" && mkdir "$WORK/unit"
+  sed "s|/usr/bin/tachyra-cli|$WORK/unit-root/usr/bin/tachyra-cli|" \
+    "$WORK/unit-root/usr/lib/systemd/system/tachyra-server.service" >"$WORK/unit/tachyra-server.service"
+  timeout 60 systemd-analyze verify --man=no "$WORK/unit/tachyra-server.service" \
+    >"$WORK/verify.log" 2>&1 ||
+    { cat "$WORK/verify.log"; fail "systemd-analyze verify tachyra-server.service"; }
+  [ -s "$WORK/verify.log" ] && { cat "$WORK/verify.log"; fail "systemd-analyze warns"; }
+fi
 
 step "manual pages"
 mandoc -T lint -W warning man/tachyra.1 man/tachyra-cli.1 || fail "mandoc finds faults in man/"
@@ -90,6 +106,7 @@ $TOP/licenses/echarts/LICENSE-d3.txt
 $TOP/licenses/echarts/LICENSE-zrender.txt
 $TOP/licenses/echarts/LICENSE.txt
 $TOP/licenses/echarts/NOTICE.txt
+$TOP/licenses/qrcode/LICENSE.txt
 LIST
 diff -u "$WORK/zip-expected" "$WORK/zip-files" || fail "the zip's files differ from the list"
 

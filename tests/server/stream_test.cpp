@@ -107,7 +107,7 @@ struct CSessionResult {
 
 CSessionResult Serve(const std::string& strInput, size_t nRecvChunk, size_t nSendCapacity) {
     CKestrunEngine engine;
-    CPageTexts texts{"<html>page</html>", "css", "js", "<html>full</html>", "full js", ""};
+    CPageTexts texts{"<html>page</html>", "css", "js", "<html>full</html>", "full js", "", "", ""};
     CMemoryStream stream(strInput, nRecvChunk);
     stream.m_nSendCapacity = nSendCapacity;
     RunSync(ServeConnection(engine, stream, texts));
