@@ -166,15 +166,3 @@ TEST(IniFile, RejectsDamagedText) {
     }
     EXPECT_TRUE(doc.Parse(""));
 }
-
-TEST(IniFile, IntegersAreDecimalInTheRangeOfInt) {
-    for (const char* psz : {"2147483648", "0x10", "12a", "", "-"}) {
-        int n = 0;
-        EXPECT_FALSE(ParseIniInt(psz, n)) << psz;
-    }
-    for (int nValue : {65536, -1, -5, 2147483647}) {
-        int n = 0;
-        EXPECT_TRUE(ParseIniInt(std::to_string(nValue), n));
-        EXPECT_EQ(nValue, n);
-    }
-}

@@ -52,9 +52,8 @@ public:
     }
     bool PostVXMessage(unsigned int nMsg, _VX_COMMAND_MSG* pRecord) override {
         auto locked = Lock();
-        if (!m_bRefusePosts)
-            m_queue.emplace_back(nMsg, pRecord);
-        return !m_bRefusePosts;
+        m_queue.emplace_back(nMsg, pRecord);
+        return true;
     }
 
     // ---- dialog's thread ----
@@ -148,8 +147,7 @@ public:
     std::map<int, CControl> m_mapControls;
     std::vector<CBox> m_vecBoxes;
     std::deque<std::pair<unsigned int, _VX_COMMAND_MSG*>> m_queue;
-    bool m_bRefusePosts = false, m_bWorkersWaitForPump = false, m_bToolTip = false,
-         m_bStatusBar = false;
+    bool m_bWorkersWaitForPump = false, m_bToolTip = false, m_bStatusBar = false;
     int m_nWaiting = 0, m_nReleased = 0, m_nFocus = 0, m_nIconCalls = 0;
     std::string m_strCaption;
     std::vector<std::pair<unsigned int, std::string>> m_vecSystemMenu;

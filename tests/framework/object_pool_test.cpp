@@ -3,28 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <thread>
 #include <vector>
 
 using CPool = CObjectPool<_VX_COMMAND_MSG>;
-
-TEST(ObjectPool, StartsWithInitialRecordsAndGrowsByTwo) {
-    CPool pool(2, 8, "trace");
-    std::vector<_VX_COMMAND_MSG*> taken(9);
-    for (size_t i = 0; i < taken.size(); ++i) {
-        EXPECT_EQ(pool.FreeCount(), 8 - i) << i; // the ninth grows the pool by two
-        EXPECT_EQ(pool.TotalCount(), 8u) << i;
-        taken[i] = pool.AllocObject();
-    }
-    EXPECT_EQ(pool.TotalCount(), 10u);
-    EXPECT_EQ(pool.FreeCount(), 1u);
-    EXPECT_EQ(std::set<_VX_COMMAND_MSG*>(taken.begin(), taken.end()).size(), 9u);
-    for (auto* p : taken)
-        pool.FreeObject(p);
-    EXPECT_EQ(pool.FreeCount(), 10u);
-    EXPECT_EQ(pool.InUseCount(), 0u);
-}
 
 TEST(ObjectPool, NoGrowthGivesNullAndRecordsComeBackAsTheyWereLeft) {
     CPool pool(0, 1, "trace");
