@@ -35,8 +35,12 @@ void WriteWholeFile(const std::string& strPath, const std::string& strText) {
 // The text cut at each separator into at least nFields fields.
 std::vector<std::string> Split(const std::string& str, char cSep, size_t nFields) {
     std::vector<std::string> vec(1);
-    for (char ch : str)
-        ch == cSep ? vec.emplace_back() : vec.back().push_back(ch);
+    for (char ch : str) {
+        if (ch == cSep)
+            vec.emplace_back();
+        else
+            vec.back().push_back(ch);
+    }
     vec.resize(std::max(vec.size(), nFields));
     return vec;
 }
@@ -288,9 +292,9 @@ TEST_F(GtkWindow, PartsRealClicksAndItsPagesAndAnUnmatchedTypeSavesNone) {
     ASSERT_TRUE(ClickAt(Ask("closebutton"))); // a real click on the title bar's close button
     EXPECT_EQ(1, WaitExit(15));
     EXPECT_EQ(Ini({{"m_nListenPort", m_strPort},
+                   {"m_strType", ""}, // stored entries keep their places
                    {"m_nServerPort", "10001"},
-                   {"m_strServerAddr", "127.0.0.1"},
-                   {"m_strType", ""}},
+                   {"m_strServerAddr", "127.0.0.1"}},
                   {}),
               Settings());
 }

@@ -7,6 +7,7 @@
 // of a tachyra-cli server, {refused} and {inuse} the backend's error texts.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,7 +57,10 @@ inline const std::vector<CWindowScenario> kWindowScenarios = {
     // The stored type selects its first match, so this process only sends to the peer,
     // whose socket on 127.0.0.1 a listen on every interface collides with.
     {"StoredUploadToAPeerThatHoldsTheListenPort",
-     {{"m_nListenPort", "{peer}"}, {"m_nServerPort", "{peer}"}, {"m_strType", "上"}},
+     {{"m_nListenPort", "{peer}"},
+      {"m_nServerPort", "{peer}"},
+      {"m_strServerAddr", "127.0.0.1"},
+      {"m_strType", "上"}},
      {"text 1001 {peer}", "text 1007 上传", "click:1000", "box Tachyra | {inuse} | plain",
       "wait:text:1000:启动服务", "click:1002", "wait:text:1002:停止测试", "wait-rate:1:15000",
       "pane 0     接收：0.00MB/s", "click:1002", "wait:text:1002:开始连接测试", "close",
@@ -66,6 +70,10 @@ inline const std::vector<CWindowScenario> kWindowScenarios = {
       {"m_strServerAddr", "127.0.0.1"},
       {"m_strType", "上传"}}},
 };
+
+inline void PrintTo(const CWindowScenario& scenario, std::ostream* pOut) {
+    *pOut << scenario.pszName;
+}
 
 inline bool UsesPeer(const CWindowScenario& scenario) {
     for (const auto& [strName, strValue] : scenario.vecStored)
