@@ -85,35 +85,6 @@ TEST_F(MainWindow, InvalidPortShowsItsMessageFocusesTheBoxAndStartsNoServer) {
     }
 }
 
-// What the engine's workers report, delivered here on the dialog's thread.
-TEST_F(MainWindow, EngineEventsSetTheCaptionsAndStatesAndShowTheErrors) {
-    Open();
-    // Enabled: listen port, web test, address, server port, type, the two buttons; captions.
-    auto states = [&] {
-        std::string str;
-        for (int nId : {IDC_LISTEN_PORT, IDC_WEBTEST_BUTTON, IDC_SERVER_ADDR, IDC_SERVER_PORT,
-                        IDC_TYPE, IDC_SERVER_BUTTON, IDC_CLIENT_BUTTON})
-            str += ws.Enabled(nId) ? '1' : '0';
-        return str + " " + ws.Text(IDC_SERVER_BUTTON) + " " + ws.Text(IDC_CLIENT_BUTTON);
-    };
-    ws.EnableControl(IDC_WEBTEST_BUTTON, false); // as the window opens
-    pDlg->OnServerStarted();
-    pDlg->OnClientSessionStarted();
-    ws.EnableControl(IDC_SERVER_BUTTON, false); // as the stop clicks leave them
-    ws.EnableControl(IDC_CLIENT_BUTTON, false);
-    EXPECT_EQ(states(), "0100000 停止 停止测试");
-    pDlg->OnServerError("(98)：in use");
-    pDlg->OnServerStopped();
-    pDlg->OnClientTestEnded("(111)：refused");
-    EXPECT_EQ(states(), "1011111 启动服务 开始连接测试");
-    pDlg->OnClientTestEnded(""); // a stopped test: no box
-    auto boxes = ws.Boxes();
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].strText, "(98)：in use");
-    EXPECT_EQ(boxes[0].icon, EVXBoxIcon::None);
-    EXPECT_EQ(boxes[1].icon, EVXBoxIcon::Error);
-}
-
 // The exchange trims blanks around a number, not within it (the number itself is
 // support/ascii.h's).
 TEST(DataExchange, TrimsBlanksAroundANumber) {
