@@ -89,7 +89,7 @@ TEST_F(MainWindow, InvalidPortShowsItsMessageFocusesTheBoxAndStartsNoServer) {
 // support/ascii.h's).
 TEST(DataExchange, TrimsBlanksAroundANumber) {
     int n = 42;
-    EXPECT_TRUE(ParseDialogInt(" \t-5 ", n));
+    EXPECT_TRUE(ParseDialogInt(" \t-5\t ", n));
     EXPECT_EQ(n, -5);
     for (const char* psz : {"1 2", "  ", ""})
         EXPECT_FALSE(ParseDialogInt(psz, n)) << psz;
