@@ -79,9 +79,9 @@ public:
     void ComboSetCurSel(int nId, int nIndex) override { At(nId)->nCurSel = nIndex; }
     void AppendSystemMenuItem(unsigned int, const std::string&) override {}
     void OpenUrl(const std::string&) override {}
-    void SetWindowIcons() override { ++m_nIconCalls; }
+    void SetWindowIcons() override {}
     void CreateToolTip() override { m_bToolTip = true; }
-    void StartStatusTimer(unsigned int nId, unsigned int nMs) override { m_timer = {nId, nMs}; }
+    void StartStatusTimer(unsigned int, unsigned int) override {}
     bool CreateStatusBar() override { return m_bStatusBar = true; }
     // The status bar's fields: this thread only, as the test reads them on it too.
     void SetStatusParts(const std::vector<int>& vecRightEdges) override {
@@ -146,8 +146,7 @@ public:
     std::vector<CBox> m_vecBoxes;
     std::deque<std::pair<unsigned int, _VX_COMMAND_MSG*>> m_queue;
     bool m_bWorkersWaitForPump = false, m_bToolTip = false, m_bStatusBar = false;
-    int m_nWaiting = 0, m_nReleased = 0, m_nFocus = 0, m_nIconCalls = 0;
-    std::pair<unsigned int, unsigned int> m_timer; // id, period in milliseconds
+    int m_nWaiting = 0, m_nReleased = 0, m_nFocus = 0;
     std::vector<std::vector<int>> m_vecPartCalls;
     std::vector<std::string> m_vecPartTexts;
     std::vector<int> m_vecTools;

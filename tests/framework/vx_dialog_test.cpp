@@ -10,15 +10,6 @@ namespace {
 
 const std::string kRecv = "    接收", kSend = "发送", kRecv0 = kRecv + "：0.00MB/s";
 
-// Answers the close query as told.
-class CTestDialog : public CVXDialog {
-public:
-    CTestDialog() : CVXDialog(102) {}
-    int OnQueryClose() override { return m_nQueryClose; }
-
-    int m_nQueryClose = 1;
-};
-
 struct DialogFixture : ::testing::Test {
     DialogFixture() {
         ws.m_pDialog = &dlg;
@@ -27,23 +18,11 @@ struct DialogFixture : ::testing::Test {
     void FromWorker(int nPane, const std::string& strText) {
         std::thread([=, this] { dlg.SetStatusPaneText(nPane, strText); }).join();
     }
-    CTestDialog dlg;
+    CVXDialog dlg{102};
     CFakeWindowSystem ws;
 };
 
 } // namespace
-
-TEST_F(DialogFixture, InitialisationOnceAndCancelAsksTheDialog) {
-    EXPECT_TRUE(dlg.OnInitDialog());
-    EXPECT_TRUE(dlg.OnInitDialog());
-    EXPECT_EQ(ws.m_nIconCalls, 1);
-    EXPECT_TRUE(ws.m_bToolTip);
-    EXPECT_EQ(ws.m_timer, std::make_pair(8000u, 500u));
-    for (int nQuery : {0, 1}) {
-        dlg.m_nQueryClose = nQuery;
-        EXPECT_EQ(dlg.OnCancel(), nQuery != 0);
-    }
-}
 
 TEST_F(DialogFixture, WorkersPaneTextsAreQueuedInOrderAndDroppedOnceClosingBegan) {
     dlg.OnInitDialog();
