@@ -97,7 +97,7 @@ protected:
     void TearDown() override {
         // A test that failed half-way must not leave its window for the next one.
         if (m_app.Running()) {
-            Window({"close", "gone:5000"});
+            Drive({"wait-window:5000", "close", "gone:5000"});
             m_app.Wait(seconds(10));
         }
     }
@@ -112,22 +112,6 @@ protected:
         strOut.erase(std::remove(strOut.begin(), strOut.end(), '\r'), strOut.end());
         EXPECT_EQ(0, nExitCode) << strOut;
         return strOut;
-    }
-    // The same on the program's window, found first.
-    std::string Window(CLines steps, int nWaitMs = 5000) {
-        steps.insert(steps.begin(), "wait-window:" + std::to_string(nWaitMs));
-        return Drive(steps);
-    }
-    // Starts the program and runs these steps.
-    std::string StartApp(const CLines& steps) {
-        EXPECT_TRUE(g_pWine->Start(m_app, kTachyra, {}, m_strLang));
-        return Window(steps, 30000);
-    }
-    // Runs these steps, closes the window through the system menu and expects exit code 1.
-    void CloseApp(CLines steps = {}) {
-        steps.insert(steps.end(), {"close", "gone:10000"});
-        Window(steps);
-        EXPECT_EQ(1, m_app.Wait(seconds(15)));
     }
 
     CChildProcess m_app;
@@ -180,11 +164,12 @@ INSTANTIATE_TEST_SUITE_P(Shared, WineScenario, ::testing::ValuesIn(kWindowScenar
 
 TEST_F(WineTachyra, NotAChineseCodePageYetTheSameTextsAndEscapeAndEnterDoNotClose) {
     m_strLang = kEnglish;
-    std::string strOut =
-        StartApp({"acp", "text 1007 下载", "pane 0     接收：0.00MB/s", "key:1001:27",
-                  "key:1007:13", "boxes:500", "caption Tachyra - v18.0701"});
+    ASSERT_TRUE(g_pWine->Start(m_app, kTachyra, {}, m_strLang));
+    const std::string strOut = Drive(
+        {"wait-window:30000", "acp", "text 1007 下载", "pane 0     接收：0.00MB/s", "key:1001:27",
+         "key:1007:13", "boxes:500", "caption Tachyra - v18.0701", "close", "gone:10000"});
     EXPECT_EQ(std::string::npos, strOut.find("acp 936\n")) << strOut;
-    CloseApp();
+    EXPECT_EQ(1, m_app.Wait(seconds(15)));
 }
 
 // The probe ends with 0 only when every one of its checks ran and held.
