@@ -20,11 +20,11 @@ using PFN_LoadTextResource = std::function<std::string(int nId)>;
 
 class CKestrunDlg : public CVXDialog, public CEngineEvents {
 public:
-    static const char* const kSection;   // "Kestrun"
-    static const char* const kRecvPane;  // "    接收"
-    static const char* const kSendPane;  // "发送"
-    static const char* const kDownload;  // "下载"
-    static const char* const kUpload;    // "上传"
+    static const char* const kSection;   // the settings' section
+    static const char* const kRecvPane;  // the status pane of the received rate
+    static const char* const kSendPane;  // the status pane of the sent rate
+    static const char* const kDownload;  // the type item of a test that receives
+    static const char* const kUpload;    // the type item of a test that sends
     static const char* const kMakerSite; // the maker's web site
 
     CKestrunDlg(CSettingsStore* pSettings, PFN_LoadTextResource fnLoadText);

@@ -1,5 +1,7 @@
-// A pool of preallocated records handed out and taken back from any thread, so that a
-// steady stream of cross-thread commands allocates nothing.
+// A pool of records handed out and taken back from any thread. Records are made in
+// batches and reused, so a steady stream of cross-thread commands makes no new records;
+// the two bookkeeping sets, which tell a record in use from a free one, still allocate a
+// node on every take and return.
 #pragma once
 
 #include "support/format.h"

@@ -21,7 +21,7 @@ struct CStatusBarLayout {
 
 class CStatusPaneList {
 public:
-    static const char* const kInitialValue; // "0.00MB/s"
+    static const char* const kInitialValue; // what a pane shows before its first value
 
     CStatusPaneList() = default;
     CStatusPaneList(const CStatusPaneList&) = delete;

@@ -89,7 +89,8 @@ public:
     };
     const CMargins& Margins() const { return m_rcMargin; }
 
-    static const char* const kStatusSetItemText; // "StatusBar_SetItemText"
+    // The UI command that carries a worker's pane text to the dialog's thread.
+    static const char* const kStatusSetItemText;
 
 protected:
     // Rebuilds every part of the status bar from the pane list.

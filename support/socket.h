@@ -20,7 +20,7 @@ typedef int SOCKET;
 #endif
 #endif
 
-// Starts the socket library (Winsock 2.2 on Windows; on POSIX it makes sure a send to a
+// Starts the socket library (Winsock on Windows; on POSIX it makes sure a send to a
 // closed peer cannot raise SIGPIPE). Returns false with the last error set on failure.
 bool InitSocketLibrary();
 
@@ -28,12 +28,12 @@ bool InitSocketLibrary();
 int GetLastSocketError();
 void SetLastSocketError(int nError);
 
-// A sender whose peer is this host itself gets a fixed send buffer of this size: the
-// system's automatic sizing grows it to megabytes, which on a link that takes
-// microseconds only moves the data through more memory. On the I/O core, 10 loopback
-// connections moved 7,000 to 9,800 MiB/s at 0.21 to 0.30 CPU s/GiB with 128 KiB, against
-// about 5,000 MiB/s and 0.40 with 256 KiB, and less with 64 KiB or 1 MiB and more. A
-// fixed buffer would cap a long link at buffer / round trip, so a peer elsewhere keeps the
+// The fixed send buffer of a sender whose peer is this host itself: the system's
+// automatic sizing grows it to megabytes, which on a link that takes microseconds only
+// moves the data through more memory. On the I/O core, 10 loopback connections moved
+// 7,000 to 9,800 MiB/s at 0.21 to 0.30 CPU s/GiB with this size, against about 5,000
+// MiB/s and 0.40 with twice it, and less with half or eight times it and more. A fixed
+// buffer would cap a long link at buffer / round trip, so a peer elsewhere keeps the
 // automatic one, as does Windows, where the option switches off its own send sizing.
 const int kLocalSendBufferBytes = 128 * 1024;
 

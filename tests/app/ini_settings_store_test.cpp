@@ -43,20 +43,11 @@ struct IniSettingsStore : ::testing::Test {
 
 } // namespace
 
-TEST_F(IniSettingsStore, MissingFileGivesDefaultsAndWritesCreateAPrivateFolder) {
+// The file's text and its round trip through the program are checked by the window
+// scenarios (tests/testkit/window_scenarios.h); here, what they cannot see.
+TEST_F(IniSettingsStore, AWriteCreatesAPrivateFolderAndLeavesNoTemporaryFile) {
     CIniSettingsStore store(m_path.string());
-    EXPECT_EQ(10001, store.ReadInt("Kestrun", "m_nListenPort", 10001));
-    EXPECT_EQ("127.0.0.1", store.ReadString("Kestrun", "m_strServerAddr", "127.0.0.1"));
-    ASSERT_TRUE(store.WriteInt("Kestrun", "m_nListenPort", 12345));
-    ASSERT_TRUE(store.WriteInt("Kestrun", "m_nServerPort", 70000));
-    ASSERT_TRUE(store.WriteString("Kestrun", "m_strServerAddr", "localhost"));
     ASSERT_TRUE(store.WriteString("Kestrun", "m_strType", "上传"));
-    EXPECT_EQ("[Kestrun]\nm_nListenPort=12345\nm_nServerPort=70000\n"
-              "m_strServerAddr=\"localhost\"\nm_strType=\"上传\"\n",
-              ReadFile(m_path));
-    CIniSettingsStore again(m_path.string());
-    EXPECT_EQ(12345, again.ReadInt("Kestrun", "m_nListenPort", 1));
-    EXPECT_EQ("上传", again.ReadString("Kestrun", "m_strType", ""));
     EXPECT_EQ(1, Entries());
     EXPECT_EQ(fs::perms::owner_all, fs::status(m_dir).permissions());
 }
@@ -165,16 +156,4 @@ TEST(IniFile, RejectsDamagedText) {
         EXPECT_TRUE(doc.Empty()) << strText;
     }
     EXPECT_TRUE(doc.Parse(""));
-}
-
-TEST(IniFile, IntegersAreDecimalInTheRangeOfInt) {
-    for (const char* psz : {"2147483648", "0x10", "12a", "", "-"}) {
-        int n = 0;
-        EXPECT_FALSE(ParseIniInt(psz, n)) << psz;
-    }
-    for (int nValue : {65536, -1, -5, 2147483647}) {
-        int n = 0;
-        EXPECT_TRUE(ParseIniInt(std::to_string(nValue), n));
-        EXPECT_EQ(nValue, n);
-    }
 }

@@ -52,9 +52,8 @@ public:
     }
     bool PostVXMessage(unsigned int nMsg, _VX_COMMAND_MSG* pRecord) override {
         auto locked = Lock();
-        if (!m_bRefusePosts)
-            m_queue.emplace_back(nMsg, pRecord);
-        return !m_bRefusePosts;
+        m_queue.emplace_back(nMsg, pRecord);
+        return true;
     }
 
     // ---- dialog's thread ----
@@ -67,7 +66,7 @@ public:
     }
     bool IsControlEnabled(int nId) override { return At(nId)->bEnabled; }
     void FocusControl(int nId) override { m_nFocus = nId; }
-    void SetCaption(const std::string& strText) override { m_strCaption = strText; }
+    void SetCaption(const std::string&) override {}
     void ComboAddItem(int nId, const std::string& strText) override {
         auto& vec = At(nId)->vecItems; // the combo fields: this thread only
         vec.insert(std::upper_bound(vec.begin(), vec.end(), strText), strText);
@@ -78,13 +77,11 @@ public:
     }
     int ComboGetCurSel(int nId) override { return At(nId)->nCurSel; }
     void ComboSetCurSel(int nId, int nIndex) override { At(nId)->nCurSel = nIndex; }
-    void AppendSystemMenuItem(unsigned int nCommand, const std::string& strText) override {
-        m_vecSystemMenu.emplace_back(nCommand, strText);
-    }
-    void OpenUrl(const std::string& strUrl) override { m_vecUrls.push_back(strUrl); }
-    void SetWindowIcons() override { ++m_nIconCalls; }
+    void AppendSystemMenuItem(unsigned int, const std::string&) override {}
+    void OpenUrl(const std::string&) override {}
+    void SetWindowIcons() override {}
     void CreateToolTip() override { m_bToolTip = true; }
-    void StartStatusTimer(unsigned int nId, unsigned int nMs) override { m_timer = {nId, nMs}; }
+    void StartStatusTimer(unsigned int, unsigned int) override {}
     bool CreateStatusBar() override { return m_bStatusBar = true; }
     // The status bar's fields: this thread only, as the test reads them on it too.
     void SetStatusParts(const std::vector<int>& vecRightEdges) override {
@@ -148,13 +145,8 @@ public:
     std::map<int, CControl> m_mapControls;
     std::vector<CBox> m_vecBoxes;
     std::deque<std::pair<unsigned int, _VX_COMMAND_MSG*>> m_queue;
-    bool m_bRefusePosts = false, m_bWorkersWaitForPump = false, m_bToolTip = false,
-         m_bStatusBar = false;
-    int m_nWaiting = 0, m_nReleased = 0, m_nFocus = 0, m_nIconCalls = 0;
-    std::string m_strCaption;
-    std::vector<std::pair<unsigned int, std::string>> m_vecSystemMenu;
-    std::vector<std::string> m_vecUrls;
-    std::pair<unsigned int, unsigned int> m_timer; // id, period in milliseconds
+    bool m_bWorkersWaitForPump = false, m_bToolTip = false, m_bStatusBar = false;
+    int m_nWaiting = 0, m_nReleased = 0, m_nFocus = 0;
     std::vector<std::vector<int>> m_vecPartCalls;
     std::vector<std::string> m_vecPartTexts;
     std::vector<int> m_vecTools;

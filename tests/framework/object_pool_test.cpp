@@ -3,45 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <thread>
 #include <vector>
 
 using CPool = CObjectPool<_VX_COMMAND_MSG>;
-
-TEST(ObjectPool, StartsWithInitialRecordsAndGrowsByTwo) {
-    CPool pool(2, 8, "trace");
-    std::vector<_VX_COMMAND_MSG*> taken(9);
-    for (size_t i = 0; i < taken.size(); ++i) {
-        EXPECT_EQ(pool.FreeCount(), 8 - i) << i; // the ninth grows the pool by two
-        EXPECT_EQ(pool.TotalCount(), 8u) << i;
-        taken[i] = pool.AllocObject();
-    }
-    EXPECT_EQ(pool.TotalCount(), 10u);
-    EXPECT_EQ(pool.FreeCount(), 1u);
-    EXPECT_EQ(std::set<_VX_COMMAND_MSG*>(taken.begin(), taken.end()).size(), 9u);
-    for (auto* p : taken)
-        pool.FreeObject(p);
-    EXPECT_EQ(pool.FreeCount(), 10u);
-    EXPECT_EQ(pool.InUseCount(), 0u);
-}
-
-TEST(ObjectPool, NoGrowthGivesNullAndRecordsComeBackAsTheyWereLeft) {
-    CPool pool(0, 1, "trace");
-    auto* p = pool.AllocObject();
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->nKind, 0);
-    EXPECT_TRUE(p->strName.empty());
-    EXPECT_EQ(p->nValue, 0);
-    EXPECT_EQ(pool.AllocObject(), nullptr);
-    p->strText = "kept";
-    pool.FreeObject(p);
-    pool.FreeObject(p); // traced, joins the free set once
-    EXPECT_EQ(pool.FreeCount(), 1u);
-    EXPECT_EQ(pool.InUseCount(), 0u);
-    ASSERT_EQ(pool.AllocObject(), p);
-    EXPECT_EQ(p->strText, "kept");
-}
 
 TEST(ObjectPool, ManyThreadsTakeAndReturnWithoutLosingRecords) {
     CPool pool(2, 8, "trace");
@@ -59,4 +24,9 @@ TEST(ObjectPool, ManyThreadsTakeAndReturnWithoutLosingRecords) {
     EXPECT_EQ(pool.InUseCount(), 0u);
     EXPECT_GE(pool.TotalCount(), 8u);
     EXPECT_EQ(pool.TotalCount() % 2, 0u);
+    // A record given back twice is traced and counted free once.
+    auto* p = pool.AllocObject();
+    pool.FreeObject(p);
+    pool.FreeObject(p);
+    EXPECT_EQ(pool.FreeCount(), pool.TotalCount());
 }

@@ -2,6 +2,7 @@
 // program's test control channel (read controls, click, set texts, answer message boxes)
 // and through real X input (xdotool) for keys and mouse clicks.
 #include "testkit/raw_socket.h"
+#include "testkit/window_scenarios.h"
 #include "testkit/xvfb_display.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +21,6 @@ namespace fs = std::filesystem;
 using std::chrono::seconds;
 
 const std::string kServerStart = "启动服务", kServerStop = "停止";
-const std::string kClientStart = "开始连接测试", kClientStop = "停止测试";
-const std::string kRangeText = "请输入一个在 1 和 65535 之间的整数。";
 
 std::string ReadWholeFile(const std::string& strPath) {
     std::ifstream in(strPath, std::ios::binary);
@@ -33,17 +32,50 @@ void WriteWholeFile(const std::string& strPath, const std::string& strText) {
     std::ofstream(strPath, std::ios::binary | std::ios::trunc) << strText;
 }
 
+// The text cut at each separator into at least nFields fields.
+std::vector<std::string> Split(const std::string& str, char cSep, size_t nFields) {
+    std::vector<std::string> vec(1);
+    for (char ch : str) {
+        if (ch == cSep)
+            vec.emplace_back();
+        else
+            vec.back().push_back(ch);
+    }
+    vec.resize(std::max(vec.size(), nFields));
+    return vec;
+}
+
+// A check's expected line against what was read; one "*" stands for any text.
+bool Matches(const std::string& strExpected, const std::string& strRead) {
+    const size_t nStar = strExpected.find('*');
+    const std::string strHead = strExpected.substr(0, nStar),
+                      strTail = nStar == std::string::npos ? "" : strExpected.substr(nStar + 1);
+    const bool bOk =
+        nStar == std::string::npos
+            ? strRead == strExpected
+            : strRead.size() >= strHead.size() + strTail.size() &&
+                  strRead.compare(0, strHead.size(), strHead) == 0 &&
+                  strRead.compare(strRead.size() - strTail.size(), strTail.size(), strTail) == 0;
+    if (!bOk)
+        ADD_FAILURE() << "expected " << strExpected << "\n    read " << strRead;
+    return bOk;
+}
+
 // The number in "<name>：12.34MB/s"; -1 when there is none.
 double PaneRate(const std::string& strPane) {
     size_t nColon = strPane.find("：");
     return nColon == std::string::npos ? -1 : std::strtod(strPane.c_str() + nColon + 3, nullptr);
 }
 
-// The settings file as the program writes it.
-std::string Ini(const std::string& strListen, const std::string& strServer,
-                const std::string& strAddr, const std::string& strType) {
-    return "[Kestrun]\nm_nListenPort=" + strListen + "\nm_nServerPort=" + strServer +
-           "\nm_strServerAddr=\"" + strAddr + "\"\nm_strType=\"" + strType + "\"\n";
+// The settings file as the program writes it, with the table's names filled in.
+std::string Ini(const std::vector<std::pair<std::string, std::string>>& vecValues,
+                const std::vector<std::pair<std::string, std::string>>& vecVars) {
+    std::string str = "[Kestrun]\n";
+    for (const auto& [strName, strValue] : vecValues) {
+        const std::string strQuote = strName.compare(0, 5, "m_str") == 0 ? "\"" : "";
+        str += strName + "=" + strQuote + FillScenario(strValue, vecVars) + strQuote + "\n";
+    }
+    return str;
 }
 
 // The tachyra program on a private display, with its config and data under m_strRoot and
@@ -148,17 +180,48 @@ protected:
     std::string SettingsPath() const { return m_strRoot + "/config/tachyra/settings.ini"; }
     std::string Settings() { return ReadWholeFile(SettingsPath()); }
 
-    // Waits for exactly one message box, checks "kind, title, text, modal, visible",
-    // answers it and (unless the answer ends the program) waits until it has gone.
-    void ExpectBox(const std::string& strKind, const std::string& strText, bool bStays = true) {
-        ASSERT_TRUE(WaitFor("dialogs", "1")) << "dialogs: " << Ask("dialogs");
-        EXPECT_EQ(strKind + "\tTachyra\t" + strText + "\tmodal\tvisible", Ask("dialog 0"));
-        EXPECT_EQ("", Ask("answer 0"));
-        EXPECT_TRUE(!bStays || WaitFor("dialogs", "0"));
-    }
-    void Click(int nId) { ASSERT_EQ("clicked", Ask("click " + std::to_string(nId))); }
-    void SetText(int nId, const std::string& strText) {
-        ASSERT_EQ("", Ask("settext " + std::to_string(nId) + " " + strText));
+    // One step of a shared scenario (testkit/window_scenarios.h) through the channel.
+    bool Step(const std::string& strStep) {
+        if (const size_t nSpace = strStep.find(' '); nSpace != std::string::npos) {
+            std::string strWhat = strStep.substr(0, nSpace), strRead = strWhat;
+            if (strWhat == "box") { // "box <caption> | <text> | <kind>" of the one box
+                if (!WaitFor("dialogs", "1", 30))
+                    return Matches(strStep, "box none");
+                const std::vector<std::string> f = Split(Ask("dialog 0"), '\t', 5);
+                const bool bShown = f[3] + f[4] == "modalvisible";
+                return Matches(strStep, "box " + f[1] + " | " + f[2] + " | " + f[0] +
+                                            (bShown ? "" : " (not shown modal)")) &&
+                       Ask("answer 0").empty() &&
+                       WaitUntil([&] { return Ask("dialogs") != "1"; }); // or the process ended
+            }
+            const bool bWhole = strWhat == "caption" || strWhat == "focus"; // no id
+            if (!bWhole)
+                strRead += strStep.substr(nSpace, strStep.find(' ', nSpace + 1) - nSpace);
+            return Matches(strStep, strRead + " " + Ask(bWhole ? strWhat : strRead));
+        }
+        const std::vector<std::string> a = Split(strStep, ':', 5);
+        const int nMs = std::atoi(a[a[0] == "wait" ? 4 : 1].c_str());
+        const auto wait = seconds(nMs > 0 ? nMs / 1000 : 10);
+        if (a[0] == "set")
+            return Ask("settext " + a[1] + " " + a[2]).empty();
+        if (a[0] == "click")
+            return Ask("click " + a[1]) == "clicked";
+        if (a[0] == "wait")
+            return WaitUntil([&] { return Ask(a[1] + " " + a[2]) == a[3]; }, wait);
+        if (a[0] == "wait-rate")
+            return WaitUntil([&] { return PaneRate(Ask("pane " + a[1])) > 0; },
+                             seconds(std::atoi(a[2].c_str()) / 1000));
+        if (a[0] == "boxes")
+            return !WaitUntil([&] { return Ask("dialogs") != "0"; }, wait);
+        if (a[0] == "close")
+            return Ask("close").empty();
+        if (a[0] == "gone")
+            return (m_nExitCode = WaitExit(nMs / 1000)) != -1;
+        if (a[0] == "screenshot") { // kept with the build as an artifact
+            const std::string strShot = std::string(TACHYRA_ARTIFACT_DIR) + "/gtk-window.png";
+            return m_display.Screenshot(strShot) && ReadWholeFile(strShot).size() > 1000;
+        }
+        return false;
     }
 
     CXvfbDisplay m_display;
@@ -166,67 +229,35 @@ protected:
     CChildProcess m_child;
     CRawSocket m_control;  // the control channel
     std::string m_strPort; // a free port
+    int m_nExitCode = -2;  // as the last "gone" step saw it
 };
 
 } // namespace
 
-TEST_F(GtkWindow, StoredSettingsAnUnmatchedTypeThatUploadsRefusedStartsAndASaveAtTheClose) {
-    // No item begins with "xyz": nothing is selected, and a test uploads, so this process
-    // only sends to tachyra-cli's server.
-    CChildProcess server;
-    const std::string strPort = std::to_string(StartCliServer(server));
-    ASSERT_NE("0", strPort);
-    WriteWholeFile(SettingsPath(), Ini("4321", strPort, "127.0.0.1", "xyz"));
+class GtkScenario : public GtkWindow, public ::testing::WithParamInterface<CWindowScenario> {};
+
+TEST_P(GtkScenario, Plays) {
+    const CWindowScenario& scenario = GetParam();
+    CChildProcess peer;
+    std::vector<std::pair<std::string, std::string>> vecVars = {
+        {"{port}", m_strPort},
+        {"{refused}", "(111)：Connection refused"},
+        {"{inuse}", "(98)：Address already in use"}};
+    if (UsesPeer(scenario))
+        vecVars.push_back({"{peer}", std::to_string(StartCliServer(peer))});
+    if (!scenario.vecStored.empty())
+        WriteWholeFile(SettingsPath(), Ini(scenario.vecStored, vecVars));
     Launch();
-    // The icons are drawn from the Windows icon's SVG.
-    ExpectReplies({"caption",        "Tachyra - v18.0701",
-                   "text 1007",      "",
-                   "combo 1007",     "-1\t上传\t下载",
-                   "text 1008",      "使用JS.WebSocket测试",
-                   "enabled 1008",   "0",
-                   "panes",          "2 visible",
-                   "panegeometry 0", "0 180",
-                   "panetip 0",      "",
-                   "taborder",       "1000 1001 1002 1003 1004 1007 1008",
-                   "menu",           "访问官网...",
-                   "contextmenu",    "最小化\t关闭\t-\t访问官网...",
-                   "icons",          "16 32 48 64 128"});
-    // The half-second status timer runs.
-    EXPECT_TRUE(WaitUntil([&] { return std::atoi(Ask("timer").c_str()) >= 2; }));
-    Click(1002);
-    ASSERT_TRUE(WaitFor("text 1002", kClientStop));
-    EXPECT_TRUE(WaitUntil([&] { return PaneRate(Ask("pane 1")) > 0; }, seconds(15)))
-        << Ask("pane 1");
-    EXPECT_EQ("    接收：0.00MB/s", Ask("pane 0"));
-    Click(1002);
-    EXPECT_TRUE(WaitFor("text 1002", kClientStart));
-
-    // Refused starts, one box each: a bad value, whose entry then has the focus; a listen
-    // port in use; a server port nobody listens on, where all ten sessions fail.
-    SetText(1004, "abc");
-    Click(1002);
-    ExpectBox("plain", "请输入一个整数。");
-    EXPECT_EQ("1004", Ask("focus"));
-    CLoopbackPort busy(true);
-    SetText(1001, std::to_string(busy.Port()));
-    SetText(1004, m_strPort);
-    Click(1000);
-    ExpectBox("plain", "(98)：Address already in use");
-    EXPECT_TRUE(WaitFor("text 1000", kServerStart));
-    Click(1002);
-    ExpectBox("error", "(111)：Connection refused");
-    EXPECT_TRUE(WaitFor("text 1002", kClientStart));
-
-    // An out-of-range port at the close: the box, and once it is answered the close goes
-    // on, saves what was entered and the process ends.
-    SetText(1001, "70000");
-    ASSERT_EQ("", Ask("close"));
-    ExpectBox("warning", kRangeText, false); // the process answers while the box is up
-    EXPECT_EQ(1, WaitExit());
-    EXPECT_EQ(Ini("70000", m_strPort, "127.0.0.1", ""), Settings());
+    for (const std::string& strStep : scenario.vecSteps)
+        ASSERT_TRUE(Step(FillScenario(strStep, vecVars))) << strStep;
+    EXPECT_EQ(1, m_nExitCode);
+    EXPECT_EQ(Ini(scenario.vecSaved, vecVars), Settings());
 }
 
-TEST_F(GtkWindow, ServerByMouseOpensItsPagesRestartsAfterAStopUnderLoadAndTheCloseSaves) {
+INSTANTIATE_TEST_SUITE_P(Shared, GtkScenario, ::testing::ValuesIn(kWindowScenarios),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST_F(GtkWindow, PartsRealClicksAndItsPagesAndAnUnmatchedTypeSavesNone) {
     // A default handler for web addresses that only writes down what it was given.
     const std::string strOpened = m_strRoot + "/opened.txt", strScript = m_strRoot + "/open.sh";
     WriteWholeFile(strScript, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + strOpened + "'\n");
@@ -237,8 +268,15 @@ TEST_F(GtkWindow, ServerByMouseOpensItsPagesRestartsAfterAStopUnderLoadAndTheClo
     WriteWholeFile(m_strRoot + "/config/mimeapps.list",
                    "[Default Applications]\nx-scheme-handler/http=test-opener.desktop\n"
                    "x-scheme-handler/https=test-opener.desktop\n");
+    // No item begins with "xyz": nothing is selected, and nothing is saved for it.
+    WriteWholeFile(SettingsPath(), Ini({{"m_nListenPort", m_strPort}, {"m_strType", "xyz"}}, {}));
     Launch();
-    SetText(1001, m_strPort);
+    // The icons are drawn from the Windows icon's SVG.
+    ExpectReplies({"combo 1007", "-1\t上传\t下载", "panes", "2 visible", "panegeometry 0", "0 180",
+                   "taborder", "1000 1001 1002 1003 1004 1007 1008", "menu", "访问官网...",
+                   "contextmenu", "最小化\t关闭\t-\t访问官网...", "icons", "16 32 48 64 128"});
+    // The half-second status timer runs.
+    EXPECT_TRUE(WaitUntil([&] { return std::atoi(Ask("timer").c_str()) >= 2; }));
     ASSERT_TRUE(ClickAt(Ask("geometry 1000"))); // a real click on the button's centre
     ASSERT_TRUE(WaitFor("text 1000", kServerStop));
     EXPECT_TRUE(WaitFor("enabled 1008", "1")); // set by the server thread after the caption
@@ -250,40 +288,15 @@ TEST_F(GtkWindow, ServerByMouseOpensItsPagesRestartsAfterAStopUnderLoadAndTheClo
             << pszRequest << ": " << ReadWholeFile(strOpened);
         strWant += "https://tachyra.example.org/\n";
     }
-
-    // A test against the server, which then stops under its load.
-    SetText(1004, m_strPort);
-    Click(1002);
-    ASSERT_TRUE(WaitFor("text 1002", kClientStop));
-    EXPECT_TRUE(WaitUntil(
-        [&] { return PaneRate(Ask("pane 0")) > 0 && PaneRate(Ask("pane 1")) > 0; }, seconds(15)))
-        << Ask("pane 0") << " / " << Ask("pane 1");
-    // The screenshot of the running test is kept with the build as an artifact.
-    const std::string strShot = std::string(TACHYRA_ARTIFACT_DIR) + "/gtk-window-running.png";
-    EXPECT_TRUE(m_display.Screenshot(strShot));
-    EXPECT_GT(ReadWholeFile(strShot).size(), 1000u);
-    ASSERT_EQ("", Ask("watch 1000"));
-    Click(1000);
-    EXPECT_TRUE(WaitFor("history 1000", "disabled\t正在停止\t启动服务\tenabled"))
-        << Ask("history 1000");
-    // The cut test ends without a box, nor did a page opened above leave one.
-    ASSERT_TRUE(WaitFor("text 1002", kClientStart));
-    EXPECT_EQ("0", Ask("dialogs"));
-
-    // A prompt restart on the same port, a test against it, and a real click on the title
-    // bar's close button while both sides run.
-    Click(1000);
-    ASSERT_TRUE(WaitUntil([&] { return CRawSocket().Connect(std::stoi(m_strPort)); }));
-    Click(1002);
-    ASSERT_TRUE(WaitFor("text 1002", kClientStop));
-    SetText(1003, "localhost");
-    ASSERT_EQ("", Ask("select 1007 0")); // 上传
-    ASSERT_TRUE(ClickAt(Ask("closebutton")));
+    EXPECT_EQ("0", Ask("dialogs"));           // nor did a page opened above leave a box
+    ASSERT_TRUE(ClickAt(Ask("closebutton"))); // a real click on the title bar's close button
     EXPECT_EQ(1, WaitExit(15));
-    EXPECT_EQ(Ini(m_strPort, m_strPort, "localhost", "上传"), Settings());
-    Launch(); // the next start shows what was saved
-    ExpectReplies(
-        {"text 1001", m_strPort, "text 1003", "localhost", "combo 1007", "0\t上传\t下载"});
+    EXPECT_EQ(Ini({{"m_nListenPort", m_strPort},
+                   {"m_strType", ""}, // stored entries keep their places
+                   {"m_nServerPort", "10001"},
+                   {"m_strServerAddr", "127.0.0.1"}},
+                  {}),
+              Settings());
 }
 
 TEST_F(GtkWindow, TabFollowsTheTemplateOrderCtrlASelectsAllAndEscAndEnterDoNothing) {

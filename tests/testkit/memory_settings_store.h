@@ -1,4 +1,4 @@
-// A settings store in memory for the dialog tests; records every write in order.
+// A settings store in memory for the dialog tests.
 #pragma once
 
 #include "app/settings_store.h"
@@ -22,17 +22,13 @@ public:
     }
     bool WriteInt(const std::string& strSection, const std::string& strEntry, int nValue) override {
         m_mapInts[{strSection, strEntry}] = nValue;
-        m_strWriteOrder += strEntry + ";";
         return true;
     }
     bool WriteString(const std::string& strSection, const std::string& strEntry,
                      const std::string& strValue) override {
         m_mapStrings[{strSection, strEntry}] = strValue;
-        m_strWriteOrder += strEntry + ";";
         return true;
     }
-
-    std::string m_strWriteOrder;
 
 private:
     std::map<CKey, int> m_mapInts;

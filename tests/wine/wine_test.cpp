@@ -2,6 +2,7 @@
 // with native peers (tachyra-cli) next to it. One Xvfb display and one fresh Wine prefix
 // serve the whole suite; every wait is bounded.
 #include "testkit/raw_socket.h"
+#include "testkit/window_scenarios.h"
 #include "testkit/xvfb_display.h"
 
 #include <gtest/gtest.h>
@@ -96,7 +97,7 @@ protected:
     void TearDown() override {
         // A test that failed half-way must not leave its window for the next one.
         if (m_app.Running()) {
-            Window({"close", "gone:5000"});
+            Drive({"wait-window:5000", "close", "gone:5000"});
             m_app.Wait(seconds(10));
         }
     }
@@ -112,22 +113,6 @@ protected:
         EXPECT_EQ(0, nExitCode) << strOut;
         return strOut;
     }
-    // The same on the program's window, found first.
-    std::string Window(CLines steps, int nWaitMs = 5000) {
-        steps.insert(steps.begin(), "wait-window:" + std::to_string(nWaitMs));
-        return Drive(steps);
-    }
-    // Starts the program and runs these steps.
-    std::string StartApp(const CLines& steps) {
-        EXPECT_TRUE(g_pWine->Start(m_app, kTachyra, {}, m_strLang));
-        return Window(steps, 30000);
-    }
-    // Runs these steps, closes the window through the system menu and expects exit code 1.
-    void CloseApp(CLines steps = {}) {
-        steps.insert(steps.end(), {"close", "gone:10000"});
-        Window(steps);
-        EXPECT_EQ(1, m_app.Wait(seconds(15)));
-    }
 
     CChildProcess m_app;
     std::string m_strPort, m_strLang = kChinese;
@@ -135,71 +120,56 @@ protected:
 
 } // namespace
 
-TEST_F(WineTachyra, FirstRunSavedPortKeysBoxesAndTextsUnderAnEnglishLocale) {
-    // Closing with an out-of-range port warns, saves it and shows it on the next start.
-    StartApp({"acp 936", "text 1000 启动服务", "text 1002 开始连接测试", "text 1007 下载",
-              "text 1008 使用JS.WebSocket测试", "enabled 1008 0", "pane 1 发送：0.00MB/s",
-              "set:1001:70000", "close",
-              "box Tachyra | 请输入一个在 1 和 65535 之间的整数。 | icon", "gone:10000"});
-    EXPECT_EQ(1, m_app.Wait(seconds(15)));
+class WineScenario : public WineTachyra, public ::testing::WithParamInterface<CWindowScenario> {};
 
-    // Not a Chinese code page, yet the same texts; Escape and Enter do not close the window.
-    m_strLang = kEnglish;
-    std::string strOut = StartApp(
-        {"acp", "text 1001 70000", "text 1007 下载", "pane 0     接收：0.00MB/s", "set:1001:10001",
-         "key:1001:27", "key:1007:13", "boxes:500", "caption Tachyra - v18.0701", "set:1004:abc",
-         "click:1002", "box Tachyra | 请输入一个整数。 | plain", "text 1002 开始连接测试",
-         "enabled 1003 1",
-         // A client against a closed port: one error box, with an icon.
-         "set:1004:" + m_strPort, "click:1002", "box:20000", "boxes:2000",
-         "wait:text:1002:开始连接测试"});
-    EXPECT_EQ(std::string::npos, strOut.find("acp 936\n")) << strOut;
-    EXPECT_NE(strOut.find("box Tachyra | (10061)："), std::string::npos) << strOut;
-    EXPECT_NE(strOut.find(" | icon\n"), std::string::npos) << strOut;
-    CloseApp();
-    Drive({"reg m_strType sz 下载"});
-}
-
-TEST_F(WineTachyra, ServerAndClientStartStopAndCloseWhileRunning) {
-    StartApp({"set:1001:" + m_strPort, "set:1004:" + m_strPort, "click:1000", "wait:text:1000:停止",
-              "wait:enabled:1001:0", "click:1002", "wait:text:1002:停止测试", "wait-rate:0:15000",
-              "wait-rate:1:15000"});
-    const char* pszArtifacts = std::getenv("TACHYRA_ARTIFACTS_DIR");
-    std::string strDir =
-        pszArtifacts != nullptr ? pszArtifacts : std::string(TACHYRA_SOURCE_DIR) + "/artifacts";
-    std::filesystem::create_directories(strDir);
-    EXPECT_TRUE(g_pWine->m_display.Screenshot(strDir + "/wine-running-test.png"));
-    Window({"click:1002", "wait:text:1002:开始连接测试", "click:1000", "wait:text:1000:启动服务",
-            "wait:enabled:1000:1", "boxes:1500", "click:1000", "wait:text:1000:停止"});
-
-    // Stopping the server while another process streams from it.
-    CChildProcess cli;
-    ASSERT_TRUE(cli.Start({CliPath(), "-c", "127.0.0.1", "-p", m_strPort, "-t", "0"}, {}, false));
-    Window({"wait-rate:1:15000", "click:1000", "wait:text:1000:启动服务:15000",
-            "wait:enabled:1000:1"});
-    cli.Wait(seconds(15)); // the cut ends the peer's test
-
-    // Closing while the server and the ten sessions run saves and exits with 1.
-    CloseApp({"set:1003:localhost", "click:1000", "wait:text:1000:停止", "click:1002",
-              "wait:text:1002:停止测试", "wait-rate:1:15000"});
-    Drive({"reg m_nListenPort dword " + m_strPort, "reg m_nServerPort dword " + m_strPort,
-           "reg m_strServerAddr sz localhost", "reg m_strType sz 下载"});
-}
-
-TEST_F(WineTachyra, StoredTypeAndAPeerOnTheListenPort) {
-    // A native peer listens on 127.0.0.1, which a bind to every interface collides with.
+TEST_P(WineScenario, Plays) {
+    const CWindowScenario& scenario = GetParam();
     CChildProcess peer;
-    m_strPort = std::to_string(StartCliServer(peer));
-    ASSERT_NE("0", m_strPort);
-    // The stored type selects its first match, 上传: this process only sends to the peer.
-    Drive({"reg-set:m_strType:上"});
-    std::string strOut =
-        StartApp({"text 1007 上传", "set:1001:" + m_strPort, "click:1000", "box:20000",
-                  "wait:text:1000:启动服务", "set:1004:" + m_strPort, "click:1002",
-                  "wait:text:1002:停止测试", "wait-rate:1:15000", "pane 0     接收：0.00MB/s",
-                  "click:1002", "wait:text:1002:开始连接测试"});
-    EXPECT_NE(strOut.find("box Tachyra | (10048)："), std::string::npos) << strOut;
-    CloseApp();
+    std::vector<std::pair<std::string, std::string>> vecVars = {
+        {"{port}", m_strPort}, {"{refused}", "(10061)：*"}, {"{inuse}", "(10048)：*"}};
+    if (UsesPeer(scenario))
+        vecVars.push_back({"{peer}", std::to_string(StartCliServer(peer))});
+    CLines steps;
+    for (const auto& [strName, strValue] : scenario.vecStored)
+        steps.push_back("reg-set:" + strName + ":" + FillScenario(strValue, vecVars));
+    Drive(steps);
+    // The driver tells a box with an icon from a plain one, not which icon it is.
+    vecVars.insert(vecVars.end(), {{"| error", "| icon"}, {"| warning", "| icon"}});
+    EXPECT_TRUE(g_pWine->Start(m_app, kTachyra, {}, m_strLang));
+    steps = {"wait-window:30000"};
+    for (const std::string& strStep : scenario.vecSteps) {
+        if (strStep != "screenshot") {
+            steps.push_back(FillScenario(strStep, vecVars));
+            continue;
+        }
+        Drive(steps);
+        steps = {"wait-window:5000"};
+        const char* pszDir = std::getenv("TACHYRA_ARTIFACTS_DIR");
+        const std::string strDir = pszDir ? pszDir : std::string(TACHYRA_SOURCE_DIR) + "/artifacts";
+        std::filesystem::create_directories(strDir);
+        EXPECT_TRUE(g_pWine->m_display.Screenshot(strDir + "/wine-window.png"));
+    }
+    Drive(steps);
+    EXPECT_EQ(1, m_app.Wait(seconds(15)));
+    steps.clear();
+    for (const auto& [strName, strValue] : scenario.vecSaved)
+        steps.push_back("reg " + strName +
+                        (strName.compare(0, 3, "m_n") == 0 ? " dword " : " sz ") +
+                        FillScenario(strValue, vecVars));
+    Drive(steps);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shared, WineScenario, ::testing::ValuesIn(kWindowScenarios),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST_F(WineTachyra, NotAChineseCodePageYetTheSameTextsAndEscapeAndEnterDoNotClose) {
+    m_strLang = kEnglish;
+    ASSERT_TRUE(g_pWine->Start(m_app, kTachyra, {}, m_strLang));
+    const std::string strOut = Drive(
+        {"wait-window:30000", "acp", "text 1007 下载", "pane 0     接收：0.00MB/s", "key:1001:27",
+         "key:1007:13", "boxes:500", "caption Tachyra - v18.0701", "close", "gone:10000"});
+    EXPECT_EQ(std::string::npos, strOut.find("acp 936\n")) << strOut;
+    EXPECT_EQ(1, m_app.Wait(seconds(15)));
 }
 
 // The probe ends with 0 only when every one of its checks ran and held.

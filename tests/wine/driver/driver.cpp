@@ -2,15 +2,16 @@
 // results go to stdout as UTF-8 lines; exit code 0 when every step succeeded. IDs are
 // control ids, times milliseconds.
 //   wait-window:MS, gone:MS   until the main window is found by its caption / has gone
-//   caption, acp, text:ID, enabled:ID, pane:N   print "<what> [ID] <value>"
+//   caption, acp, focus, text:ID, enabled:ID, pane:N   print "<what> [ID] <value>"
 //   wait:WHAT:ID:VALUE:MS until that read shows VALUE; wait-rate:N:MS until pane N > 0MB/s
 //   set:ID:TEXT, click:ID (posted, as a mouse click), key:ID:VK, close (system menu)
 //   box:MS    print "box <caption> | <text> | icon|plain" of the next message box (of any
 //             program before wait-window) and press OK; boxes:MS the same for every box that
 //             shows up within MS, then print "boxes <count>" and fail unless it is 0
-//   reg-get:NAME ("reg NAME dword|sz <value>"), reg-set:NAME:TEXT, reg-clear: the settings
+//   reg-get:NAME ("reg NAME dword|sz <value>"), reg-set:NAME:TEXT (a dword for m_n names),
+//   reg-clear: the settings
 // A step with a space is a check: the read it names (box waits 30 s) must print exactly it,
-// e.g. "text 1000 <value>", "reg NAME sz <value>", "box <caption> | <text> | icon".
+// where one "*" stands for any text: "text 1000 <value>", "box <caption> | <text> | icon".
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -106,6 +107,11 @@ bool Read(const wstring& what, int nId, wstring& value) {
         value = std::to_wstring(GetACP());
     else if (what == L"caption")
         value = TextOf(g_hMain);
+    else if (GUITHREADINFO gui{}; what == L"focus") // the control with the input focus
+        value = (gui.cbSize = sizeof(gui),
+                 GetGUIThreadInfo(GetWindowThreadProcessId(g_hMain, nullptr), &gui))
+                    ? std::to_wstring(GetDlgCtrlID(gui.hwndFocus))
+                    : L"none";
     else if (what == L"text")
         value = TextOf(h);
     else if (what == L"enabled")
@@ -126,7 +132,11 @@ bool Registry(const std::vector<wstring>& a) {
     BYTE data[2048] = {0};
     DWORD cb = sizeof(data) - 2, type = 0;
     bool bOk = true;
-    if (a[0] == L"reg-set")
+    const DWORD dwValue = static_cast<DWORD>(_wtoi(a[2].c_str()));
+    if (a[0] == L"reg-set" && a[1].compare(0, 3, L"m_n") == 0)
+        bOk = RegSetValueExW(hKey, a[1].c_str(), 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&dwValue), 4) == ERROR_SUCCESS;
+    else if (a[0] == L"reg-set")
         bOk = RegSetValueExW(hKey, a[1].c_str(), 0, REG_SZ,
                              reinterpret_cast<const BYTE*>(a[2].c_str()),
                              static_cast<DWORD>((a[2].size() + 1) * 2)) == ERROR_SUCCESS;
@@ -148,7 +158,18 @@ bool Step(const wstring& step) {
         wstring read = what == L"box" ? L"box:30000" : what == L"reg" ? L"reg-get:" + arg : what;
         if (what == L"text" || what == L"enabled" || what == L"pane")
             read += L":" + arg;
-        return (Step(read) && g_strLast == step) || Out(L"expected " + step, false);
+        // A "*" stands for any text: what is read must begin and end as the step does.
+        const size_t nStar = step.find(L'*');
+        const wstring head = step.substr(0, nStar),
+                      tail = nStar == wstring::npos ? L"" : step.substr(nStar + 1);
+        const auto matches = [&](const wstring& got) {
+            return nStar == wstring::npos
+                       ? got == step
+                       : got.size() >= head.size() + tail.size() &&
+                             got.compare(0, head.size(), head) == 0 &&
+                             got.compare(got.size() - tail.size(), tail.size(), tail) == 0;
+        };
+        return (Step(read) && matches(g_strLast)) || Out(L"expected " + step, false);
     }
     std::vector<wstring> a;
     for (size_t start = 0, pos = 0; pos != wstring::npos; start = pos + 1) {
