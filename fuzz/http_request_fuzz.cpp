@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     // The session on the input (behind "GET" when the first byte is even) received in the
     // same chunks; the send limit ends streams.
     static CKestrunEngine engine;
-    static const CPageTexts texts{"<html>page</html>", "css", "js", "<html>full</html>", "js", "", "", ""};
+    static const CPageTexts texts{
+        "<html>page</html>", "css", "js", "<html>full</html>", "js", "", "", ""};
     CMemoryStream stream(pData[0] % 2 == 0 ? "GET" + strRaw : strRaw, nChunk);
     stream.m_nSendCapacity = 1 << 20;
     RunSync(ServeConnection(engine, stream, texts));
