@@ -7,6 +7,10 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
 
 JOBS=$(nproc 2>/dev/null || echo 2)
+# Servers the tests start keep their results history here, never in the user's folder.
+XDG_DATA_HOME=$(mktemp -d)
+export XDG_DATA_HOME
+trap 'rm -rf "$XDG_DATA_HOME"' EXIT
 
 echo "== formatting"
 scripts/check-format.sh
