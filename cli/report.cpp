@@ -62,16 +62,6 @@ std::string SummaryJson(const CLatencySummary& l) {
            ", \"max\": " + MsJson(l.max) + "}";
 }
 
-std::string VerdictJson(const std::optional<CVerdict>& verdict) {
-    if (!verdict)
-        return "null";
-    std::string strFailed;
-    for (const auto& strName : verdict->vecFailed)
-        strFailed += (strFailed.empty() ? "\"" : ", \"") + strName + "\"";
-    return std::string("{\"passed\": ") + (verdict->bPassed ? "true" : "false") +
-           ", \"failed\": [" + strFailed + "]}";
-}
-
 } // namespace
 
 COptionalMs LoadedLatencyFigure(const CClientReport& r) {
@@ -149,7 +139,7 @@ std::string FormatJsonTotals(const CClientReport& r) {
 }
 
 std::string FormatJsonVerdict(const CClientReport& r) {
-    return VerdictJson(r.verdict);
+    return FormatVerdictJson(r.verdict);
 }
 
 std::string FormatJsonReport(const CClientReport& r) {
@@ -167,7 +157,7 @@ std::string FormatJsonReport(const CClientReport& r) {
         s += std::string(i == 0 ? "" : ",") + "\n    " + FormatJsonInterval(r.intervals[i]);
     s += r.intervals.empty() ? "],\n" : "\n  ],\n";
     s += "  \"totals\": " + FormatJsonTotals(r) + ",\n";
-    s += "  \"verdict\": " + VerdictJson(r.verdict) + ",\n";
+    s += "  \"verdict\": " + FormatVerdictJson(r.verdict) + ",\n";
     s += FormatString("  \"error\": %s\n",
                       r.strError.empty() ? "null" : JsonQuote(r.strError).c_str());
     s += "}\n";

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <cstdlib>
 #include <vector>
 
@@ -150,8 +151,19 @@ private:
             strError = strEarly;
         const double dSeconds = m_intervals.empty() ? 0.0 : m_intervals.back().dEnd;
         const std::string strErrorJson = strError.empty() ? "null" : JsonQuote(strError);
+        std::optional<CVerdict> verdict;
+        if (strError.empty() && nStatus == 0 && m_opt.thresholds.Any() && !m_intervals.empty()) {
+            // The thresholds: the received rate and the loss (no latency is measured here).
+            CMeasuredFigures measured;
+            const double dBits = static_cast<double>(m_totalUdp.nReceivedDatagrams) * m_nSize * 8;
+            measured.vecRates.emplace_back("received", dSeconds > 0 ? dBits / dSeconds : 0.0);
+            measured.dLossPercent = m_totalUdp.LossPercent();
+            verdict = JudgeTest(m_opt.thresholds, measured);
+        }
+        const std::string strVerdictJson = FormatVerdictJson(verdict);
         if (m_opt.bJsonStream) {
             PrintLine(stdout, "{\"event\": \"end\", \"totals\": " + TotalsJson(dSeconds) +
+                                  ", \"verdict\": " + strVerdictJson +
                                   ", \"error\": " + strErrorJson + "}");
         } else if (m_opt.bJson) {
             std::string s = "{\n";
@@ -167,6 +179,7 @@ private:
                 s += std::string(i == 0 ? "" : ",") + "\n    " + IntervalJson(m_intervals[i]);
             s += m_intervals.empty() ? "],\n" : "\n  ],\n";
             s += "  \"totals\": " + TotalsJson(dSeconds) + ",\n";
+            s += "  \"verdict\": " + strVerdictJson + ",\n";
             s += "  \"error\": " + strErrorJson + "\n}\n";
             std::fputs(s.c_str(), stdout);
         } else if (!m_intervals.empty()) {
@@ -182,16 +195,10 @@ private:
                                    static_cast<unsigned long long>(t.nDuplicates), t.dJitterMs));
         }
         std::fflush(stdout);
-        if (strError.empty() && nStatus == 0 && m_opt.thresholds.Any() && !m_intervals.empty()) {
-            // The thresholds: the received rate and the loss (no latency is measured here).
-            CMeasuredFigures measured;
-            const double dBits = static_cast<double>(m_totalUdp.nReceivedDatagrams) * m_nSize * 8;
-            measured.vecRates.emplace_back("received", dSeconds > 0 ? dBits / dSeconds : 0.0);
-            measured.dLossPercent = m_totalUdp.LossPercent();
-            const CVerdict verdict = JudgeTest(m_opt.thresholds, measured);
-            for (const std::string& strLine : verdict.vecMessages)
-                PrintLine(stderr, "tachyra-cli: " + strLine);
-            return verdict.bPassed ? 0 : 3;
+        if (verdict) {
+            for (const std::string& strLine : verdict->vecMessages)
+                PrintLine(stderr, "tachyra-cli: threshold missed: " + strLine);
+            return verdict->bPassed ? 0 : 3;
         }
         if (strError.empty())
             return nStatus;

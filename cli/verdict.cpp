@@ -53,3 +53,13 @@ CVerdict JudgeTest(const CThresholds& t, const CMeasuredFigures& m) {
     }
     return verdict;
 }
+
+std::string FormatVerdictJson(const std::optional<CVerdict>& verdict) {
+    if (!verdict)
+        return "null";
+    std::string strFailed;
+    for (const auto& strName : verdict->vecFailed)
+        strFailed += (strFailed.empty() ? "\"" : ", \"") + strName + "\"";
+    return std::string("{\"passed\": ") + (verdict->bPassed ? "true" : "false") +
+           ", \"failed\": [" + strFailed + "]}";
+}

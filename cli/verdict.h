@@ -31,3 +31,6 @@ struct CVerdict {
 // A figure that could not be measured misses its threshold: a script must not pass a run
 // that never showed what it asked about.
 CVerdict JudgeTest(const CThresholds& thresholds, const CMeasuredFigures& measured);
+
+// {"passed": …, "failed": […]}, or null for a run without thresholds.
+std::string FormatVerdictJson(const std::optional<CVerdict>& verdict);

@@ -44,9 +44,11 @@ def check_loopback(cli):
     server = Server(cli)
     try:
         for direction in ([], ["--upload"]):
-            rc, out, err = client(cli, server.port, "-b", "100M", "-t", "3", "-J", *direction)
+            rc, out, err = client(cli, server.port, "-b", "100M", "-t", "3", "-J",
+                                  "--fail-loss", "2", *direction)
             assert rc == 0, err
             report = json.loads(out)
+            assert report["verdict"] == {"passed": True, "failed": []}, report["verdict"]
             totals = report["totals"]["udp"]
             assert list(totals) == UDP_KEYS and all(list(i["udp"]) == UDP_KEYS
                                                     for i in report["intervals"]), report
@@ -160,10 +162,12 @@ def check_shaped(cli):
         server = Server(cli, bind="10.201.7.2", prefix=("ip", "netns", "exec", ns_s))
         try:
             rc, out, err = client(cli, server.port, "--upload", "-b", "80M", "-t", "4", "-J",
-                                  host="10.201.7.2", prefix=("ip", "netns", "exec", ns_c))
+                                  "--fail-loss", "5", host="10.201.7.2",
+                                  prefix=("ip", "netns", "exec", ns_c))
         finally:
             server.stop()
-        assert rc == 0, err
+        assert rc == 3 and "loss above 5.00 %" in err, (rc, err)
+        assert json.loads(out)["verdict"] == {"passed": False, "failed": ["loss"]}, out
         totals = json.loads(out)["totals"]["udp"]
         print("shaped: %s" % totals)
         assert 25 <= totals["loss_percent"] <= 50, totals
