@@ -7,7 +7,7 @@
 
 // The kinds of test the server records. A new kind is one more entry here and one more
 // place that joins its sessions to the tracker.
-inline constexpr const char* kTestKinds[] = {"raw", "websocket", "full"};
+inline constexpr const char* kTestKinds[] = {"raw", "websocket", "full", "udp"};
 
 struct CTestResult {
     double dTime = 0;    // the test's start, Unix time in seconds

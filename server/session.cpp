@@ -59,7 +59,7 @@ asio::awaitable<CSessionOutcome> ServeConnection(CKestrunEngine& engine, CByteSt
         if (chMode == kUdpMode) {
             outcome.pszMode = "udp";
             outcome.bUdp = true;
-            outcome.nBytes = co_await ServeUdpTest(stream, pUdp, outcome.udp);
+            outcome.nBytes = co_await ServeUdpTest(stream, pUdp, outcome.udp, pContext);
             co_return outcome;
         }
         stream.StopHeadClock();

@@ -43,3 +43,4 @@ struct CSessionContext {
 const size_t kKindRaw = 0;
 const size_t kKindWebSocket = 1;
 const size_t kKindFull = 2;
+const size_t kKindUdp = 3;

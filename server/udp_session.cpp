@@ -3,6 +3,7 @@
 #include "engine/io_core.h"
 #include "engine/udp_sender.h"
 #include "engine/udp_wire.h"
+#include "server/session_context.h"
 #include "support/format.h"
 
 #include <asio/co_spawn.hpp>
@@ -261,7 +262,7 @@ asio::awaitable<void> ReadControl(CByteStream& stream, std::shared_ptr<CControlS
 } // namespace
 
 asio::awaitable<uint64_t> ServeUdpTest(CByteStream& stream, const CUdpServerLink* pLink,
-                                       CUdpFigures& figures) {
+                                       CUdpFigures& figures, CSessionContext* pContext) {
     unsigned char request[kUdpRequestSize];
     if (!co_await RecvAll(stream, request, sizeof(request)))
         co_return 0;
@@ -281,6 +282,8 @@ asio::awaitable<uint64_t> ServeUdpTest(CByteStream& stream, const CUdpServerLink
     const std::shared_ptr<CUdpFlow> pFlow =
         port.Register(params.bServerSends, params.nRateBps, params.nDatagramSize, pLink->peer);
     EncodeUdpAnswer(status, CUdpPort::TestId(*pFlow), answer);
+    if (pContext != nullptr)
+        pContext->Join(kKindUdp, params.bServerSends ? "download" : "upload", stream.Tally());
     if (co_await SendAll(stream, answer, sizeof(answer))) {
         auto executor = co_await asio::this_coro::executor;
         asio::steady_timer wake(executor);
@@ -314,5 +317,7 @@ asio::awaitable<uint64_t> ServeUdpTest(CByteStream& stream, const CUdpServerLink
     } else {
         port.Unregister(pFlow);
     }
-    co_return CUdpPort::Bytes(*pFlow);
+    const uint64_t nBytes = CUdpPort::Bytes(*pFlow);
+    params.bServerSends ? stream.CountSent(nBytes) : stream.CountRecv(nBytes);
+    co_return nBytes;
 }

@@ -71,6 +71,7 @@ private:
 
 // Mode 2 of the raw protocol, after "EST" and the mode byte: reads the request, answers
 // it, runs the test until the client stops it or the connection ends, and fills figures.
-// Returns the payload bytes the test moved.
+// Returns the payload bytes the test moved. With a context, an accepted test joins the
+// run's tests as kind "udp", and its payload counts on the stream's tally when it ends.
 asio::awaitable<uint64_t> ServeUdpTest(CByteStream& stream, const CUdpServerLink* pLink,
-                                       CUdpFigures& figures);
+                                       CUdpFigures& figures, CSessionContext* pContext = nullptr);

@@ -10,6 +10,7 @@ import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 
 UDP_KEYS = ["sent_datagrams", "received_datagrams", "lost_datagrams", "loss_percent",
@@ -19,9 +20,9 @@ UDP_KEYS = ["sent_datagrams", "received_datagrams", "lost_datagrams", "loss_perc
 class Server:
     """tachyra-cli -s --json-stream on a free port, optionally inside a namespace."""
 
-    def __init__(self, cli, bind="127.0.0.1", prefix=()):
+    def __init__(self, cli, bind="127.0.0.1", prefix=(), db=()):
         self.proc = subprocess.Popen([*prefix, cli, "-s", "-B", bind, "-p", "0",
-                                      "--json-stream"], stdout=subprocess.PIPE, text=True)
+                                      "--json-stream", *db], stdout=subprocess.PIPE, text=True)
         first = json.loads(self.proc.stdout.readline())
         assert first["event"] == "listening", first
         self.port = first["port"]
@@ -41,7 +42,8 @@ def client(cli, port, *args, host="127.0.0.1", prefix=()):
 def check_loopback(cli):
     """100 Mbit/s each way: under 2 % loss, figures in every interval, totals and the
     server's session_end."""
-    server = Server(cli)
+    db = ["--results-db", os.path.join(tempfile.mkdtemp(), "r.sqlite")]
+    server = Server(cli, db=db)
     try:
         for direction in ([], ["--upload"]):
             rc, out, err = client(cli, server.port, "-b", "100M", "-t", "3", "-J",
@@ -60,6 +62,10 @@ def check_loopback(cli):
         lines = server.stop()
     ends = [e for e in lines if e["event"] == "session_end"]
     assert [e["mode"] for e in ends] == ["udp", "udp"], ends
+    rows = json.loads(subprocess.run([cli, "results", "--json", *db], capture_output=True,
+                                     text=True, timeout=30).stdout)["tests"]
+    assert [(r["kind"], r["direction"]) for r in rows] == [("udp", "upload"), ("udp", "download")]
+    assert rows[0]["recv_bytes"] == ends[1]["bytes"] and rows[1]["send_bytes"] == ends[0]["bytes"]
     assert all(list(e["udp"]) == UDP_KEYS and e["udp"]["received_datagrams"] > 20000
                for e in ends), ends
 
