@@ -73,8 +73,10 @@ TEST_F(ClientTest, EachDirectionCountsItsWaysAndEitherSidesStopEndsTheTest) {
         Start({"127.0.0.1", m_nPort, direction});
         EXPECT_FALSE(m_client.StartClientTest(m_settings)) << "a second test must not start";
         uint64_t nRecv = 0, nSend = 0; // until 1 MiB went each given way, ten seconds at most
-        for (int i = 0;
-             i < 2000 && (nRecv < (1u << 20) || !bRecv) && (nSend < (1u << 20) || !bSend); ++i) {
+        const auto Short = [&] {
+            return (bRecv && nRecv < (1u << 20)) || (bSend && nSend < (1u << 20));
+        };
+        for (int i = 0; i < 2000 && Short(); ++i) {
             uint64_t r = 0, s = 0;
             std::this_thread::sleep_for(5ms);
             m_clientEngine.TakeCounters(r, s);
