@@ -12,16 +12,15 @@ ROUNDS=${3:-3}
 CLI="$BUILD/cli/tachyra-cli"
 [ -x "$CLI" ] || { echo "build first: $CLI is missing" >&2; exit 1; }
 
-exec python3 - "$CLI" "$SECS" "$ROUNDS" <<'PY'
+PYTHONPATH="$ROOT/bench" exec python3 - "$CLI" "$SECS" "$ROUNDS" <<'PY'
 import json, os, signal, statistics, subprocess, sys, tempfile
+from bench_kit import start_tachyra
 
 cli, secs, rounds = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 MiB = float(1 << 20)
 
 def tachyra(upload, history_args):
-    srv = subprocess.Popen([cli, "-s", "-B", "127.0.0.1", "-p", "0", *history_args],
-                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    port = int(srv.stdout.readline().rsplit(" ", 1)[1])
+    srv, port = start_tachyra(cli, *history_args)
     argv = [cli, "-c", "127.0.0.1", "-p", str(port), "-P", "10", "-t", str(secs), "-J"]
     out = subprocess.run(argv + (["--upload"] if upload else []), capture_output=True,
                          text=True, check=True).stdout

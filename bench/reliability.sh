@@ -19,12 +19,7 @@
 # "cap idle stop crowd intake", default all).
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${BUILD:-"$ROOT/build/default"}
-CLI=${CLI:-"$BUILD/cli/tachyra-cli"}
-LOAD=${LOAD:-"$BUILD/bench/tachyra-session-load"}
-if [ "${NO_BUILD:-0}" != 1 ]; then
-  cmake --build "$BUILD" --target tachyra-cli tachyra-session-load >/dev/null
-fi
+. "$ROOT/bench/load_env.sh"
 # Every load stops by itself; this bounds the whole run even if one of them does not.
 exec timeout -k 10 900 python3 "$ROOT/bench/load_bench.py" reliability "$CLI" "$LOAD" \
   "${1:-5000}" "${2:-3}"

@@ -19,12 +19,7 @@
 # "storms" or both, the default).
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${BUILD:-"$ROOT/build/default"}
-CLI=${CLI:-"$BUILD/cli/tachyra-cli"}
-LOAD=${LOAD:-"$BUILD/bench/tachyra-session-load"}
-if [ "${NO_BUILD:-0}" != 1 ]; then
-  cmake --build "$BUILD" --target tachyra-cli tachyra-session-load >/dev/null
-fi
+. "$ROOT/bench/load_env.sh"
 # Every load stops by itself; this bounds the whole run even if one of them does not.
 exec timeout -k 10 1200 python3 "$ROOT/bench/load_bench.py" sessions "$CLI" "$LOAD" \
   "${1:-19000}" "${2:-10}" "${3:-5000}" "${4:-5000}"

@@ -6,8 +6,7 @@
 # 90 % of the rate asked (its sender cannot keep up). Prints each step's received rate,
 # loss and the CPU seconds both processes (client and server) spent, then the highest
 # received rate of each with under 1 % loss and their ratio.
-# iperf3: $IPERF3 when set, else the static iperf3 3.21 from the project's parent
-# directory (../shared/tools/iperf3-3.21/iperf3) when present, else the system's iperf3.
+# iperf3: as bench/find_iperf3.sh finds it.
 # Usage: bench/udp.sh [SECONDS] [BUILD_DIR] [START_MBITS]   (defaults 3, build/default, 50)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,34 +16,16 @@ START=${3:-50}
 CLI="$BUILD/cli/tachyra-cli"
 [ -x "$CLI" ] || { echo "build first: $CLI is missing" >&2; exit 1; }
 
-IPERF=${IPERF3:-"$ROOT/../shared/tools/iperf3-3.21/iperf3"}
-if [ -x "$IPERF" ]; then
-  IPERF=$(cd "$(dirname "$IPERF")" && pwd)/$(basename "$IPERF")
-else
-  IPERF=$(command -v iperf3 || true)
-  [ -n "$IPERF" ] || { echo "no iperf3 (set IPERF3, or apt-get install iperf3)" >&2; exit 1; }
-fi
+. "$ROOT/bench/find_iperf3.sh"
 
-exec python3 - "$CLI" "$IPERF" "$SECS" "$START" <<'PY'
-import json, os, signal, socket, subprocess, sys, time
+PYTHONPATH="$ROOT/bench" exec python3 - "$CLI" "$IPERF" "$SECS" "$START" <<'PY'
+import json, signal, sys
+from bench_kit import reap, run_client, start_iperf3, start_tachyra
 
 cli, iperf, secs, start = sys.argv[1], sys.argv[2], int(sys.argv[3]), float(sys.argv[4])
 
-def reap(proc):
-    # wait4 gives the child's own CPU time, however short-lived it was.
-    _, _, rusage = os.wait4(proc.pid, 0)
-    proc.returncode = 0
-    return rusage.ru_utime + rusage.ru_stime
-
-def run_client(argv):
-    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    out = proc.stdout.read()
-    return out, reap(proc)
-
 def tachyra(mbits):
-    srv = subprocess.Popen([cli, "-s", "-B", "127.0.0.1", "-p", "0"], stdout=subprocess.PIPE,
-                           stderr=subprocess.DEVNULL, text=True)
-    port = int(srv.stdout.readline().rsplit(" ", 1)[1])
+    srv, port = start_tachyra(cli)
     out, cpu_client = run_client([cli, "-c", "127.0.0.1", "-p", str(port), "-u", "--upload",
                                   "-b", "%gM" % mbits, "-l", "1200", "-t", str(secs), "-J"])
     srv.send_signal(signal.SIGINT)
@@ -54,29 +35,8 @@ def tachyra(mbits):
     return (udp["received_datagrams"] * 1200 * 8 / seconds / 1e6, udp["loss_percent"],
             cpu_client + cpu_server)
 
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-def listening(port):
-    with open("/proc/net/tcp") as f:
-        for row in f.readlines()[1:]:
-            cols = row.split()
-            if int(cols[1].split(":")[1], 16) == port and cols[3] == "0A":
-                return True
-    return False
-
 def iperf3(mbits):
-    port = free_port()
-    srv = subprocess.Popen([iperf, "-s", "-1", "-B", "127.0.0.1", "-p", str(port)],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(100):
-        if listening(port):
-            break
-        time.sleep(0.05)
+    srv, port = start_iperf3(iperf)
     out, cpu_client = run_client([iperf, "-c", "127.0.0.1", "-p", str(port), "-u",
                                   "-b", "%gM" % mbits, "-l", "1200", "-t", str(secs), "-J"])
     cpu_server = reap(srv)

@@ -74,26 +74,23 @@ void CTestTracker::TakeBytesLocked(CMember& member, CTest& test) {
 }
 
 void CTestTracker::Request(uint64_t nMember, bool bBusy, const char* pszDirection) {
-    std::vector<CTestResult> vecEnded;
-    {
-        std::lock_guard<std::mutex> lock(m_cs);
-        auto it = m_mapMembers.find(nMember);
-        if (it == m_mapMembers.end())
+    // A request never ends a test (only leaving or the sweep does), so nothing is delivered.
+    std::lock_guard<std::mutex> lock(m_cs);
+    auto it = m_mapMembers.find(nMember);
+    if (it == m_mapMembers.end())
+        return;
+    CMember& member = it->second;
+    if (member.nTest == 0) {
+        if (!bBusy)
             return;
-        CMember& member = it->second;
-        if (member.nTest == 0) {
-            if (!bBusy)
-                return;
-            AttachLocked(member, pszDirection);
-        }
-        CTest& test = m_mapTests[member.nTest];
-        MergeDirection(test.result.strDirection, pszDirection);
-        if (bBusy != member.bBusy)
-            test.nBusy += bBusy ? 1 : -1;
-        member.bBusy = bBusy;
-        test.tLastActive = Clock::now();
+        AttachLocked(member, pszDirection);
     }
-    Deliver(vecEnded);
+    CTest& test = m_mapTests[member.nTest];
+    MergeDirection(test.result.strDirection, pszDirection);
+    if (bBusy != member.bBusy)
+        test.nBusy += bBusy ? 1 : -1;
+    member.bBusy = bBusy;
+    test.tLastActive = Clock::now();
 }
 
 void CTestTracker::Leave(uint64_t nMember) {
