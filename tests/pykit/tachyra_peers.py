@@ -16,10 +16,10 @@ class Server:
     with block, leaves its stderr in .stderr and, with --json-stream, its lines in .events."""
 
     def __init__(self, cli, *args, bind="127.0.0.1", prefix=(), stream=True):
-        self.proc = subprocess.Popen([*prefix, cli, "-s", "-p", "0", *args,
-                                      *(["--json-stream"] if stream else []),
-                                      *([] if bind is None else ["-B", bind])],
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, encoding="utf-8")
+        argv = [*prefix, cli, "-s", "-p", "0", *args, *(["--json-stream"] if stream else []),
+                *([] if bind is None else ["-B", bind])]
+        self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     encoding="utf-8")
         self.lines, self.stream = [], stream
         self.reader = threading.Thread(target=self.read, daemon=True)
         self.reader.start()
@@ -36,12 +36,8 @@ class Server:
 
     def wait(self, pred, what, seen=0):
         """The first line from seen on that passes pred, within 20 s."""
-        for _ in range(400):
-            found = [line for line in self.lines[seen:] if pred(line)]
-            if found:
-                return found[0]
-            time.sleep(0.05)
-        raise AssertionError("no %s: %r" % (what, self.lines))
+        found = lambda: [line for line in self.lines[seen:] if pred(line)]
+        return wait_for(found, lambda: "%s in %r" % (what, self.lines))[0]
 
     def __enter__(self):
         return self
@@ -55,6 +51,16 @@ class Server:
         self.reader.join()
         self.stderr = self.proc.stderr.read()
         self.events = [json.loads(line) for line in self.lines[1:]] if self.stream else None
+
+
+def wait_for(predicate, what):
+    """predicate()'s first true value within 20 s; what (or what()) names it otherwise."""
+    for _ in range(400):
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("no " + (what() if callable(what) else what))
 
 
 def client(cli, port, *args, host="127.0.0.1", prefix=(), status=0):

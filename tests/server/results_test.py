@@ -1,18 +1,15 @@
-"""The results history, its routes and /metrics, with tachyra-cli as server and as peer.
-
-Usage: results_test.py PATH_TO_TACHYRA_CLI
-The remote-peer case makes network namespaces of its own, or says why it is skipped.
-"""
+"""The results history, its routes and /metrics, with tachyra-cli as server and as peer
+(results_test.py PATH_TO_TACHYRA_CLI); the remote-peer case makes network namespaces of
+its own, or says why it is skipped."""
 import http.client
 import json
 import os
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pykit"))
-from tachyra_peers import Server, client, get_from, veth_namespaces  # noqa: E402
+from tachyra_peers import Server, client, get_from, veth_namespaces, wait_for  # noqa: E402
 
 CLI = sys.argv[1]
 
@@ -34,15 +31,6 @@ def tests_of(port):
 
 def raw_test(port, *args):
     return json.loads(client(CLI, port, "-t", "1", "-P", "3", "-J", *args)[0])["totals"]
-
-
-def wait_for(predicate, what):
-    for _ in range(100):
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.1)
-    raise AssertionError("no " + what)
 
 
 def metrics(port):
@@ -83,7 +71,6 @@ def check_history(db):
     csv = subprocess.run([CLI, "results", "--results-db", db, "--csv", "--limit", "1"],
                          capture_output=True, text=True, check=True).stdout.splitlines()
     assert len(csv) == 2 and csv[1].split(",")[3] == "upload", csv
-    print("history: 2 rows across a restart, bytes", counted)
 
 
 def check_full_card(db):
@@ -113,7 +100,6 @@ def check_full_card(db):
     row = rows[0]
     assert (row["send_bytes"], row["recv_bytes"], row["direction"]) == (300000, 70000, "both"), row
     assert row["latency_ms"] == {"idle": 1.25, "jitter": 0.5, "download": 3.0}, row
-    print("full: one test, card joined:", row["latency_ms"])
 
 
 def check_damaged(db):
@@ -133,7 +119,6 @@ def check_damaged(db):
         said = [l for l in server.stderr.splitlines() if "warning: the results history" in l]
         assert len(said) == len(server.stderr.splitlines()) == warnings, server.stderr
     assert not os.path.exists(os.environ["XDG_DATA_HOME"]), os.listdir(folder)
-    print("damaged database: warned once, served on")
 
 
 TOKEN, QUOTED = "s3cret/+ token", "s3cret%2F%2B+token"
@@ -166,10 +151,8 @@ def check_remote(db):
                 local = get_from(peers[0], "127.0.0.1", server.port, "/results.json")[0]
             want = [status for t, *_, status in REMOTE if t == token]
             assert got == want and local == 200, (token, got, want, local)
-        print("remote: 403 without the token, 200 with it (%d cases)" % len(REMOTE))
 
 
 with tempfile.TemporaryDirectory(prefix="tachyra-results-") as tmp:
     for check in (check_history, check_full_card, check_remote, check_damaged):
         check(os.path.join(tmp, check.__name__, "results.sqlite"))
-print("results: all passed")
