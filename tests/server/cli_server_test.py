@@ -1,7 +1,9 @@
 """tachyra-cli -s answering raw GETs while replacement files beside a copy of it, in a
 temporary directory, are picked up, dropped and re-read (their decoding: assets_test.cpp).
 Usage: cli_server_test.py PATH_TO_TACHYRA_CLI SOURCE_DIR"""
-import pathlib, shutil, signal, socket, subprocess, sys, tempfile
+import os, pathlib, shutil, socket, sys, tempfile
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pykit"))
+from tachyra_peers import Server
 
 resource = lambda name: pathlib.Path(sys.argv[2], "resources", name).read_bytes()
 plain = "<html>替换页 plain</html>".encode("gbk")  # no mark: served byte for byte
@@ -19,26 +21,14 @@ STEPS = [
 
 with tempfile.TemporaryDirectory(prefix="tachyra-replace-") as folder:
     cli = shutil.copy2(sys.argv[1], pathlib.Path(folder, "tachyra-cli"))
-    # Reads of its output block: CTest's timeout for the test bounds them.
-    proc = subprocess.Popen([cli, "-s", "-B", "127.0.0.1", "-p", "0"], text=True,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    try:
-        port = next(int(line.rsplit(" ", 1)[1]) for line in proc.stdout
-                    if line.startswith("Tachyra server listening on port "))
+    with Server(cli) as server:
         for name, data, path, content_type, body in STEPS:
             file = pathlib.Path(folder, name)
             file.write_bytes(data) if data is not None else file.unlink(missing_ok=True)
-            with socket.create_connection(("127.0.0.1", port), timeout=20) as s:
+            with socket.create_connection(("127.0.0.1", server.port), timeout=20) as s:
                 s.sendall(("GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" % path).encode())
                 answer = s.makefile("rb").read()  # everything sent before the close
             expected = b"" if body is None else (
                 ("HTTP/1.1 200 OK\r\nContent-Type: %s; charset=utf-8\r\nContent-Length: %d"
                  "\r\nConnection: close\r\n\r\n" % (content_type, len(body))).encode() + body)
             assert answer == expected, "%s after writing %s: %r" % (path, name, answer[:200])
-    finally:
-        proc.send_signal(signal.SIGINT)  # both do nothing once it has ended
-        try:
-            status = proc.wait(timeout=30)
-        finally:
-            proc.kill()
-    assert status == 0, "tachyra-cli exit status %s" % status
