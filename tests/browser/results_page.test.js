@@ -7,7 +7,7 @@
 const test = require('node:test');
 const assert = require('node:assert');
 const { spawn } = require('node:child_process');
-const { startSession } = require('./browser_kit');
+const { startSession, until, runFullPage } = require('./browser_kit');
 
 const rowsOf = (page, id) => page.evaluate((table) => [...document.querySelectorAll(`#${table} tbody tr`)]
   .map((tr) => [...tr.children].map((td) => td.textContent)), id);
@@ -19,13 +19,10 @@ function rawTest(cliPath, port, seconds, extra = []) {
   return new Promise((resolve) => proc.on('exit', resolve));
 }
 
-async function waitRows(page, id, predicate, what) {
-  for (const end = Date.now() + 30000; Date.now() < end; await page.waitForTimeout(100)) {
-    const rows = await rowsOf(page, id);
-    if (predicate(rows)) return rows;
-  }
-  throw new Error(`no ${what} in #${id}: ${JSON.stringify(await rowsOf(page, id))}`);
-}
+const waitRows = (page, id, predicate, what) => until(async () => {
+  const rows = await rowsOf(page, id);
+  return predicate(rows) && rows;
+}, 30000, async () => `${what} in #${id}: ${JSON.stringify(await rowsOf(page, id))}`);
 
 test('/results shows running tests live and the history below', async (t) => {
   const { server, cliPath, newPage, screenshot, finish } = await startSession(t);
@@ -45,10 +42,7 @@ test('/results shows running tests live and the history below', async (t) => {
   await waitRows(page, 'live', (rows) => rows.length === 0, 'empty live table');
 
   assert.strictEqual(await rawTest(cliPath, server.port, 2, ['--upload']), 0);
-  const full = await newPage(900, 1000);
-  await full.goto(`${base}/full?seconds=2`, { waitUntil: 'load' });
-  await full.locator('#start').click();
-  await full.locator('#result').waitFor({ state: 'visible', timeout: 60000 });
+  await runFullPage(await newPage(900, 1000), `${base}/full`, 2);
   const rows = await waitRows(page, 'history', (r) => r.length === 3 && r[0][7] !== '', 'full row with latency');
   assert.deepStrictEqual(rows.map((r) => r[2]), ['full', 'raw', 'raw']);
   assert.match(rows[0][7], /^idle [\d.]+, jitter [\d.]+, download [\d.]+, upload [\d.]+$/);
