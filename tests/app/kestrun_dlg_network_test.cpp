@@ -32,6 +32,7 @@ struct MainWindowNet : ::testing::Test {
     const std::string m_strPort = std::to_string(ClosedLoopbackPort()); // nobody listens there
 };
 
+// The captions of either side's stop: the window scenarios.
 TEST_F(MainWindowNet, ServerAndClientRunAndStopAndAQuickSecondClickStartsNoSecondRun) {
     dlg.OnServerButton();
     // The caption comes from the run's start hook, which may run after the socket listens.
@@ -40,11 +41,7 @@ TEST_F(MainWindowNet, ServerAndClientRunAndStopAndAQuickSecondClickStartsNoSecon
     dlg.OnClientButton();
     ASSERT_TRUE(ws.PumpUntil([&] { return dlg.Server().ServerSessionCount() == 10; }));
     EXPECT_EQ(ws.Text(IDC_CLIENT_BUTTON), "停止测试");
-    dlg.OnClientButton();
-    ASSERT_TRUE(ws.PumpUntil([&] {
-        return ws.Text(IDC_CLIENT_BUTTON) == "开始连接测试" && ws.Enabled(IDC_CLIENT_BUTTON);
-    }));
-    dlg.OnServerButton();
+    dlg.OnServerButton(); // which ends the client test too
     ASSERT_TRUE(ws.PumpUntil([&] { return ServerStopped(); }));
     // A second click before the socket exists stops the run instead of starting another.
     ws.At(IDC_SERVER_BUTTON)->vecHistory.clear();

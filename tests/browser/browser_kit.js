@@ -73,8 +73,8 @@ async function runFullPage(page, address, seconds = 3) {
 }
 
 // One test's tachyra-cli (the script's first argument) and Chromium (a fresh profile), both
-// ended by t.after. newPage opens a page of the given size and collects its errors; finish()
-// checks that there were none and that tachyra-cli ends cleanly on SIGINT.
+// ended by t.after. newPage opens a page of the given size (and loads url if given), collecting
+// its errors; finish() checks that there were none and that tachyra-cli ends cleanly on SIGINT.
 async function startSession(t) {
   const [cliPath, artifactDir = path.join(os.tmpdir(), 'tachyra-browser-artifacts')] = process.argv.slice(2);
   assert.ok(cliPath, 'pass the path of tachyra-cli');
@@ -98,10 +98,11 @@ async function startSession(t) {
     server,
     context,
     cliPath,
-    async newPage(width, height) {
+    async newPage(width, height, url) {
       const page = await context.newPage();
       page.on('pageerror', (err) => pageErrors.push(String(err)));
       await page.setViewportSize({ width, height });
+      if (url) await page.goto(url, { waitUntil: 'load' });
       return page;
     },
     screenshot: (page, name, fullPage = false) =>
