@@ -7,8 +7,7 @@
 #include <fstream>
 #include <sys/socket.h>
 
-const auto kDown = EClientDirection::kDownload;
-const auto kUp = EClientDirection::kUpload;
+const auto kDown = EClientDirection::kDownload, kUp = EClientDirection::kUpload;
 
 using namespace std::chrono_literals;
 

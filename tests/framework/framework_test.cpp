@@ -68,8 +68,7 @@ TEST(VXDialog, WorkersPaneTextsAreQueuedInOrderAndDroppedOnceClosingBegan) {
     dlg.CreateStatusBar();
     dlg.AddStatusPane(kRecv.c_str(), 180);
     dlg.AddStatusPane(kSend.c_str(), 100);
-    ASSERT_FALSE(ws.m_vecPartCalls.empty());
-    EXPECT_EQ(ws.m_vecPartCalls.back(), (std::vector<int>{180, -1}));
+    EXPECT_EQ(ws.m_vecPartEdges, (std::vector<int>{180, -1}));
     EXPECT_EQ(ws.PartText(0), kRecv0);
     EXPECT_EQ(ws.PartText(1), kSend + "：0.00MB/s");
     // The status bar asks for its tips through the callback.
