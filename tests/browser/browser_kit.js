@@ -13,6 +13,16 @@ const { chromium } = require('playwright-core');
 const chromiumPath = process.env.TACHYRA_CHROMIUM || '/usr/bin/chromium';
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
+// Polls check() until it gives something truthy, which it returns; after timeoutMs it fails
+// saying what it waited for (what may be a function, to tell what there was instead).
+async function until(check, timeoutMs, what) {
+  for (const end = Date.now() + timeoutMs; ; await sleep(50)) {
+    const value = await check();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`no ${typeof what === 'function' ? await what() : what} within ${timeoutMs} ms`);
+  }
+}
+
 // tachyra-cli -s on loopback, once it has printed its port, keeping its history in a
 // folder of the test's own (server.resultsDb). server.lines holds its output and
 // server.meter the sums of its meter lines: the megabytes received and sent so far.
@@ -35,14 +45,8 @@ async function startServer(cliPath) {
     }
   });
   // The first line from index `from` on (by default the first still to come) that passes.
-  server.waitForLine = async (predicate, timeoutMs, what, from = server.lines.length) => {
-    for (const end = Date.now() + timeoutMs; ; await sleep(20)) {
-      for (; from < server.lines.length; ++from) {
-        if (predicate(server.lines[from])) return server.lines[from];
-      }
-      if (Date.now() > end) throw new Error(`tachyra-cli: no ${what} within ${timeoutMs} ms`);
-    }
-  };
+  server.waitForLine = (predicate, timeoutMs, what, from = server.lines.length) =>
+    until(() => server.lines.slice(from).find(predicate), timeoutMs, `tachyra-cli ${what} line`);
   const portLine = (l) => l.startsWith('Tachyra server listening on port ');
   const line = await server.waitForLine(portLine, 30000, 'port');
   server.port = Number(line.split(' ').pop());
@@ -50,15 +54,27 @@ async function startServer(cliPath) {
 }
 
 // Until the server has printed no meter line for quietMs: nothing moves any more.
-async function waitIdle(server, timeoutMs, quietMs = 2500) {
-  for (const end = Date.now() + timeoutMs; Date.now() - server.meter.at < quietMs; await sleep(50)) {
-    if (Date.now() > end) throw new Error(`tachyra-cli: still moving bytes after ${timeoutMs} ms`);
-  }
+const waitIdle = (server, timeoutMs, quietMs = 2500) =>
+  until(() => Date.now() - server.meter.at >= quietMs, timeoutMs, 'quiet tachyra-cli meter');
+
+// Runs a test of `seconds` on the /full page at `address` until its result card shows, and
+// returns the card's rows by their label, the phase shown and the result the page keeps.
+async function runFullPage(page, address, seconds = 3) {
+  await page.goto(`${address}?seconds=${seconds}`, { waitUntil: 'load' });
+  await page.locator('#start').click();
+  await page.locator('#result').waitFor({ state: 'visible', timeout: 60000 });
+  return page.evaluate(() => {
+    const rows = {};
+    for (const dt of document.querySelectorAll('#result dt')) {
+      rows[dt.textContent] = dt.nextElementSibling.textContent;
+    }
+    return { rows, phase: document.getElementById('phase').textContent, result: window.tachyraResult };
+  });
 }
 
 // One test's tachyra-cli (the script's first argument) and Chromium (a fresh profile), both
-// ended by t.after. newPage opens a page of the given size and collects its errors; finish()
-// checks that there were none and that tachyra-cli ends cleanly on SIGINT.
+// ended by t.after. newPage opens a page of the given size (and loads url if given), collecting
+// its errors; finish() checks that there were none and that tachyra-cli ends cleanly on SIGINT.
 async function startSession(t) {
   const [cliPath, artifactDir = path.join(os.tmpdir(), 'tachyra-browser-artifacts')] = process.argv.slice(2);
   assert.ok(cliPath, 'pass the path of tachyra-cli');
@@ -82,10 +98,11 @@ async function startSession(t) {
     server,
     context,
     cliPath,
-    async newPage(width, height) {
+    async newPage(width, height, url) {
       const page = await context.newPage();
       page.on('pageerror', (err) => pageErrors.push(String(err)));
       await page.setViewportSize({ width, height });
+      if (url) await page.goto(url, { waitUntil: 'load' });
       return page;
     },
     screenshot: (page, name, fullPage = false) =>
@@ -99,4 +116,4 @@ async function startSession(t) {
   };
 }
 
-module.exports = { startSession, waitIdle };
+module.exports = { startSession, waitIdle, until, runFullPage };

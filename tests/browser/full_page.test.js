@@ -1,26 +1,14 @@
 // The full test page end to end: tachyra-cli serves /full, Chromium runs its three phases
-// over loopback, and the result card must agree with what the server's meter counted.
-// Usage: node full_page.test.js TACHYRA_CLI [ARTIFACT_DIR]
+// over loopback, and the result card must agree with what the server's meter counted. And
+// the results page: a raw test from a second process shows up in the live table while it
+// runs and in the history once it ends, and a /full run in another tab leaves its latencies
+// in the history. Usage: node full_page.test.js TACHYRA_CLI [ARTIFACT_DIR]
 'use strict';
 
 const test = require('node:test');
 const assert = require('node:assert');
-const { spawnSync } = require('node:child_process');
-const { startSession, waitIdle } = require('./browser_kit');
-
-// Runs a three-second test on /full and returns the card's rows by their label.
-async function runFullPage(page, address) {
-  await page.goto(`${address}?seconds=3`, { waitUntil: 'load' });
-  await page.locator('#start').click();
-  await page.locator('#result').waitFor({ state: 'visible', timeout: 60000 });
-  return page.evaluate(() => {
-    const rows = {};
-    for (const dt of document.querySelectorAll('#result dt')) {
-      rows[dt.textContent] = dt.nextElementSibling.textContent;
-    }
-    return { rows, phase: document.getElementById('phase').textContent, result: window.tachyraResult };
-  });
-}
+const { spawn, spawnSync } = require('node:child_process');
+const { startSession, waitIdle, until, runFullPage } = require('./browser_kit');
 
 const numbers = (text, re) => (re.exec(text) || []).slice(1).map(Number);
 
@@ -34,7 +22,6 @@ test('/full measures latency, download and upload in Chromium', async (t) => {
   assert.strictEqual(phase, 'Done');
   const [down, mbit] = numbers(rows.Download, /^([\d.]+) MB\/s \(([\d.]+) Mbit\/s\)$/);
   const [up] = numbers(rows.Upload, /^([\d.]+) MB\/s/);
-  assert.ok(down > 0 && up > 0, JSON.stringify(rows));
   assert.ok(numbers(rows['Idle latency'], /^([\d.]+) ms, jitter [\d.]+ ms$/)[0] > 0, rows['Idle latency']);
   const loaded = numbers(rows['Loaded latency'], /^([\d.]+) ms downloading.*, ([\d.]+) ms uploading$/);
   assert.ok(loaded.length === 2 && loaded.every((ms) => ms > 0), rows['Loaded latency']);
@@ -58,16 +45,13 @@ test('/full measures latency, download and upload in Chromium', async (t) => {
     assert.ok(copied.includes(`\n${label}: ${rows[label]}\n`), copied);
   }
 
-  // On a phone-sized screen nothing is wider than the screen and the card is reachable.
+  // On a phone-sized screen nothing is wider than the screen and the card is reachable: the
+  // page's width, then the right edges of the copy button and of both charts.
   const phone = await newPage(360, 740);
   assert.strictEqual((await runFullPage(phone, address)).phase, 'Done');
-  const fit = await phone.evaluate(() => ({
-    scroll: document.documentElement.scrollWidth,
-    canvases: [...document.querySelectorAll('canvas')].map((c) => c.getBoundingClientRect().right),
-    copy: document.getElementById('copy').getBoundingClientRect().right,
-  }));
-  assert.ok(fit.scroll <= 360 && fit.copy <= 360, JSON.stringify(fit));
-  assert.ok(fit.canvases.length === 2 && fit.canvases.every((r) => r <= 360), JSON.stringify(fit));
+  const fit = await phone.evaluate(() => [document.documentElement.scrollWidth,
+    ...[...document.querySelectorAll('#copy, canvas')].map((el) => el.getBoundingClientRect().right)]);
+  assert.ok(fit.length === 4 && fit.every((right) => right <= 360), JSON.stringify(fit));
   await screenshot(phone, 'full-page-phone.png', true);
   await finish();
 });
@@ -77,14 +61,13 @@ test('/full measures latency, download and upload in Chromium', async (t) => {
 // seconds do not follow the steps in which the browser reports bytes.
 test('/full on the server machine: addresses with their QR code, latency decimals, chart seconds', async (t) => {
   const { server, newPage, finish } = await startSession(t);
-  const page = await newPage(900, 1000);
+  const page = await newPage(900, 1000, `http://127.0.0.1:${server.port}/full`);
   const shown = () => page.evaluate(async () => {
     await window.tachyraShare;
     const $ = (id) => document.getElementById(id);
     return [$('share').hidden, [...$('shareList').children].map((li) => li.textContent), $('shareQr').dataset.address];
   });
   // This server listens on loopback alone: a note, no address.
-  await page.goto(`http://127.0.0.1:${server.port}/full`, { waitUntil: 'load' });
   assert.deepStrictEqual(await shown(), [false, [], undefined]);
   // As a server on every interface answers (what it lists: server_output_test.py).
   const addresses = ['http://10.91.0.1:10001/full', 'http://[fd00:91::1]:10001/full'];
@@ -106,5 +89,45 @@ test('/full on the server machine: addresses with their QR code, latency decimal
     return { latency, seconds: [1, 2, 3, 4].map((s) => (at(s) - at(s - 1)).toFixed(2)) };
   });
   assert.deepStrictEqual(figures, { latency: ['3 ms', '2.5 ms', '2.50 ms'], seconds: Array(4).fill('106.67') });
+  await finish();
+});
+
+const rowsOf = (page, id) => page.evaluate((table) => [...document.querySelectorAll(`#${table} tbody tr`)]
+  .map((tr) => [...tr.children].map((td) => td.textContent)), id);
+
+// A raw client test of `seconds` against the server; resolves with its exit code.
+function rawTest(cliPath, port, seconds, extra = []) {
+  const proc = spawn(cliPath, ['-c', '127.0.0.1', '-p', String(port), '-t', String(seconds), '-P', '4', ...extra],
+    { stdio: 'ignore' });
+  return new Promise((resolve) => proc.on('exit', resolve));
+}
+
+const waitRows = (page, id, predicate, what) => until(async () => {
+  const rows = await rowsOf(page, id);
+  return predicate(rows) && rows;
+}, 30000, async () => `${what} in #${id}: ${JSON.stringify(await rowsOf(page, id))}`);
+
+test('/results shows running tests live and the history below', async (t) => {
+  const { server, cliPath, newPage, screenshot, finish } = await startSession(t);
+  const base = `http://127.0.0.1:${server.port}`;
+  const page = await newPage(1000, 900, `${base}/results`);
+  await page.locator('#liveNone').waitFor({ state: 'visible' });
+
+  const download = rawTest(cliPath, server.port, 4);
+  const live = await waitRows(page, 'live', (rows) => rows.some((r) => r[1] === 'raw'), 'running raw test');
+  assert.deepStrictEqual(live[0].slice(0, 3), ['127.0.0.1', 'raw', 'download']);
+  assert.strictEqual(await download, 0);
+  const history = await waitRows(page, 'history', (rows) => rows.length === 1, 'history row');
+  assert.deepStrictEqual(history[0].slice(1, 4), ['127.0.0.1', 'raw', 'download']);
+  assert.ok(Number(history[0][6]) > 0, JSON.stringify(history));
+  await waitRows(page, 'live', (rows) => rows.length === 0, 'empty live table');
+
+  assert.strictEqual(await rawTest(cliPath, server.port, 2, ['--upload']), 0);
+  await runFullPage(await newPage(900, 1000), `${base}/full`, 2);
+  const rows = await waitRows(page, 'history', (r) => r.length === 3 && r[0][7] !== '', 'full row with latency');
+  assert.deepStrictEqual(rows.map((r) => r[2]), ['full', 'raw', 'raw']);
+  assert.match(rows[0][7], /^idle [\d.]+, jitter [\d.]+, download [\d.]+, upload [\d.]+$/);
+  await page.waitForTimeout(500); // the chart's animation
+  await screenshot(page, 'results-page.png', true);
   await finish();
 });

@@ -14,9 +14,7 @@ const gaugeText = () =>
 
 test('the speed page measures the WebSocket stream in Chromium', async (t) => {
   const { server, newPage, screenshot, finish } = await startSession(t);
-  const address = `http://127.0.0.1:${server.port}/`;
-  const page = await newPage(1280, 720);
-  await page.goto(address, { waitUntil: 'load' });
+  const page = await newPage(1280, 720, `http://127.0.0.1:${server.port}/`);
   assert.strictEqual(await page.title(), 'Tachyra-[网速测试]');
 
   // The gauge (maximum 300 at 127.0.0.1), set up as the page loads, replaced the fallback
@@ -28,8 +26,7 @@ test('the speed page measures the WebSocket stream in Chromium', async (t) => {
     const fallback = document.getElementById('container').textContent.includes('HTML5');
     return { drawn, max, name, value: Number(data[0].value), fallback };
   });
-  const expected = { drawn: 1, max: 300, name: 'Othre\r\n本地环境', value: 0, fallback: false };
-  assert.deepStrictEqual(gauge, expected);
+  assert.deepStrictEqual(gauge, { drawn: 1, max: 300, name: 'Othre\r\n本地环境', value: 0, fallback: false });
 
   // The address rule behind the other two maxima (100 on a LAN, 10 elsewhere).
   const lan = ['127.0.0.1', '10.1.2.3', '192.168.0.10', '172.16.0.1', '172.31.255.255'];
@@ -38,10 +35,7 @@ test('the speed page measures the WebSocket stream in Chromium', async (t) => {
   assert.deepStrictEqual(seen, [...lan.map(() => true), ...notLan.map(() => false)]);
 
   const button = page.locator('#butStart');
-  const buttonSays = (text) =>
-    page.waitForFunction((s) => document.getElementById('butStart').textContent === s, text, {
-      timeout: 15000,
-    });
+  const buttonSays = (text) => button.filter({ hasText: new RegExp(`^${text}$`) }).waitFor({ timeout: 15000 });
   assert.strictEqual((await button.textContent()).trim(), '开始测试');
 
   await button.click();

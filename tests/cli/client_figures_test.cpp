@@ -1,13 +1,14 @@
-// The pure arithmetic behind the client's options: rates as typed, interval ends with a
-// warm-up, pacing, and thresholds.
+// The pure arithmetic behind tachyra-cli: the client's rates as typed, interval ends with a
+// warm-up, pacing and thresholds, and where the server sees a test end.
 #include "cli/bit_rate.h"
 #include "cli/interval_plan.h"
 #include "cli/verdict.h"
 #include "engine/rate_pacer.h"
+#include "headless/test_ends.h"
 
 #include <gtest/gtest.h>
 
-namespace {
+#include <tuple>
 
 TEST(ClientFigures, RatesParseWithDecimalSuffixesAndBadTextIsRefused) {
     const std::pair<const char*, uint64_t> good[] = {
@@ -22,15 +23,13 @@ TEST(ClientFigures, RatesParseWithDecimalSuffixesAndBadTextIsRefused) {
 
 TEST(ClientFigures, IntervalsEndEveryStepAndOnceMoreWhereTheWarmUpEnds) {
     const CIntervalPlan plan{0.4, 1.0};
-    std::vector<double> vecEnds;
-    for (double d = 0; d < 2.0; d = plan.NextEnd(d))
-        vecEnds.push_back(d);
-    const std::vector<double> vecExpected{0, 0.4, 0.8, 1.0, 1.4, 1.8};
-    ASSERT_EQ(vecEnds.size(), vecExpected.size());
-    for (size_t i = 0; i < vecEnds.size(); ++i) {
-        EXPECT_NEAR(vecEnds[i], vecExpected[i], 1e-9) << i;
-        EXPECT_EQ(plan.IsOmitted(vecEnds[i]), vecExpected[i] < 1.0) << i;
+    double d = 0;
+    for (double dExpected : {0.0, 0.4, 0.8, 1.0, 1.4, 1.8}) {
+        EXPECT_NEAR(d, dExpected, 1e-9);
+        EXPECT_EQ(plan.IsOmitted(d), dExpected < 1.0) << dExpected;
+        d = plan.NextEnd(d);
     }
+    EXPECT_GE(d, 2.0) << "no end between 1.8 and 2.0";
     EXPECT_NEAR(plan.NextEnd(1.003), 1.4, 1e-9) << "an end that came late keeps the grid";
 }
 
@@ -69,4 +68,38 @@ TEST(ClientFigures, EachMissedThresholdIsNamedOnceWithItsShortfall) {
     EXPECT_EQ(JudgeTest(t, m).vecFailed, std::vector<std::string>{"loss"});
 }
 
-} // namespace
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+// Sessions of one peer that overlap make one test, ended by the last of them, or kGrace
+// after its last test session while the peer holds another connection; page loads and
+// other peers' sessions are apart.
+TEST(TestEnds, OverlappingSessionsOfOnePeerEndAsOneTest) {
+    CTestEnds ends;
+    const auto t0 = CTestEnds::Clock::now();
+    for (const char* pszPeer : {"10.0.0.2:1", "10.0.0.2:2", "10.0.0.2:3", "[fd00::2]:7",
+                                "10.0.0.3:1", "10.0.0.3:2", "10.0.0.3:3"})
+        ends.Started(pszPeer);
+    // A session's peer, mode, bytes and seconds, when it ends and the line that gives, if any.
+    const std::tuple<const char*, const char*, uint64_t, double, std::chrono::milliseconds,
+                     const char*>
+        steps[] = {{"10.0.0.2:1", "download", 100 << 20, 2.0, 2000ms, ""},
+                   {"10.0.0.3:1", "http", 0, 0.1, 2100ms, ""},
+                   {"10.0.0.2:3", "http", 0, 0.1, 3000ms, ""},
+                   {"[fd00::2]:7", "websocket", 6 << 20, 3.0, 3000ms,
+                    "Test ended: [fd00::2], websocket download, 3.00 s, 2.00 MB/s"},
+                   {"10.0.0.2:2", "download", 200 << 20, 4.0, 4000ms,
+                    "Test ended: 10.0.0.2, raw download, 4.00 s, 75.00 MB/s"},
+                   {"10.0.0.3:2", "upload", 10 << 20, 1.0, 10000ms, ""}};
+    for (const auto& [pszPeer, pszMode, nBytes, dSeconds, tEnd, pszLine] : steps) {
+        CSessionRecord session;
+        session.strPeer = pszPeer;
+        session.pszMode = pszMode;
+        session.nBytes = nBytes;
+        session.dSeconds = dSeconds;
+        EXPECT_EQ(ends.Ended(session, t0 + tEnd), *pszLine ? Lines{pszLine} : Lines()) << pszPeer;
+    }
+    EXPECT_EQ(ends.Flush(t0 + 11s), Lines());
+    EXPECT_EQ(ends.Flush(t0 + 12s), Lines{"Test ended: 10.0.0.3, raw upload, 1.00 s, 10.00 MB/s"});
+    EXPECT_EQ(ends.Flush(t0 + 13s), Lines());
+}

@@ -85,7 +85,7 @@ public:
     bool CreateStatusBar() override { return m_bStatusBar = true; }
     // The status bar's fields: this thread only, as the test reads them on it too.
     void SetStatusParts(const std::vector<int>& vecRightEdges) override {
-        m_vecPartCalls.push_back(vecRightEdges);
+        m_vecPartEdges = vecRightEdges;
         m_vecPartTexts.resize(vecRightEdges.size());
     }
     void SetStatusPartText(int n, const std::string& str) override { m_vecPartTexts.at(n) = str; }
@@ -147,7 +147,7 @@ public:
     std::deque<std::pair<unsigned int, _VX_COMMAND_MSG*>> m_queue;
     bool m_bWorkersWaitForPump = false, m_bToolTip = false, m_bStatusBar = false;
     int m_nWaiting = 0, m_nReleased = 0, m_nFocus = 0;
-    std::vector<std::vector<int>> m_vecPartCalls;
+    std::vector<int> m_vecPartEdges; // as last set
     std::vector<std::string> m_vecPartTexts;
     std::vector<int> m_vecTools;
 };
