@@ -1,8 +1,6 @@
-// libFuzzer target: request reading, header lookup, the upgrade test and handshake, the
-// routing table, replacement-file decoding and a whole session, all from memory.
-//
-// Input: the first byte picks the chunk size the request is fed in (1..255, as the
-// socket loop receives at most 255 bytes per call); the rest is the request.
+// libFuzzer target: request reading, header lookup, the upgrade and handshake, routing,
+// replacement-file decoding and a whole session, all from memory. The first byte picks the
+// chunk size (1..255, as the socket loop receives); the rest is the request.
 #include "../tests/testkit/memory_stream.h"
 #include "server/assets.h"
 #include "server/http.h"
@@ -32,16 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         std::abort(); // the text only ever holds received bytes
 
     for (const char* pszName : {"path", "PATH", "Upgrade", "Connection", "Sec-WebSocket-Key",
-                                "Content-Length", "Host", "", ":"}) {
-        const std::string strValue = GetHeaderValue(strRequest, pszName);
-        if (strValue.size() > strRequest.size())
-            std::abort();
-    }
+                                "Content-Length", "Host", "", ":"})
+        GetHeaderValue(strRequest, pszName);
     FindHttpRoute(GetHeaderValue(strRequest, "path"));
     const std::string strAnswer = BuildWebSocketHandshake(strRequest);
-    if (IsWebSocketUpgrade(strRequest) != !strAnswer.empty())
-        std::abort();
-    if (!strAnswer.empty() && strAnswer.size() != 129)
+    if (IsWebSocketUpgrade(strRequest) != !strAnswer.empty() ||
+        (!strAnswer.empty() && strAnswer.size() != 129))
         std::abort();
 
     const std::string strRaw(p, nLen);

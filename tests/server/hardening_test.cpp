@@ -5,9 +5,6 @@
 #include "testkit/loopback_server.h"
 
 #include <csignal>
-#include <unistd.h>
-#include <memory>
-#include <sys/socket.h>
 #include <thread>
 #include <vector>
 
@@ -16,23 +13,9 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kDownload = std::string("EST") + '\x01';
-
-// Sends each text on a connection of its own, all at once; per connection, what the server
-// sent before it closed the connection within the wait, or "(not closed)".
-std::vector<std::string> AnswersBeforeClose(int nPort, const std::vector<std::string>& sends) {
-    std::vector<CRawSocket> peers(sends.size());
-    std::vector<std::string> answers;
-    for (size_t i = 0; i < sends.size(); ++i) {
-        if (!peers[i].Connect(nPort) || !peers[i].Send(sends[i]))
-            peers[i].Close();
-    }
-    for (CRawSocket& peer : peers) {
-        bool bClosed = false;
-        const std::string strAnswer = peer.Fd() < 0 ? "" : peer.Recv(1 << 20, &bClosed);
-        answers.push_back(bClosed ? strAnswer : "(not closed)");
-    }
-    return answers;
-}
+const char* const kPingAnswer = "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                                "Content-Length: 0\r\nCache-Control: no-store\r\n"
+                                "Connection: keep-alive\r\n\r\n";
 
 TEST(Hardening, RunningOutOfDescriptorsPausesAcceptingInsteadOfEndingTheServer) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -44,11 +27,9 @@ TEST(Hardening, RunningOutOfDescriptorsPausesAcceptingInsteadOfEndingTheServer) 
                        {"/usr/bin/prlimit", "--nofile=256"});
     ASSERT_NE(nPort, 0) << server.Stderr();
     {
-        std::vector<std::unique_ptr<CRawSocket>> silent;
-        for (int i = 0; i < 400; ++i) {
-            silent.push_back(std::make_unique<CRawSocket>());
-            ASSERT_TRUE(silent.back()->Connect(nPort)) << i;
-        }
+        std::vector<CRawSocket> silent(400);
+        for (CRawSocket& peer : silent)
+            ASSERT_TRUE(peer.Connect(nPort));
         std::this_thread::sleep_for(500ms); // let accepting run into the limit
         EXPECT_TRUE(server.Running()) << server.Stderr();
     }
@@ -81,35 +62,54 @@ TEST(Hardening, ConnectionsBeyondTheCapsAreClosedAtOnce) {
     EXPECT_EQ(server.Wait(), 0);
 }
 
-// The in-process server with a one-second idle timeout.
-class IdleTimeout : public LoopbackServerTest {
+// The in-process server and hostile peers that each send one text, on a connection of its
+// own with a small receive buffer, and then read nothing until the server has ended them all.
+struct CHostile {
+    const char* pszName;
+    std::string strSend;
+    const char* pszAnswer; // what the server sent before its close; null: not compared
+};
+
+class HostilePeers : public LoopbackServerTest {
+protected:
+    void ExpectAnswersBeforeClose(const std::vector<CHostile>& cases) {
+        std::vector<CRawSocket> peers(cases.size());
+        for (size_t i = 0; i < cases.size(); ++i)
+            EXPECT_TRUE(peers[i].Connect(m_nPort, "127.0.0.1", "", 4096) &&
+                        peers[i].Send(cases[i].strSend));
+        ASSERT_TRUE(
+            m_events.WaitFor([&] { return m_events.m_sessionEnds.size() == cases.size(); }));
+        EXPECT_TRUE(WaitSessions(0));
+        for (size_t i = 0; i < cases.size(); ++i) {
+            bool bClosed = false;
+            const std::string strAnswer = peers[i].Recv(1 << 20, &bClosed);
+            EXPECT_TRUE(bClosed) << cases[i].pszName;
+            if (cases[i].pszAnswer != nullptr) {
+                EXPECT_EQ(strAnswer, cases[i].pszAnswer) << cases[i].pszName;
+            }
+        }
+    }
+};
+
+// A one-second idle timeout.
+class IdleTimeout : public HostilePeers {
 protected:
     IdleTimeout() { m_nIdleTimeout = 1; }
 };
 
 TEST_F(IdleTimeout, ClosesEveryConnectionThatStopsMovingBytes) {
-    const struct {
-        const char* pszName;
-        std::string strSend, strAnswer;
-    } cases[] = {
+    ExpectAnswersBeforeClose({
         {"silent", "", ""},
         {"a stalled token", "GE", ""},
         {"a head without its blank line", "GET / HTTP/1.1\r\nHost: x\r\n", ""},
         {"a huge Content-Length", "GET / HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n", ""},
         {"a stalled upload", std::string("EST") + '\x00' + "abc", ""},
         {"a stalled HTTP upload", "POST /upload HTTP/1.1\r\nContent-Length: 1000\r\n\r\nbbbbb", ""},
-        {"a kept connection after its answer",
-         "GET /ping HTTP/1.1\r\nConnection: keep-alive\r\n\r\n",
-         "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: 0\r\n"
-         "Cache-Control: no-store\r\nConnection: keep-alive\r\n\r\n"},
-    };
-    std::vector<std::string> sends;
-    for (const auto& c : cases)
-        sends.push_back(c.strSend);
-    const std::vector<std::string> answers = AnswersBeforeClose(m_nPort, sends);
-    for (size_t i = 0; i < sends.size(); ++i)
-        EXPECT_EQ(answers[i], cases[i].strAnswer) << cases[i].pszName;
-    EXPECT_TRUE(WaitSessions(0));
+        {"a kept connection after its answer", "GET /ping HTTP/1.1\r\n\r\n", kPingAnswer},
+        // Their sessions are stuck in a send until the timeout.
+        {"a download never read", kDownload, nullptr},
+        {"an HTTP download never read", "GET /download?size=1073741824 HTTP/1.1\r\n\r\n", nullptr},
+    });
 }
 
 // Bytes that keep coming, but fewer than the least a window must carry, are no reprieve.
@@ -123,19 +123,6 @@ TEST_F(IdleTimeout, EndsASessionThatMovesTooFewBytes) {
     }
     EXPECT_TRUE(bClosed);
     EXPECT_TRUE(WaitSessions(0));
-}
-
-TEST_F(IdleTimeout, EndsTheSessionOfADownloadThatIsNeverRead) {
-    for (const std::string& strRequest :
-         {kDownload, std::string("GET /download?size=1073741824 HTTP/1.1\r\n\r\n")}) {
-        CRawSocket download; // its session is stuck in a send until the timeout
-        ASSERT_TRUE(download.Connect(m_nPort));
-        int nSmall = 4096;
-        ::setsockopt(download.Fd(), SOL_SOCKET, SO_RCVBUF, &nSmall, sizeof(nSmall));
-        ASSERT_TRUE(download.Send(strRequest));
-        ASSERT_TRUE(WaitSessions(1));
-        EXPECT_TRUE(WaitSessions(0)) << "an unread download was never ended: " << strRequest;
-    }
 }
 
 TEST(ClientEnds, AConnectThatIsNeverAnsweredStopsOnCtrlCOrTimesOut) {
@@ -172,16 +159,15 @@ TEST(ClientEnds, AServerThatDiesMidTestIsReportedAsAnEarlyEnd) {
     EXPECT_NE(client.Stderr().find(" s of 300 s"), std::string::npos) << client.Stderr();
 }
 
-using InProcess = LoopbackServerTest;
+using InProcess = HostilePeers;
 
 // However long the idle timeout, a first token or a request head that has not come ten
 // seconds after it began is cut.
 TEST_F(InProcess, AHeadThatDoesNotComeInTimeIsCut) {
-    const std::vector<std::string> answers = AnswersBeforeClose(
-        m_nPort, {"", "E", "GET / HTTP/1.1\r\nHost: x", "GET /ping HTTP/1.1\r\n\r\nGET /pi"});
-    for (const std::string& strAnswer : answers)
-        EXPECT_NE(strAnswer, "(not closed)");
-    EXPECT_TRUE(WaitSessions(0));
+    ExpectAnswersBeforeClose({{"silent", "", ""},
+                              {"a token", "E", ""},
+                              {"a head", "GET / HTTP/1.1\r\nHost: x", ""},
+                              {"a second head", "GET /ping HTTP/1.1\r\n\r\nGET /pi", kPingAnswer}});
 }
 
 TEST_F(InProcess, AFinishedDownloadLeavesNoSessionOnTheServer) {
