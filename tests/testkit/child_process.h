@@ -17,10 +17,9 @@ public:
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    // Starts argv[0] in a process group of its own, with env added to (or replacing) the
-    // environment. With bCapture, stdout and stderr are kept apart; without, both go to
-    // /dev/null. fdAs3, when given, is the child's descriptor 3. May be called again once
-    // the previous process has ended.
+    // Starts argv[0] (a path) in a process group of its own, once, with env added to (or
+    // replacing) the environment. With bCapture, stdout and stderr are kept apart; without,
+    // both go to /dev/null. fdAs3, when given, is the child's descriptor 3.
     bool Start(const std::vector<std::string>& args,
                const std::map<std::string, std::string>& env = {}, bool bCapture = true,
                int fdAs3 = -1);
@@ -38,8 +37,6 @@ public:
 
 private:
     void Pump(int nTimeoutMs);
-    void Kill();
-    void CloseOutputs();
     int m_nPid = -1;
     int m_fds[2] = {-1, -1}; // stdout, stderr
     std::string m_texts[2];

@@ -1,22 +1,30 @@
-// The main window's scenarios, written once and played by both window tests: under Xvfb
-// through the GTK program's control channel, under Wine through the driver program.
-// Steps are the driver's (tests/wine/driver/driver.cpp): a step with a space is a check
-// ("text 1000 启动服务"; one "*" stands for any text), "box <caption> | <text> | <kind>"
-// answers the next message box (kind plain, error or warning; Wine tells only plain or
-// icon). "screenshot" is the harness's own. {port} is a port nobody listens on, {peer} that
-// of a tachyra-cli server, {refused} and {inuse} the backend's error texts.
+// The main window's scenarios, written once and played by both window tests through a
+// control channel: the GTK program's own under Xvfb, the driver's (tests/wine/driver) under
+// Wine. A step with a space is a check: the reply to the request it begins with must read as
+// the rest ("text 1000 启动服务"; one "*" stands for any text); "box <caption> | <text> |
+// <kind>" answers the one message box (kind plain, error or warning; Wine tells only plain
+// or icon). {port} is a port nobody listens on, {peer} that of a tachyra-cli server,
+// {refused} and {inuse} the backend's error texts.
 #pragma once
 
-#include <ostream>
+#include "testkit/child_process.h"
+#include "testkit/xvfb_display.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
+using CVars = std::vector<std::pair<std::string, std::string>>;
+
 struct CWindowScenario {
     const char* pszName;
-    std::vector<std::pair<std::string, std::string>> vecStored; // settings before the start
-    std::vector<std::string> vecSteps;                          // ends with the window gone
-    std::vector<std::pair<std::string, std::string>> vecSaved;  // all four, in write order
+    CVars vecStored;                   // settings before the start
+    std::vector<std::string> vecSteps; // ends with the window gone
+    CVars vecSaved;                    // all four, in write order
 };
 
 inline const std::vector<CWindowScenario> kWindowScenarios = {
@@ -77,18 +85,140 @@ inline void PrintTo(const CWindowScenario& scenario, std::ostream* pOut) {
     *pOut << scenario.pszName;
 }
 
-inline bool UsesPeer(const CWindowScenario& scenario) {
-    for (const auto& [strName, strValue] : scenario.vecStored)
-        if (strValue == "{peer}")
-            return true;
-    return false;
-}
-
 // The text with every "{name}" of the table replaced.
-inline std::string FillScenario(std::string str,
-                                const std::vector<std::pair<std::string, std::string>>& vecVars) {
+inline std::string FillScenario(std::string str, const CVars& vecVars) {
     for (const auto& [strName, strValue] : vecVars)
         for (size_t n; (n = str.find(strName)) != std::string::npos;)
             str.replace(n, strName.size(), strValue);
     return str;
 }
+
+// The text cut at each separator into at least nFields fields.
+inline std::vector<std::string> SplitFields(const std::string& str, char cSep, size_t nFields) {
+    std::vector<std::string> vec(1);
+    for (char ch : str) {
+        if (ch == cSep)
+            vec.emplace_back();
+        else
+            vec.back().push_back(ch);
+    }
+    vec.resize(std::max(vec.size(), nFields));
+    return vec;
+}
+
+// Plays steps through the control channel, where each request line gets one reply line:
+// "ok <text>" (with \n, \t and \\ escaped) or "err <why>".
+class CWindowPlayer {
+public:
+    // The scenario's names with the backend's error texts; starts the peer if it needs one.
+    CVars Vars(const CWindowScenario& scenario, const std::string& strRefused,
+               const std::string& strInUse) {
+        CVars vecVars = {{"{port}", m_strPort}, {"{refused}", strRefused}, {"{inuse}", strInUse}};
+        const CVars& vecStored = scenario.vecStored;
+        if (std::any_of(vecStored.begin(), vecStored.end(),
+                        [](const auto& entry) { return entry.second == "{peer}"; }))
+            vecVars.push_back({"{peer}", std::to_string(StartCliServer(m_peer))});
+        return vecVars;
+    }
+
+    // The reply without "ok ", unescaped; an "err ..." reply comes back whole.
+    std::string Ask(const std::string& strRequest) {
+        if (!m_channel.Send(strRequest + "\n"))
+            return "err lost";
+        std::string strReply, strByte;
+        bool bClosed = false;
+        while ((strByte = m_channel.Recv(1, &bClosed, std::chrono::seconds(10))) != "\n") {
+            if (strByte.empty())
+                return bClosed ? "err lost" : "err timeout";
+            strReply += strByte;
+        }
+        if (strReply.compare(0, 2, "ok") != 0)
+            return strReply;
+        std::string strOut;
+        for (size_t i = 3; i < strReply.size(); ++i) {
+            char ch = strReply[i];
+            if (ch == '\\' && i + 1 < strReply.size())
+                ch = strReply[++i] == 'n' ? '\n' : strReply[i] == 't' ? '\t' : strReply[i];
+            strOut += ch;
+        }
+        return strOut;
+    }
+    bool WaitFor(const std::string& strRequest, const std::string& strExpected, int nSeconds = 10) {
+        return WaitUntil([&] { return Ask(strRequest) == strExpected; },
+                         std::chrono::seconds(nSeconds));
+    }
+
+    // Plays the steps with the names filled in; the program has to end with exit code 1.
+    void Play(const std::vector<std::string>& vecSteps, const CVars& vecVars) {
+        for (const std::string& strStep : vecSteps)
+            ASSERT_TRUE(Step(FillScenario(strStep, vecVars))) << strStep;
+        EXPECT_EQ(1, m_nExitCode);
+    }
+
+    bool Step(const std::string& strStep) {
+        const size_t nSpace = strStep.find(' ');
+        if (strStep.starts_with("box ")) {
+            if (!WaitFor("dialogs", "1", 30))
+                return Matches(strStep, "box none");
+            const std::vector<std::string> f = SplitFields(Ask("dialog 0"), '\t', 5);
+            const bool bShown = f[3] + f[4] == "modalvisible";
+            return Matches(strStep, "box " + f[1] + " | " + f[2] + " | " + f[0] +
+                                        (bShown ? "" : " (not shown modal)")) &&
+                   Ask("answer 0").empty() &&
+                   WaitUntil([&] { return Ask("dialogs") != "1"; }); // or the process ended
+        }
+        if (nSpace != std::string::npos) {
+            const bool bNoId = strStep.starts_with("caption ") || strStep.starts_with("focus ");
+            const std::string strRequest =
+                strStep.substr(0, bNoId ? nSpace : strStep.find(' ', nSpace + 1));
+            return Matches(strStep, strRequest + " " + Ask(strRequest));
+        }
+        const std::vector<std::string> a = SplitFields(strStep, ':', 5);
+        const int nMs = std::atoi(a[a[0] == "wait" ? 4 : a[0] == "wait-rate" ? 2 : 1].c_str());
+        const auto wait = std::chrono::milliseconds(nMs > 0 ? nMs : 10000);
+        if (a[0] == "set")
+            return Ask("settext " + a[1] + " " + a[2]).empty();
+        if (a[0] == "click")
+            return Ask("click " + a[1]) == "clicked";
+        if (a[0] == "wait")
+            return WaitUntil([&] { return Ask(a[1] + " " + a[2]) == a[3]; }, wait);
+        if (a[0] == "wait-rate") // until the pane's "<name>：<n>MB/s" shows more than 0
+            return WaitUntil(
+                [&] {
+                    const std::string strPane = Ask("pane " + a[1]);
+                    const size_t nColon = strPane.find("：");
+                    return nColon != std::string::npos && std::atof(&strPane[nColon + 3]) > 0;
+                },
+                wait);
+        if (a[0] == "boxes")
+            return !WaitUntil([&] { return Ask("dialogs") != "0"; }, wait);
+        if (a[0] == "gone")
+            return (m_nExitCode = m_app.Wait(wait)) != -1;
+        if (a[0] == "screenshot") // kept with the build as an artifact
+            return m_pDisplay->Screenshot(m_strShot) &&
+                   std::filesystem::file_size(m_strShot) > 1000;
+        // Any other step is a request of the channel's own: "close", "key:1001:27".
+        return Ask(FillScenario(strStep, {{":", " "}})).empty();
+    }
+
+    CChildProcess m_app, m_peer;
+    CRawSocket m_channel;
+    CXvfbDisplay* m_pDisplay = nullptr;
+    std::string m_strShot; // where the screenshot step saves the screen
+    std::string m_strPort = std::to_string(ClosedLoopbackPort());
+    int m_nExitCode = -2; // as the last "gone" step saw it
+
+private:
+    // A check's expected line against what was read; one "*" stands for any text.
+    static bool Matches(const std::string& strExpected, const std::string& strRead) {
+        const size_t nStar = strExpected.find('*');
+        const bool bOk = nStar == std::string::npos
+                             ? strRead == strExpected
+                             : strRead.size() + 1 >= strExpected.size() &&
+                                   strRead.starts_with(strExpected.substr(0, nStar)) &&
+                                   strRead.ends_with(strExpected.substr(nStar + 1));
+        if (!bOk)
+            ADD_FAILURE() << "expected " << strExpected << "\n    read " << strRead;
+        return bOk;
+    }
+};
