@@ -108,16 +108,6 @@ std::string CChildProcess::WaitForLine(const std::string& strNeedle,
     }
 }
 
-std::string CChildProcess::Stdout() {
-    Pump(0);
-    return m_texts[0];
-}
-
-std::string CChildProcess::Stderr() {
-    Pump(0);
-    return m_texts[1];
-}
-
 void CChildProcess::Signal(int nSignal) {
     if (Running())
         ::kill(m_nPid, nSignal);
@@ -139,11 +129,9 @@ int CChildProcess::Wait(std::chrono::milliseconds timeout) {
     // Read what is left in the pipes; a grandchild holding them open must not hang us.
     for (int i = 0; i < 50 && (m_fds[0] >= 0 || m_fds[1] >= 0); ++i)
         Pump(bTimedOut ? 0 : 20);
-    if (bTimedOut)
+    if (bTimedOut || !(WIFEXITED(m_nStatus) || WIFSIGNALED(m_nStatus)))
         return -1;
-    if (WIFEXITED(m_nStatus))
-        return WEXITSTATUS(m_nStatus);
-    return WIFSIGNALED(m_nStatus) ? 128 + WTERMSIG(m_nStatus) : -1;
+    return WIFEXITED(m_nStatus) ? WEXITSTATUS(m_nStatus) : 128 + WTERMSIG(m_nStatus);
 }
 
 bool WaitUntil(const std::function<bool()>& fnDone, std::chrono::milliseconds timeout,

@@ -70,10 +70,8 @@ std::string CRawSocket::Recv(size_t nMax, bool* pbClosed, std::chrono::milliseco
 }
 
 void CRawSocket::Reset() {
-    if (m_fd >= 0) {
-        linger lg{1, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
-    }
+    const linger lg{1, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg)); // no socket: fails harmlessly
     Close();
 }
 

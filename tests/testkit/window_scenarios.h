@@ -3,8 +3,10 @@
 // Wine. A step with a space is a check: the reply to the request it begins with must read as
 // the rest ("text 1000 启动服务"; one "*" stands for any text); "box <caption> | <text> |
 // <kind>" answers the one message box (kind plain, error or warning; Wine tells only plain
-// or icon). {port} is a port nobody listens on, {peer} that of a tachyra-cli server,
-// {refused} and {inuse} the backend's error texts.
+// or icon). Other steps: wait:<request>:<id>:<value>[:<ms>], wait-rate:<pane>:<ms> (until
+// more than 0 MB/s), boxes:<ms> (none shows up), gone:<ms>, screenshot, or a request of the
+// channel with ":" for " ". {port} is a port nobody listens on, {peer} that of a tachyra-cli
+// server, {refused} and {inuse} the backend's error texts.
 #pragma once
 
 #include "testkit/child_process.h"
@@ -20,11 +22,15 @@
 
 using CVars = std::vector<std::pair<std::string, std::string>>;
 
+// The settings, in the order the program writes them.
+inline const char* const kSettingNames[] = {"m_nListenPort", "m_nServerPort", "m_strServerAddr",
+                                            "m_strType"};
+
 struct CWindowScenario {
     const char* pszName;
-    CVars vecStored;                   // settings before the start
-    std::vector<std::string> vecSteps; // ends with the window gone
-    CVars vecSaved;                    // all four, in write order
+    std::vector<std::string> vecStored; // settings before the start: none, or all four
+    std::vector<std::string> vecSteps;  // ends with the window gone
+    std::vector<std::string> vecSaved;  // all four at the end
 };
 
 inline const std::vector<CWindowScenario> kWindowScenarios = {
@@ -35,21 +41,18 @@ inline const std::vector<CWindowScenario> kWindowScenarios = {
       "text 1008 使用JS.WebSocket测试", "enabled 1008 0", "pane 0     接收：0.00MB/s",
       "pane 1 发送：0.00MB/s",
       // A bad value: its box, and its entry has the focus.
-      "set:1004:abc", "click:1002", "box Tachyra | 请输入一个整数。 | plain", "focus 1004",
+      "settext:1004:abc", "click:1002", "box Tachyra | 请输入一个整数。 | plain", "focus 1004",
       "text 1002 开始连接测试", "enabled 1003 1",
       // A server port nobody listens on: all ten sessions fail, with one box.
-      "set:1004:{port}", "click:1002", "box Tachyra | {refused} | error",
+      "settext:1004:{port}", "click:1002", "box Tachyra | {refused} | error",
       "wait:text:1002:开始连接测试", "boxes:1000",
       // An out-of-range port at the close warns, and the close goes on and saves it.
-      "set:1001:70000", "close", "box Tachyra | 请输入一个在 1 和 65535 之间的整数。 | warning",
+      "settext:1001:70000", "close", "box Tachyra | 请输入一个在 1 和 65535 之间的整数。 | warning",
       "gone:10000"},
-     {{"m_nListenPort", "70000"},
-      {"m_nServerPort", "{port}"},
-      {"m_strServerAddr", "127.0.0.1"},
-      {"m_strType", "下载"}}},
+     {"70000", "{port}", "127.0.0.1", "下载"}},
     {"ServerAndClientStopUnderLoadRestartAndCloseWhileBothRun",
      {},
-     {"set:1001:{port}", "set:1004:{port}", "click:1000", "wait:text:1000:停止",
+     {"settext:1001:{port}", "settext:1004:{port}", "click:1000", "wait:text:1000:停止",
       "wait:enabled:1001:0", "wait:enabled:1008:1", "click:1002", "wait:text:1002:停止测试",
       "wait-rate:0:15000", "wait-rate:1:15000", "enabled 1003 0", "enabled 1004 0",
       "enabled 1007 0", "screenshot",
@@ -59,26 +62,17 @@ inline const std::vector<CWindowScenario> kWindowScenarios = {
       "enabled 1008 0", "enabled 1003 1", "enabled 1004 1", "enabled 1007 1",
       // A prompt restart on the same port, and a close while both sides run.
       "click:1000", "wait:text:1000:停止", "click:1002", "wait:text:1002:停止测试",
-      "set:1003:localhost", "wait-rate:1:15000", "close", "gone:15000"},
-     {{"m_nListenPort", "{port}"},
-      {"m_nServerPort", "{port}"},
-      {"m_strServerAddr", "localhost"},
-      {"m_strType", "下载"}}},
+      "settext:1003:localhost", "wait-rate:1:15000", "close", "gone:15000"},
+     {"{port}", "{port}", "localhost", "下载"}},
     // The stored type selects its first match, so this process only sends to the peer,
     // whose socket on 127.0.0.1 a listen on every interface collides with.
     {"StoredUploadToAPeerThatHoldsTheListenPort",
-     {{"m_nListenPort", "{peer}"},
-      {"m_nServerPort", "{peer}"},
-      {"m_strServerAddr", "127.0.0.1"},
-      {"m_strType", "上"}},
+     {"{peer}", "{peer}", "127.0.0.1", "上"},
      {"text 1001 {peer}", "text 1007 上传", "click:1000", "box Tachyra | {inuse} | plain",
       "wait:text:1000:启动服务", "click:1002", "wait:text:1002:停止测试", "wait-rate:1:15000",
       "pane 0     接收：0.00MB/s", "click:1002", "wait:text:1002:开始连接测试", "boxes:500",
       "close", "gone:10000"},
-     {{"m_nListenPort", "{peer}"},
-      {"m_nServerPort", "{peer}"},
-      {"m_strServerAddr", "127.0.0.1"},
-      {"m_strType", "上传"}}},
+     {"{peer}", "{peer}", "127.0.0.1", "上传"}},
 };
 
 inline void PrintTo(const CWindowScenario& scenario, std::ostream* pOut) {
@@ -91,6 +85,14 @@ inline std::string FillScenario(std::string str, const CVars& vecVars) {
         for (size_t n; (n = str.find(strName)) != std::string::npos;)
             str.replace(n, strName.size(), strValue);
     return str;
+}
+
+// The settings by name, with the table's names filled in.
+inline CVars NamedSettings(const std::vector<std::string>& vecValues, const CVars& vecVars) {
+    CVars vecNamed;
+    for (size_t i = 0; i < vecValues.size(); ++i)
+        vecNamed.push_back({kSettingNames[i], FillScenario(vecValues[i], vecVars)});
+    return vecNamed;
 }
 
 // The text cut at each separator into at least nFields fields.
@@ -114,9 +116,8 @@ public:
     CVars Vars(const CWindowScenario& scenario, const std::string& strRefused,
                const std::string& strInUse) {
         CVars vecVars = {{"{port}", m_strPort}, {"{refused}", strRefused}, {"{inuse}", strInUse}};
-        const CVars& vecStored = scenario.vecStored;
-        if (std::any_of(vecStored.begin(), vecStored.end(),
-                        [](const auto& entry) { return entry.second == "{peer}"; }))
+        const std::vector<std::string>& vecStored = scenario.vecStored;
+        if (std::find(vecStored.begin(), vecStored.end(), "{peer}") != vecStored.end())
             vecVars.push_back({"{peer}", std::to_string(StartCliServer(m_peer))});
         return vecVars;
     }
@@ -125,13 +126,10 @@ public:
     std::string Ask(const std::string& strRequest) {
         if (!m_channel.Send(strRequest + "\n"))
             return "err lost";
-        std::string strReply, strByte;
-        bool bClosed = false;
-        while ((strByte = m_channel.Recv(1, &bClosed, std::chrono::seconds(10))) != "\n") {
-            if (strByte.empty())
-                return bClosed ? "err lost" : "err timeout";
-            strReply += strByte;
-        }
+        std::string strReply;
+        for (std::string strByte; (strByte = m_channel.Recv(1)) != "\n"; strReply += strByte)
+            if (strByte.empty()) // closed, or no reply in 20 s
+                return "err lost";
         if (strReply.compare(0, 2, "ok") != 0)
             return strReply;
         std::string strOut;
@@ -176,10 +174,6 @@ public:
         const std::vector<std::string> a = SplitFields(strStep, ':', 5);
         const int nMs = std::atoi(a[a[0] == "wait" ? 4 : a[0] == "wait-rate" ? 2 : 1].c_str());
         const auto wait = std::chrono::milliseconds(nMs > 0 ? nMs : 10000);
-        if (a[0] == "set")
-            return Ask("settext " + a[1] + " " + a[2]).empty();
-        if (a[0] == "click")
-            return Ask("click " + a[1]) == "clicked";
         if (a[0] == "wait")
             return WaitUntil([&] { return Ask(a[1] + " " + a[2]) == a[3]; }, wait);
         if (a[0] == "wait-rate") // until the pane's "<name>：<n>MB/s" shows more than 0
@@ -197,8 +191,10 @@ public:
         if (a[0] == "screenshot") // kept with the build as an artifact
             return m_pDisplay->Screenshot(m_strShot) &&
                    std::filesystem::file_size(m_strShot) > 1000;
-        // Any other step is a request of the channel's own: "close", "key:1001:27".
-        return Ask(FillScenario(strStep, {{":", " "}})).empty();
+        // Any other step is a request of the channel's own ("settext:1004:abc", "click:1002",
+        // "close"), which has to reply "ok" (or "ok clicked").
+        const std::string strReply = Ask(FillScenario(strStep, {{":", " "}}));
+        return strReply.empty() || strReply == "clicked";
     }
 
     CChildProcess m_app, m_peer;

@@ -26,8 +26,6 @@ void CXvfbDisplay::Stop() {
 }
 
 bool CXvfbDisplay::Run(const std::vector<std::string>& args, std::chrono::milliseconds timeout) {
-    std::vector<std::string> argv{"/usr/bin/env", "DISPLAY=" + m_strName};
-    argv.insert(argv.end(), args.begin(), args.end());
     CChildProcess child;
-    return child.Start(argv, {}, false) && child.Wait(timeout) == 0;
+    return child.Start(args, {{"DISPLAY", m_strName}}, false) && child.Wait(timeout) == 0;
 }

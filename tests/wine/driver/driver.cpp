@@ -1,15 +1,11 @@
-// A second Win32 program that drives tachyra.exe as a user would. It listens on a loopback
-// port (printed as "listening <port>") and serves one connection the way the GTK program's
-// test control channel does: a reply line "ok <text>" (\n, \t and \\ escaped) or "err <why>"
-// to each request line. IDs are control ids.
-//   window (1 once the main window is found by its caption, else 0), caption, focus,
-//   text ID, enabled ID, pane N, acp: reads
-//   settext ID TEXT, click ID (posted, as a mouse click), key ID VK, close (system menu)
-//   dialogs, dialog 0 ("icon|plain <tab> caption <tab> text <tab> modal <tab> visible"),
-//   answer 0 (presses OK): the message boxes of tachyra, or of any program before "window"
-//   found it
-//   reg NAME ("dword N", "sz TEXT" or "missing"), regset NAME TEXT (a dword for m_n names),
-//   regclear: the settings
+// A second Win32 program that drives tachyra.exe as a user would: it prints "listening
+// <port>" and answers requests on one loopback connection as the GTK program's test control
+// channel does (one reply line "ok <text>", with \n, \t and \\ escaped, or "err <why>").
+//   window (1 once the main window is found), caption, focus, acp, text ID, enabled ID,
+//   pane N; settext ID TEXT, click ID (posted, as a mouse click), key ID VK, close
+//   dialogs, dialog 0 (icon|plain, caption, text, "modal", "visible"), answer 0 (OK): the
+//   message boxes of tachyra, or of any program before its window is found
+//   reg NAME ("dword N", "sz TEXT" or "missing"), regset NAME TEXT, regclear: the settings
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -91,32 +87,27 @@ wstring Box(HWND hBox) {
            TextOf(GetDlgItem(hBox, 0xFFFF)) + L"\tmodal\tvisible";
 }
 
-// The reply to reg, regset and regclear.
+// The reply to reg, regset and regclear; m_n names are dwords.
 wstring Registry(const string& strRequest, const wstring& name, const wstring& value) {
-    if (strRequest == "regclear")
-        return RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey), L"";
-    HKEY hKey = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
-                    nullptr);
-    BYTE data[2048] = {0};
-    DWORD cb = sizeof(data) - 2, type = 0;
     const DWORD dwValue = static_cast<DWORD>(_wtoi(value.c_str()));
     const bool bDword = name.compare(0, 3, L"m_n") == 0;
-    wstring reply = L"missing";
+    BYTE data[2048] = {0};
+    DWORD cb = sizeof(data) - 2, type = 0;
+    if (strRequest == "regclear")
+        return RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey), L"";
     if (strRequest == "regset")
-        reply =
-            RegSetValueExW(hKey, name.c_str(), 0, bDword ? REG_DWORD : REG_SZ,
-                           bDword ? reinterpret_cast<const BYTE*>(&dwValue)
-                                  : reinterpret_cast<const BYTE*>(value.c_str()),
-                           bDword ? 4 : static_cast<DWORD>((value.size() + 1) * 2)) == ERROR_SUCCESS
-                ? L""
-                : L"not set";
-    else if (RegQueryValueExW(hKey, name.c_str(), nullptr, &type, data, &cb) == ERROR_SUCCESS)
-        reply = type == REG_DWORD ? L"dword " + std::to_wstring(*reinterpret_cast<int*>(data))
-                : type == REG_SZ  ? L"sz " + wstring(reinterpret_cast<wchar_t*>(data))
-                                  : L"type " + std::to_wstring(type);
-    RegCloseKey(hKey);
-    return reply;
+        return RegSetKeyValueW(
+                   HKEY_CURRENT_USER, kSettingsKey, name.c_str(), bDword ? REG_DWORD : REG_SZ,
+                   bDword ? static_cast<const void*>(&dwValue) : value.c_str(),
+                   bDword ? 4 : static_cast<DWORD>((value.size() + 1) * 2)) == ERROR_SUCCESS
+                   ? L""
+                   : L"not set";
+    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name.c_str(), RRF_RT_ANY, &type, data, &cb) !=
+        ERROR_SUCCESS)
+        return L"missing";
+    return type == REG_DWORD ? L"dword " + std::to_wstring(*reinterpret_cast<int*>(data))
+           : type == REG_SZ  ? L"sz " + wstring(reinterpret_cast<wchar_t*>(data))
+                             : L"type " + std::to_wstring(type);
 }
 
 // The reply to a request: its name, then an id and the rest.
