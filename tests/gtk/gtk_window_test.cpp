@@ -53,7 +53,8 @@ protected:
     }
     void TearDown() override {
         if (HasFailure())
-            std::fprintf(stderr, "program output:\n%s\n", Output().c_str());
+            std::fprintf(stderr, "program output:\n%s%s\n", m_app.Stdout().c_str(),
+                         m_app.Stderr().c_str());
         m_app.Wait(seconds(0));
         m_display.Stop();
         std::error_code ec;
@@ -78,9 +79,7 @@ protected:
         const bool bStarted = m_app.Start(vecArgs, {}, true, aPair[1]);
         close(aPair[1]);
         m_channel.Adopt(aPair[0]);
-        ASSERT_TRUE(bStarted && WaitFor("mapped", "1", 20))
-            << "the window did not appear; output:\n"
-            << Output();
+        ASSERT_TRUE(bStarted && WaitFor("mapped", "1", 20)) << "the window did not appear";
     }
 
     // Request, expected reply, request, expected reply, ...
@@ -88,7 +87,6 @@ protected:
         for (size_t i = 0; i + 1 < vec.size(); i += 2)
             EXPECT_EQ(vec[i + 1], Ask(vec[i])) << vec[i];
     }
-    std::string Output() { return m_app.Stdout() + m_app.Stderr(); }
 
     // Real X input: keys to the focused window, a click at a point "x y".
     bool Key(std::vector<std::string> keys) {

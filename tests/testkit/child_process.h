@@ -29,15 +29,8 @@ public:
     // wait has run out.
     std::string WaitForLine(const std::string& strNeedle,
                             std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    // Everything written so far.
-    std::string Stdout() {
-        Pump(0);
-        return m_texts[0];
-    }
-    std::string Stderr() {
-        Pump(0);
-        return m_texts[1];
-    }
+    std::string Stdout() { return Output(0); } // everything written so far
+    std::string Stderr() { return Output(1); }
     void Signal(int nSignal);
     // The exit status, 128 + signal when a signal ended it, or -1 after a time-out (which
     // kills its whole process group).
@@ -45,6 +38,10 @@ public:
 
 private:
     void Pump(int nTimeoutMs);
+    std::string Output(int i) {
+        Pump(0);
+        return m_texts[i];
+    }
     int m_nPid = -1;
     int m_fds[2] = {-1, -1}; // stdout, stderr
     std::string m_texts[2];

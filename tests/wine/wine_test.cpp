@@ -27,8 +27,7 @@ public:
     void TearDown() override {
         for (const char* pszArg : {"-k", "-w"}) {
             CChildProcess server;
-            if (!m_strPrefix.empty() &&
-                server.Start({"/usr/bin/env", "wineserver", pszArg}, Env(kEnglish), false))
+            if (!m_strPrefix.empty() && server.Start({"wineserver", pszArg}, Env(kEnglish), false))
                 server.Wait(seconds(30));
         }
         std::error_code ec; // also when there is no prefix
