@@ -1,9 +1,7 @@
 // The Linux window, run for real under Xvfb and driven as a user would: through the
 // program's test control channel (read controls, click, set texts, answer message boxes)
 // and through real X input (xdotool) for keys and mouse clicks.
-#include "testkit/raw_socket.h"
 #include "testkit/window_scenarios.h"
-#include "testkit/xvfb_display.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
-const std::string kServerStart = "启动服务", kServerStop = "停止";
-
 std::string ReadWholeFile(const std::string& strPath) {
     std::ifstream in(strPath, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -32,55 +28,19 @@ void WriteWholeFile(const std::string& strPath, const std::string& strText) {
     std::ofstream(strPath, std::ios::binary | std::ios::trunc) << strText;
 }
 
-// The text cut at each separator into at least nFields fields.
-std::vector<std::string> Split(const std::string& str, char cSep, size_t nFields) {
-    std::vector<std::string> vec(1);
-    for (char ch : str) {
-        if (ch == cSep)
-            vec.emplace_back();
-        else
-            vec.back().push_back(ch);
-    }
-    vec.resize(std::max(vec.size(), nFields));
-    return vec;
-}
-
-// A check's expected line against what was read; one "*" stands for any text.
-bool Matches(const std::string& strExpected, const std::string& strRead) {
-    const size_t nStar = strExpected.find('*');
-    const std::string strHead = strExpected.substr(0, nStar),
-                      strTail = nStar == std::string::npos ? "" : strExpected.substr(nStar + 1);
-    const bool bOk =
-        nStar == std::string::npos
-            ? strRead == strExpected
-            : strRead.size() >= strHead.size() + strTail.size() &&
-                  strRead.compare(0, strHead.size(), strHead) == 0 &&
-                  strRead.compare(strRead.size() - strTail.size(), strTail.size(), strTail) == 0;
-    if (!bOk)
-        ADD_FAILURE() << "expected " << strExpected << "\n    read " << strRead;
-    return bOk;
-}
-
-// The number in "<name>：12.34MB/s"; -1 when there is none.
-double PaneRate(const std::string& strPane) {
-    size_t nColon = strPane.find("：");
-    return nColon == std::string::npos ? -1 : std::strtod(strPane.c_str() + nColon + 3, nullptr);
-}
-
-// The settings file as the program writes it, with the table's names filled in.
-std::string Ini(const std::vector<std::pair<std::string, std::string>>& vecValues,
-                const std::vector<std::pair<std::string, std::string>>& vecVars) {
+// The settings file as the program writes it.
+std::string Ini(const CVars& vecSettings) {
     std::string str = "[Kestrun]\n";
-    for (const auto& [strName, strValue] : vecValues) {
+    for (const auto& [strName, strValue] : vecSettings) {
         const std::string strQuote = strName.compare(0, 5, "m_str") == 0 ? "\"" : "";
-        str += strName + "=" + strQuote + FillScenario(strValue, vecVars) + strQuote + "\n";
+        str += strName + "=" + strQuote + strValue + strQuote + "\n";
     }
     return str;
 }
 
 // The tachyra program on a private display, with its config and data under m_strRoot and
 // the control channel on descriptor 3.
-class GtkWindow : public ::testing::Test {
+class GtkWindow : public ::testing::Test, public CWindowPlayer {
 protected:
     void SetUp() override {
         char szTemplate[] = "/tmp/tachyra-gtk-XXXXXX";
@@ -88,12 +48,14 @@ protected:
         m_strRoot = szTemplate;
         std::string strError;
         ASSERT_TRUE(m_display.Start(strError)) << strError;
-        m_strPort = std::to_string(ClosedLoopbackPort());
+        m_pDisplay = &m_display;
+        m_strShot = TACHYRA_ARTIFACT_DIR "/gtk-window.png";
     }
     void TearDown() override {
         if (HasFailure())
-            std::fprintf(stderr, "program output:\n%s\n", Output().c_str());
-        WaitExit(0);
+            std::fprintf(stderr, "program output:\n%s%s\n", m_app.Stdout().c_str(),
+                         m_app.Stderr().c_str());
+        m_app.Wait(seconds(0));
         m_display.Stop();
         std::error_code ec;
         fs::remove_all(m_strRoot, ec);
@@ -114,51 +76,22 @@ protected:
         vecArgs.insert(vecArgs.end(), {"DISPLAY=" + m_display.Name(), TACHYRA_GTK_APP_PATH});
         fs::create_directories(m_strRoot + "/run");
         fs::permissions(m_strRoot + "/run", fs::perms::owner_all);
-        const bool bStarted = m_child.Start(vecArgs, {}, true, aPair[1]);
+        const bool bStarted = m_app.Start(vecArgs, {}, true, aPair[1]);
         close(aPair[1]);
-        m_control.Adopt(aPair[0]);
-        ASSERT_TRUE(bStarted && WaitFor("mapped", "1", 20))
-            << "the window did not appear; output:\n"
-            << Output();
+        m_channel.Adopt(aPair[0]);
+        ASSERT_TRUE(bStarted && WaitFor("mapped", "1", 20)) << "the window did not appear";
     }
 
-    // One request; the reply without "ok ", unescaped. An "err ..." reply comes back whole.
-    std::string Ask(const std::string& strRequest) {
-        if (!m_control.Send(strRequest + "\n"))
-            return "err lost";
-        std::string strReply, strByte;
-        bool bClosed = false;
-        while ((strByte = m_control.Recv(1, &bClosed, seconds(10))) != "\n") {
-            if (strByte.empty())
-                return bClosed ? "err lost" : "err timeout";
-            strReply += strByte;
-        }
-        if (strReply.compare(0, 2, "ok") != 0)
-            return strReply;
-        std::string strOut;
-        for (size_t i = 3; i < strReply.size(); ++i) {
-            char ch = strReply[i];
-            if (ch == '\\' && i + 1 < strReply.size())
-                ch = strReply[++i] == 'n' ? '\n' : strReply[i] == 't' ? '\t' : strReply[i];
-            strOut += ch;
-        }
-        return strOut;
-    }
-    bool WaitFor(const std::string& strRequest, const std::string& strExpected, int nSeconds = 10) {
-        return WaitUntil([&] { return Ask(strRequest) == strExpected; }, seconds(nSeconds));
-    }
     // Request, expected reply, request, expected reply, ...
     void ExpectReplies(const std::vector<std::string>& vec) {
         for (size_t i = 0; i + 1 < vec.size(); i += 2)
             EXPECT_EQ(vec[i + 1], Ask(vec[i])) << vec[i];
     }
-    // The exit code, 128 + the signal that ended it, or -1 (still running, then killed).
-    int WaitExit(int nSeconds = 10) { return m_child.Wait(seconds(nSeconds)); }
-    std::string Output() { return m_child.Stdout() + m_child.Stderr(); }
 
-    // Real X input: keys to the focused window, text typed, a click at a point "x y".
-    bool Key(const std::string& strKeys) {
-        return m_display.Run({"xdotool", "key", "--clearmodifiers", strKeys});
+    // Real X input: keys to the focused window, a click at a point "x y".
+    bool Key(std::vector<std::string> keys) {
+        keys.insert(keys.begin(), {"xdotool", "key", "--clearmodifiers"});
+        return m_display.Run(keys);
     }
     bool ClickAt(const std::string& strWhere) {
         int x = 0, y = 0;
@@ -166,70 +99,12 @@ protected:
                m_display.Run(
                    {"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"});
     }
-    // Gives the window the input focus and waits until GTK reports it active.
-    bool Focus() {
-        std::string strXid = Ask("xid");
-        return WaitUntil([&] {
-            if (Ask("active") == "1")
-                return true;
-            m_display.Run({"xdotool", "windowfocus", strXid});
-            return false;
-        });
-    }
 
     std::string SettingsPath() const { return m_strRoot + "/config/tachyra/settings.ini"; }
     std::string Settings() { return ReadWholeFile(SettingsPath()); }
 
-    // One step of a shared scenario (testkit/window_scenarios.h) through the channel.
-    bool Step(const std::string& strStep) {
-        if (const size_t nSpace = strStep.find(' '); nSpace != std::string::npos) {
-            std::string strWhat = strStep.substr(0, nSpace), strRead = strWhat;
-            if (strWhat == "box") { // "box <caption> | <text> | <kind>" of the one box
-                if (!WaitFor("dialogs", "1", 30))
-                    return Matches(strStep, "box none");
-                const std::vector<std::string> f = Split(Ask("dialog 0"), '\t', 5);
-                const bool bShown = f[3] + f[4] == "modalvisible";
-                return Matches(strStep, "box " + f[1] + " | " + f[2] + " | " + f[0] +
-                                            (bShown ? "" : " (not shown modal)")) &&
-                       Ask("answer 0").empty() &&
-                       WaitUntil([&] { return Ask("dialogs") != "1"; }); // or the process ended
-            }
-            const bool bWhole = strWhat == "caption" || strWhat == "focus"; // no id
-            if (!bWhole)
-                strRead += strStep.substr(nSpace, strStep.find(' ', nSpace + 1) - nSpace);
-            return Matches(strStep, strRead + " " + Ask(bWhole ? strWhat : strRead));
-        }
-        const std::vector<std::string> a = Split(strStep, ':', 5);
-        const int nMs = std::atoi(a[a[0] == "wait" ? 4 : 1].c_str());
-        const auto wait = seconds(nMs > 0 ? nMs / 1000 : 10);
-        if (a[0] == "set")
-            return Ask("settext " + a[1] + " " + a[2]).empty();
-        if (a[0] == "click")
-            return Ask("click " + a[1]) == "clicked";
-        if (a[0] == "wait")
-            return WaitUntil([&] { return Ask(a[1] + " " + a[2]) == a[3]; }, wait);
-        if (a[0] == "wait-rate")
-            return WaitUntil([&] { return PaneRate(Ask("pane " + a[1])) > 0; },
-                             seconds(std::atoi(a[2].c_str()) / 1000));
-        if (a[0] == "boxes")
-            return !WaitUntil([&] { return Ask("dialogs") != "0"; }, wait);
-        if (a[0] == "close")
-            return Ask("close").empty();
-        if (a[0] == "gone")
-            return (m_nExitCode = WaitExit(nMs / 1000)) != -1;
-        if (a[0] == "screenshot") { // kept with the build as an artifact
-            const std::string strShot = std::string(TACHYRA_ARTIFACT_DIR) + "/gtk-window.png";
-            return m_display.Screenshot(strShot) && ReadWholeFile(strShot).size() > 1000;
-        }
-        return false;
-    }
-
     CXvfbDisplay m_display;
     std::string m_strRoot;
-    CChildProcess m_child;
-    CRawSocket m_control;  // the control channel
-    std::string m_strPort; // a free port
-    int m_nExitCode = -2;  // as the last "gone" step saw it
 };
 
 } // namespace
@@ -238,20 +113,13 @@ class GtkScenario : public GtkWindow, public ::testing::WithParamInterface<CWind
 
 TEST_P(GtkScenario, Plays) {
     const CWindowScenario& scenario = GetParam();
-    CChildProcess peer;
-    std::vector<std::pair<std::string, std::string>> vecVars = {
-        {"{port}", m_strPort},
-        {"{refused}", "(111)：Connection refused"},
-        {"{inuse}", "(98)：Address already in use"}};
-    if (UsesPeer(scenario))
-        vecVars.push_back({"{peer}", std::to_string(StartCliServer(peer))});
+    const CVars vecVars =
+        Vars(scenario, "(111)：Connection refused", "(98)：Address already in use");
     if (!scenario.vecStored.empty())
-        WriteWholeFile(SettingsPath(), Ini(scenario.vecStored, vecVars));
+        WriteWholeFile(SettingsPath(), Ini(NamedSettings(scenario.vecStored, vecVars)));
     Launch();
-    for (const std::string& strStep : scenario.vecSteps)
-        ASSERT_TRUE(Step(FillScenario(strStep, vecVars))) << strStep;
-    EXPECT_EQ(1, m_nExitCode);
-    EXPECT_EQ(Ini(scenario.vecSaved, vecVars), Settings());
+    Play(scenario.vecSteps, vecVars);
+    EXPECT_EQ(Ini(NamedSettings(scenario.vecSaved, vecVars)), Settings());
 }
 
 INSTANTIATE_TEST_SUITE_P(Shared, GtkScenario, ::testing::ValuesIn(kWindowScenarios),
@@ -269,7 +137,8 @@ TEST_F(GtkWindow, PartsRealClicksAndItsPagesAndAnUnmatchedTypeSavesNone) {
                    "[Default Applications]\nx-scheme-handler/http=test-opener.desktop\n"
                    "x-scheme-handler/https=test-opener.desktop\n");
     // No item begins with "xyz": nothing is selected, and nothing is saved for it.
-    WriteWholeFile(SettingsPath(), Ini({{"m_nListenPort", m_strPort}, {"m_strType", "xyz"}}, {}));
+    WriteWholeFile(SettingsPath(),
+                   "[Kestrun]\nm_nListenPort=" + m_strPort + "\nm_strType=\"xyz\"\n");
     Launch();
     // The icons are drawn from the Windows icon's SVG.
     ExpectReplies({"combo 1007", "-1\t上传\t下载", "panes", "2 visible", "panegeometry 0", "0 180",
@@ -278,7 +147,7 @@ TEST_F(GtkWindow, PartsRealClicksAndItsPagesAndAnUnmatchedTypeSavesNone) {
     // The half-second status timer runs.
     EXPECT_TRUE(WaitUntil([&] { return std::atoi(Ask("timer").c_str()) >= 2; }));
     ASSERT_TRUE(ClickAt(Ask("geometry 1000"))); // a real click on the button's centre
-    ASSERT_TRUE(WaitFor("text 1000", kServerStop));
+    ASSERT_TRUE(WaitFor("text 1000", "停止"));
     EXPECT_TRUE(WaitFor("enabled 1008", "1")); // set by the server thread after the caption
     std::string strWant = "http://127.0.0.1:" + m_strPort + "/\n";
     for (const char* pszRequest :
@@ -290,30 +159,32 @@ TEST_F(GtkWindow, PartsRealClicksAndItsPagesAndAnUnmatchedTypeSavesNone) {
     }
     EXPECT_EQ("0", Ask("dialogs"));           // nor did a page opened above leave a box
     ASSERT_TRUE(ClickAt(Ask("closebutton"))); // a real click on the title bar's close button
-    EXPECT_EQ(1, WaitExit(15));
-    EXPECT_EQ(Ini({{"m_nListenPort", m_strPort},
-                   {"m_strType", ""}, // stored entries keep their places
-                   {"m_nServerPort", "10001"},
-                   {"m_strServerAddr", "127.0.0.1"}},
-                  {}),
+    EXPECT_EQ(1, m_app.Wait(seconds(15)));
+    // Stored entries keep their places.
+    EXPECT_EQ("[Kestrun]\nm_nListenPort=" + m_strPort +
+                  "\nm_strType=\"\"\nm_nServerPort=10001\nm_strServerAddr=\"127.0.0.1\"\n",
               Settings());
 }
 
 TEST_F(GtkWindow, TabFollowsTheTemplateOrderCtrlASelectsAllAndEscAndEnterDoNothing) {
     Launch();
-    ASSERT_TRUE(Focus()); // on 1000, the first tab stop
+    // The window gets the input focus (GTK reports it active), on 1000, the first tab stop.
+    const std::string strXid = Ask("xid");
+    ASSERT_TRUE(WaitUntil([&] {
+        return Ask("active") == "1" || (m_display.Run({"xdotool", "windowfocus", strXid}), false);
+    }));
     for (const char* pszNext : {"1001", "1002", "1003", "1004", "1007"}) {
-        ASSERT_TRUE(Key("Tab"));
+        ASSERT_TRUE(Key({"Tab"}));
         ASSERT_TRUE(WaitFor("focus", pszNext)) << "focus " << Ask("focus");
     }
     ASSERT_EQ("", Ask("grabfocus 1003"));
-    ASSERT_TRUE(Key("End"));
+    ASSERT_TRUE(Key({"End"}));
     ASSERT_TRUE(WaitFor("selection 1003", "9 9"));
-    ASSERT_TRUE(Key("ctrl+a"));
+    ASSERT_TRUE(Key({"ctrl+a"}));
     EXPECT_TRUE(WaitFor("selection 1003", "0 9"));
     // Ctrl+Shift+A is not ours: the entry's own binding drops the selection and leaves the
     // cursor at its start.
-    ASSERT_TRUE(Key("ctrl+shift+a"));
+    ASSERT_TRUE(Key({"ctrl+shift+a"}));
     EXPECT_TRUE(WaitUntil([&] {
         int nStart = -1, nEnd = -2;
         return std::sscanf(Ask("selection 1003").c_str(), "%d %d", &nStart, &nEnd) == 2 &&
@@ -323,15 +194,13 @@ TEST_F(GtkWindow, TabFollowsTheTemplateOrderCtrlASelectsAllAndEscAndEnterDoNothi
     // Esc and Enter in the entry, then on the focused server button (Enter must not press
     // it). Keys arrive in order: once the last one has shown its effect, those before
     // were handled.
-    for (const char* pszKey : {"Escape", "Return", "KP_Enter", "End"})
-        ASSERT_TRUE(Key(pszKey));
+    ASSERT_TRUE(Key({"Escape", "Return", "KP_Enter", "End"}));
     ASSERT_TRUE(m_display.Run({"xdotool", "type", "--delay", "20", "x"}));
     ASSERT_TRUE(WaitFor("text 1003", "127.0.0.1x"));
     ASSERT_EQ("", Ask("grabfocus 1000"));
-    for (const char* pszKey : {"Return", "Escape", "Tab"})
-        ASSERT_TRUE(Key(pszKey));
+    ASSERT_TRUE(Key({"Return", "Escape", "Tab"}));
     ASSERT_TRUE(WaitFor("focus", "1001"));
-    ExpectReplies({"text 1000", kServerStart, "mapped", "1", "dialogs", "0"});
+    ExpectReplies({"text 1000", "启动服务", "mapped", "1", "dialogs", "0"});
     EXPECT_EQ("", Settings());
 }
 

@@ -12,44 +12,18 @@
 extern char** environ;
 
 CChildProcess::~CChildProcess() {
-    if (m_nPid > 0 && !m_bExited) {
-        Kill();
-        Wait(std::chrono::seconds(10));
-    }
-    CloseOutputs();
-}
-
-void CChildProcess::Kill() {
-    ::kill(-m_nPid, SIGKILL);
-    ::kill(m_nPid, SIGKILL);
-}
-
-void CChildProcess::CloseOutputs() {
-    for (int& fd : m_fds) {
+    if (Running())
+        Wait(std::chrono::milliseconds(0)); // kills it
+    for (int fd : m_fds)
         if (fd >= 0)
             ::close(fd);
-        fd = -1;
-    }
 }
 
 bool CChildProcess::Start(const std::vector<std::string>& args,
                           const std::map<std::string, std::string>& env, bool bCapture, int fdAs3) {
-    if (Running())
-        Wait(std::chrono::milliseconds(0));
-    CloseOutputs();
-    m_nPid = -1;
-    m_bExited = false;
-    m_nStatus = 0;
-    m_texts[0] = m_texts[1] = "";
-    m_nScanned = 0;
-
     int pipes[2][2] = {{-1, -1}, {-1, -1}}; // stdout, stderr: read end, write end
-    if (bCapture && (::pipe2(pipes[0], O_CLOEXEC) != 0 || ::pipe2(pipes[1], O_CLOEXEC) != 0)) {
-        for (int fd : {pipes[0][0], pipes[0][1], pipes[1][0], pipes[1][1]})
-            if (fd >= 0)
-                ::close(fd);
+    if (bCapture && (::pipe2(pipes[0], O_CLOEXEC) != 0 || ::pipe2(pipes[1], O_CLOEXEC) != 0))
         return false;
-    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -73,32 +47,25 @@ bool CChildProcess::Start(const std::vector<std::string>& args,
     posix_spawnattr_setpgroup(&attr, 0);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
 
-    std::vector<std::string> envStrings;
-    for (char** p = environ; *p != nullptr; ++p) {
-        const std::string strEntry = *p;
-        if (env.count(strEntry.substr(0, strEntry.find('='))) == 0)
-            envStrings.push_back(strEntry);
-    }
-    for (const auto& kv : env)
-        envStrings.push_back(kv.first + "=" + kv.second);
-    std::vector<char*> envp, argv;
-    for (auto& s : envStrings)
-        envp.push_back(&s[0]);
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    envp.push_back(nullptr);
-    argv.push_back(nullptr);
-
-    const int nRet = ::posix_spawn(&m_nPid, argv[0], &actions, &attr, argv.data(), envp.data());
+    // env(1) sets the variables given and runs the program.
+    std::vector<std::string> argv(args);
+    if (!env.empty())
+        argv.insert(argv.begin(), "/usr/bin/env");
+    for (const auto& [strName, strValue] : env)
+        argv.insert(argv.begin() + 1, strName + "=" + strValue);
+    std::vector<char*> pointers;
+    for (std::string& str : argv)
+        pointers.push_back(str.data());
+    pointers.push_back(nullptr);
+    if (::posix_spawn(&m_nPid, pointers[0], &actions, &attr, pointers.data(), environ) != 0)
+        m_nPid = -1;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     for (int i = 0; bCapture && i < 2; ++i) {
         ::close(pipes[i][1]);
         m_fds[i] = pipes[i][0];
     }
-    if (nRet != 0)
-        m_nPid = -1;
-    return nRet == 0;
+    return m_nPid > 0;
 }
 
 void CChildProcess::Pump(int nTimeoutMs) {
@@ -141,16 +108,6 @@ std::string CChildProcess::WaitForLine(const std::string& strNeedle,
     }
 }
 
-std::string CChildProcess::Stdout() {
-    Pump(0);
-    return m_texts[0];
-}
-
-std::string CChildProcess::Stderr() {
-    Pump(0);
-    return m_texts[1];
-}
-
 void CChildProcess::Signal(int nSignal) {
     if (Running())
         ::kill(m_nPid, nSignal);
@@ -159,26 +116,22 @@ void CChildProcess::Signal(int nSignal) {
 int CChildProcess::Wait(std::chrono::milliseconds timeout) {
     if (m_nPid <= 0)
         return -1;
-    const auto tEnd = std::chrono::steady_clock::now() + timeout;
-    bool bTimedOut = false;
-    while (!bTimedOut && Running()) {
-        bTimedOut = std::chrono::steady_clock::now() >= tEnd;
-        if (bTimedOut) {
-            Kill();
-            ::waitpid(m_nPid, &m_nStatus, 0);
-            m_bExited = true;
-        } else {
-            Pump(20);
-        }
+    for (const auto tEnd = std::chrono::steady_clock::now() + timeout;
+         Running() && std::chrono::steady_clock::now() < tEnd;)
+        Pump(20);
+    const bool bTimedOut = Running();
+    if (bTimedOut) { // the whole process group
+        ::kill(-m_nPid, SIGKILL);
+        ::kill(m_nPid, SIGKILL);
+        ::waitpid(m_nPid, &m_nStatus, 0);
+        m_bExited = true;
     }
     // Read what is left in the pipes; a grandchild holding them open must not hang us.
     for (int i = 0; i < 50 && (m_fds[0] >= 0 || m_fds[1] >= 0); ++i)
         Pump(bTimedOut ? 0 : 20);
-    if (bTimedOut)
+    if (bTimedOut || !(WIFEXITED(m_nStatus) || WIFSIGNALED(m_nStatus)))
         return -1;
-    if (WIFEXITED(m_nStatus))
-        return WEXITSTATUS(m_nStatus);
-    return WIFSIGNALED(m_nStatus) ? 128 + WTERMSIG(m_nStatus) : -1;
+    return WIFEXITED(m_nStatus) ? WEXITSTATUS(m_nStatus) : 128 + WTERMSIG(m_nStatus);
 }
 
 bool WaitUntil(const std::function<bool()>& fnDone, std::chrono::milliseconds timeout,

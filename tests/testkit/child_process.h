@@ -17,10 +17,10 @@ public:
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    // Starts argv[0] in a process group of its own, with env added to (or replacing) the
-    // environment. With bCapture, stdout and stderr are kept apart; without, both go to
-    // /dev/null. fdAs3, when given, is the child's descriptor 3. May be called again once
-    // the previous process has ended.
+    // Starts argv[0] (a path, or with env a name on PATH) in a process group of its own,
+    // once, with env added to (or replacing) the environment. With bCapture, stdout and
+    // stderr are kept apart; without, both go to /dev/null. fdAs3, when given, is the
+    // child's descriptor 3.
     bool Start(const std::vector<std::string>& args,
                const std::map<std::string, std::string>& env = {}, bool bCapture = true,
                int fdAs3 = -1);
@@ -29,8 +29,8 @@ public:
     // wait has run out.
     std::string WaitForLine(const std::string& strNeedle,
                             std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    std::string Stdout(); // everything written so far
-    std::string Stderr();
+    std::string Stdout() { return Output(0); } // everything written so far
+    std::string Stderr() { return Output(1); }
     void Signal(int nSignal);
     // The exit status, 128 + signal when a signal ended it, or -1 after a time-out (which
     // kills its whole process group).
@@ -38,8 +38,10 @@ public:
 
 private:
     void Pump(int nTimeoutMs);
-    void Kill();
-    void CloseOutputs();
+    std::string Output(int i) {
+        Pump(0);
+        return m_texts[i];
+    }
     int m_nPid = -1;
     int m_fds[2] = {-1, -1}; // stdout, stderr
     std::string m_texts[2];

@@ -70,10 +70,8 @@ std::string CRawSocket::Recv(size_t nMax, bool* pbClosed, std::chrono::milliseco
 }
 
 void CRawSocket::Reset() {
-    if (m_fd >= 0) {
-        linger lg{1, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
-    }
+    const linger lg{1, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg)); // no socket: fails harmlessly
     Close();
 }
 
@@ -89,12 +87,8 @@ CLoopbackPort::CLoopbackPort(bool bListen, int nBacklog) {
     socklen_t nLen = static_cast<socklen_t>(local.capacity());
     if (m_fd >= 0 && ::bind(m_fd, local.data(), local.size()) == 0 &&
         (!bListen || ::listen(m_fd, nBacklog) == 0) &&
-        ::getsockname(m_fd, local.data(), &nLen) == 0) {
-        m_nPort = local.port();
-    } else if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+        ::getsockname(m_fd, local.data(), &nLen) == 0)
+        m_nPort = local.port(); // else 0, and the destructor closes the socket
 }
 
 CLoopbackPort::~CLoopbackPort() {

@@ -1,13 +1,10 @@
 // tachyra.exe under Wine, driven from a second Win32 program as a user would drive it,
 // with native peers (tachyra-cli) next to it. One Xvfb display and one fresh Wine prefix
 // serve the whole suite; every wait is bounded.
-#include "testkit/raw_socket.h"
 #include "testkit/window_scenarios.h"
-#include "testkit/xvfb_display.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -21,7 +18,6 @@ using CLines = std::vector<std::string>;
 
 const std::string kBuild = TACHYRA_WINDOWS_BUILD_DIR;
 const std::string kTachyra = kBuild + "/app/win32/tachyra.exe";
-const std::string kDriver = kBuild + "/tests/wine/driver/tachyra-driver.exe";
 const std::string kChinese = "zh_CN.UTF-8", kEnglish = "C.UTF-8";
 
 // The display and the Wine prefix the suite runs in.
@@ -31,8 +27,7 @@ public:
     void TearDown() override {
         for (const char* pszArg : {"-k", "-w"}) {
             CChildProcess server;
-            if (!m_strPrefix.empty() &&
-                server.Start({"/usr/bin/env", "wineserver", pszArg}, Env(kEnglish), false))
+            if (!m_strPrefix.empty() && server.Start({"wineserver", pszArg}, Env(kEnglish), false))
                 server.Wait(seconds(30));
         }
         std::error_code ec; // also when there is no prefix
@@ -49,11 +44,10 @@ public:
                 {"PATH", "/usr/lib/wine:/usr/bin:/bin"}};
     }
     // Starts a Windows program in the background.
-    bool Start(CChildProcess& child, const std::string& strExe, const CLines& args,
+    bool Start(CChildProcess& child, const std::string& strExe, CLines args,
                const std::string& strLang, bool bCapture = false) {
-        CLines argv{m_strWine, strExe};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return child.Start(argv, Env(strLang), bCapture);
+        args.insert(args.begin(), {m_strWine, strExe});
+        return child.Start(args, Env(strLang), bCapture);
     }
 
     std::string m_strError; // why the suite cannot run; empty when it can
@@ -61,7 +55,7 @@ public:
 
 private:
     std::string Prepare() {
-        if (access(kTachyra.c_str(), R_OK) != 0 || access(kDriver.c_str(), R_OK) != 0)
+        if (access(kTachyra.c_str(), R_OK) != 0)
             return "the Windows build is missing: run scripts/prepare-windows.sh";
         for (const char* psz : {"/usr/lib/wine/wine64", "/usr/bin/wine64", "/usr/bin/wine"})
             m_strWine = m_strWine.empty() && access(psz, X_OK) == 0 ? psz : m_strWine;
@@ -87,35 +81,39 @@ private:
 CWineEnvironment* const g_pWine =
     static_cast<CWineEnvironment*>(::testing::AddGlobalTestEnvironment(new CWineEnvironment()));
 
-class WineTachyra : public ::testing::Test {
+// tachyra.exe (m_app) and the driver, whose control channel the steps go through.
+class WineTachyra : public ::testing::Test, public CWindowPlayer {
 protected:
     void SetUp() override {
         ASSERT_TRUE(g_pWine->m_strError.empty()) << g_pWine->m_strError;
-        m_strPort = std::to_string(ClosedLoopbackPort());
-        Drive({"reg-clear"}); // no settings from an earlier test
+        m_pDisplay = &g_pWine->m_display;
+        m_strShot = TACHYRA_ARTIFACT_DIR "/wine-window.png";
     }
     void TearDown() override {
         // A test that failed half-way must not leave its window for the next one.
-        if (m_app.Running()) {
-            Drive({"wait-window:5000", "close", "gone:5000"});
-            m_app.Wait(seconds(10));
-        }
+        if (m_app.Running() && WaitFor("window", "1", 5))
+            Ask("close");
+        m_app.Wait(seconds(10));
+        m_channel.Close();
+        m_driver.Wait(seconds(10));
     }
 
-    // Runs the driver with these steps (or another Windows program) and expects exit code 0,
-    // so every check step held; its output, without the "\r" of Windows line ends.
-    std::string Drive(const CLines& steps, const std::string& strExe = kDriver) {
-        CChildProcess child;
-        const bool bStarted = g_pWine->Start(child, strExe, steps, m_strLang, true);
-        const int nExitCode = bStarted ? child.Wait(seconds(60)) : -1;
-        std::string strOut = child.Stdout();
-        strOut.erase(std::remove(strOut.begin(), strOut.end(), '\r'), strOut.end());
-        EXPECT_EQ(0, nExitCode) << strOut;
-        return strOut;
+    // Starts the driver and connects to it, with no settings from an earlier test.
+    void StartDriver() {
+        ASSERT_TRUE(g_pWine->Start(m_driver, kBuild + "/tests/wine/driver/tachyra-driver.exe", {},
+                                   m_strLang, true));
+        const std::string strLine = m_driver.WaitForLine("listening", seconds(60));
+        ASSERT_TRUE(!strLine.empty() && m_channel.Connect(std::atoi(strLine.c_str() + 10)));
+        ASSERT_EQ("", Ask("regclear"));
+    }
+    // Starts tachyra.exe and waits for its window.
+    void Launch() {
+        ASSERT_TRUE(g_pWine->Start(m_app, kTachyra, {}, m_strLang));
+        ASSERT_TRUE(WaitFor("window", "1", 30));
     }
 
-    CChildProcess m_app;
-    std::string m_strPort, m_strLang = kChinese;
+    CChildProcess m_driver;
+    std::string m_strLang = kChinese;
 };
 
 } // namespace
@@ -124,39 +122,17 @@ class WineScenario : public WineTachyra, public ::testing::WithParamInterface<CW
 
 TEST_P(WineScenario, Plays) {
     const CWindowScenario& scenario = GetParam();
-    CChildProcess peer;
-    std::vector<std::pair<std::string, std::string>> vecVars = {
-        {"{port}", m_strPort}, {"{refused}", "(10061)：*"}, {"{inuse}", "(10048)：*"}};
-    if (UsesPeer(scenario))
-        vecVars.push_back({"{peer}", std::to_string(StartCliServer(peer))});
-    CLines steps;
-    for (const auto& [strName, strValue] : scenario.vecStored)
-        steps.push_back("reg-set:" + strName + ":" + FillScenario(strValue, vecVars));
-    Drive(steps);
+    CVars vecVars = Vars(scenario, "(10061)：*", "(10048)：*");
+    StartDriver();
+    for (const auto& [strName, strValue] : NamedSettings(scenario.vecStored, vecVars))
+        ASSERT_EQ("", Ask("regset " + strName + " " + strValue));
     // The driver tells a box with an icon from a plain one, not which icon it is.
     vecVars.insert(vecVars.end(), {{"| error", "| icon"}, {"| warning", "| icon"}});
-    EXPECT_TRUE(g_pWine->Start(m_app, kTachyra, {}, m_strLang));
-    steps = {"wait-window:30000"};
-    for (const std::string& strStep : scenario.vecSteps) {
-        if (strStep != "screenshot") {
-            steps.push_back(FillScenario(strStep, vecVars));
-            continue;
-        }
-        Drive(steps);
-        steps = {"wait-window:5000"};
-        const char* pszDir = std::getenv("TACHYRA_ARTIFACTS_DIR");
-        const std::string strDir = pszDir ? pszDir : std::string(TACHYRA_SOURCE_DIR) + "/artifacts";
-        std::filesystem::create_directories(strDir);
-        EXPECT_TRUE(g_pWine->m_display.Screenshot(strDir + "/wine-window.png"));
-    }
-    Drive(steps);
-    EXPECT_EQ(1, m_app.Wait(seconds(15)));
-    steps.clear();
-    for (const auto& [strName, strValue] : scenario.vecSaved)
-        steps.push_back("reg " + strName +
-                        (strName.compare(0, 3, "m_n") == 0 ? " dword " : " sz ") +
-                        FillScenario(strValue, vecVars));
-    Drive(steps);
+    Launch();
+    Play(scenario.vecSteps, vecVars);
+    for (const auto& [strName, strValue] : NamedSettings(scenario.vecSaved, vecVars))
+        EXPECT_EQ((strName.starts_with("m_n") ? "dword " : "sz ") + strValue,
+                  Ask("reg " + strName));
 }
 
 INSTANTIATE_TEST_SUITE_P(Shared, WineScenario, ::testing::ValuesIn(kWindowScenarios),
@@ -164,25 +140,27 @@ INSTANTIATE_TEST_SUITE_P(Shared, WineScenario, ::testing::ValuesIn(kWindowScenar
 
 TEST_F(WineTachyra, NotAChineseCodePageYetTheSameTextsAndEscapeAndEnterDoNotClose) {
     m_strLang = kEnglish;
-    ASSERT_TRUE(g_pWine->Start(m_app, kTachyra, {}, m_strLang));
-    const std::string strOut = Drive(
-        {"wait-window:30000", "acp", "text 1007 下载", "pane 0     接收：0.00MB/s", "key:1001:27",
-         "key:1007:13", "boxes:500", "caption Tachyra - v18.0701", "close", "gone:10000"});
-    EXPECT_EQ(std::string::npos, strOut.find("acp 936\n")) << strOut;
-    EXPECT_EQ(1, m_app.Wait(seconds(15)));
+    StartDriver();
+    Launch();
+    EXPECT_NE("936", Ask("acp"));
+    Play({"text 1007 下载", "pane 0     接收：0.00MB/s", "key:1001:27", "key:1007:13", "boxes:500",
+          "caption Tachyra - v18.0701", "close", "gone:10000"},
+         {});
 }
 
 // The probe ends with 0 only when every one of its checks ran and held.
 TEST_F(WineTachyra, QueuedCommandsKeepTheirOrderAndCtrlASelectsAll) {
-    Drive({}, kBuild + "/tests/wine/driver/framework-probe.exe");
+    ASSERT_TRUE(g_pWine->Start(m_app, kBuild + "/tests/wine/driver/framework-probe.exe", {},
+                               m_strLang, true));
+    EXPECT_EQ(0, m_app.Wait(seconds(60))) << m_app.Stdout();
 }
 
 TEST_F(WineTachyra, FatalStopShowsItsBoxAndEndsWithExitCodeZero) {
-    CChildProcess probe;
+    StartDriver();
     ASSERT_TRUE(
-        g_pWine->Start(probe, kBuild + "/tests/wine/driver/fatal-stop-probe.exe", {}, m_strLang));
-    Drive({"box (((m -_-) | 不支持该操作系统(GTC) | icon"});
-    EXPECT_EQ(0, probe.Wait(seconds(15)));
+        g_pWine->Start(m_app, kBuild + "/tests/wine/driver/fatal-stop-probe.exe", {}, m_strLang));
+    EXPECT_TRUE(Step("box (((m -_-) | 不支持该操作系统(GTC) | icon"));
+    EXPECT_EQ(0, m_app.Wait(seconds(15)));
 }
 
 namespace {
@@ -207,9 +185,7 @@ std::string FetchPage(int nPort, const std::string& strPath) {
 TEST(WineCli, ServesThePagesWritesUtf8JsonAndRunsBothWaysAtARate) {
     ASSERT_TRUE(g_pWine->m_strError.empty()) << g_pWine->m_strError;
     CChildProcess native, windows;
-    ASSERT_TRUE(native.Start({CliPath(), "-s", "-B", "127.0.0.1", "-p", "0"}));
-    const std::string strNative = native.WaitForLine("listening on port");
-    const int nNative = std::stoi(strNative.substr(strNative.rfind(' ') + 1));
+    const int nNative = StartCliServer(native);
     const std::string strPort = std::to_string(ClosedLoopbackPort());
     ASSERT_TRUE(
         g_pWine->Start(windows, kCli, {"-s", "-B", "127.0.0.1", "-p", strPort}, kChinese, true));
@@ -237,8 +213,6 @@ TEST(WineCli, ServesThePagesWritesUtf8JsonAndRunsBothWaysAtARate) {
     EXPECT_EQ(client.Wait(seconds(60)), 0) << client.Stdout() << client.Stderr();
     EXPECT_NE(client.Stdout().find("(omitted)"), std::string::npos) << client.Stdout();
     EXPECT_NE(client.Stdout().find("[  0.50-"), std::string::npos) << client.Stdout();
-    native.Signal(SIGINT);
-    EXPECT_EQ(native.Wait(), 0);
 }
 
 } // namespace

@@ -1,20 +1,14 @@
-// A second Win32 program that drives tachyra.exe as a user would. Each argument is a step;
-// results go to stdout as UTF-8 lines; exit code 0 when every step succeeded. IDs are
-// control ids, times milliseconds.
-//   wait-window:MS, gone:MS   until the main window is found by its caption / has gone
-//   caption, acp, focus, text:ID, enabled:ID, pane:N   print "<what> [ID] <value>"
-//   wait:WHAT:ID:VALUE:MS until that read shows VALUE; wait-rate:N:MS until pane N > 0MB/s
-//   set:ID:TEXT, click:ID (posted, as a mouse click), key:ID:VK, close (system menu)
-//   box:MS    print "box <caption> | <text> | icon|plain" of the next message box (of any
-//             program before wait-window) and press OK; boxes:MS the same for every box that
-//             shows up within MS, then print "boxes <count>" and fail unless it is 0
-//   reg-get:NAME ("reg NAME dword|sz <value>"), reg-set:NAME:TEXT (a dword for m_n names),
-//   reg-clear: the settings
-// A step with a space is a check: the read it names (box waits 30 s) must print exactly it,
-// where one "*" stands for any text: "text 1000 <value>", "box <caption> | <text> | icon".
+// A second Win32 program that drives tachyra.exe as a user would: it prints "listening
+// <port>" and answers requests on one loopback connection as the GTK program's test control
+// channel does (one reply line "ok <text>", with \n, \t and \\ escaped, or "err <why>").
+//   window (1 once the main window is found), caption, focus, acp, text ID, enabled ID,
+//   pane N; settext ID TEXT, click ID (posted, as a mouse click), key ID VK, close
+//   dialogs, dialog 0 (icon|plain, caption, text, "modal", "visible"), answer 0 (OK): the
+//   message boxes of tachyra, or of any program before its window is found
+//   reg NAME ("dword N", "sz TEXT" or "missing"), regset NAME TEXT, regclear: the settings
+#include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +17,7 @@
 
 namespace {
 
+using std::string;
 using std::wstring;
 
 const wchar_t* const kCaption = L"Tachyra - v18.0701";
@@ -32,24 +27,19 @@ const wchar_t* const kSettingsKey =
 
 HWND g_hMain = nullptr;
 DWORD g_dwPid = 0;
-wstring g_strLast; // the line printed last
 
-// Prints the line as UTF-8.
-bool Out(const wstring& line, bool bOk = true) {
-    std::string utf8((g_strLast = line).size() * 3 + 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()),
-                        nullptr, nullptr);
-    std::printf("%s\n", utf8.c_str());
-    std::fflush(stdout);
-    return bOk;
+wstring Wide(const string& str) {
+    wstring w(str.size(), L'\0');
+    w.resize(MultiByteToWideChar(CP_UTF8, 0, str.data(), static_cast<int>(str.size()), w.data(),
+                                 static_cast<int>(w.size())));
+    return w;
 }
 
-template <class Pred> bool WaitUntil(int nMs, Pred pred) {
-    for (DWORD tEnd = GetTickCount() + static_cast<DWORD>(nMs); !pred(); Sleep(5)) {
-        if (static_cast<int>(GetTickCount() - tEnd) >= 0)
-            return false;
-    }
-    return true;
+string Utf8(const wstring& w) {
+    string str(w.size() * 3, '\0');
+    str.resize(WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), str.data(),
+                                   static_cast<int>(str.size()), nullptr, nullptr));
+    return str;
 }
 
 wstring TextOf(HWND hWnd) {
@@ -73,185 +63,142 @@ wstring PaneText(int nPart) {
     return buf;
 }
 
-// A message box of the program: a visible dialog of its process, not the main window,
-// with the static text control 0xFFFF. Before the main window exists (the fatal stop
-// comes before it) any process's box counts.
-HWND FindBox() {
+// The message boxes: visible dialogs with the static text control 0xFFFF, other than the
+// main window, of its process once it is found.
+std::vector<HWND> Boxes() {
+    std::vector<HWND> vec;
     for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"#32770", nullptr)) != nullptr;) {
         DWORD dwPid = 0;
         GetWindowThreadProcessId(h, &dwPid);
         if (h != g_hMain && (g_hMain == nullptr || dwPid == g_dwPid) && IsWindowVisible(h) &&
             GetDlgItem(h, 0xFFFF) != nullptr)
-            return h;
+            vec.push_back(h);
     }
-    return nullptr;
+    return vec;
 }
 
-// Prints the box and presses OK. A box with an icon has a static icon control: id 0x14 on
-// Windows, 0x440 under Wine.
-void DismissBox(HWND hBox) {
+// A box with an icon has a static icon control: id 0x14 on Windows, 0x440 under Wine.
+wstring Box(HWND hBox) {
     bool bIcon = false;
     for (int nId : {0x14, 0x440})
         bIcon = bIcon || (IsWindowVisible(GetDlgItem(hBox, nId)) &&
                           SendDlgItemMessageW(hBox, nId, STM_GETICON, 0, 0) != 0);
-    Out(L"box " + TextOf(hBox) + L" | " + TextOf(GetDlgItem(hBox, 0xFFFF)) + L" | " +
-        (bIcon ? L"icon" : L"plain"));
-    PostMessageW(hBox, WM_COMMAND, IDOK, 0);
-    WaitUntil(5000, [&] { return !IsWindow(hBox); });
+    return (bIcon ? L"icon\t" : L"plain\t") + TextOf(hBox) + L"\t" +
+           TextOf(GetDlgItem(hBox, 0xFFFF)) + L"\tmodal\tvisible";
 }
 
-// The value of a read step; false for a step that is not one.
-bool Read(const wstring& what, int nId, wstring& value) {
-    HWND h = GetDlgItem(g_hMain, nId);
-    if (what == L"acp")
-        value = std::to_wstring(GetACP());
-    else if (what == L"caption")
-        value = TextOf(g_hMain);
-    else if (GUITHREADINFO gui{}; what == L"focus") // the control with the input focus
-        value = (gui.cbSize = sizeof(gui),
-                 GetGUIThreadInfo(GetWindowThreadProcessId(g_hMain, nullptr), &gui))
-                    ? std::to_wstring(GetDlgCtrlID(gui.hwndFocus))
-                    : L"none";
-    else if (what == L"text")
-        value = TextOf(h);
-    else if (what == L"enabled")
-        value = IsWindowEnabled(h) ? L"1" : L"0";
-    else if (what == L"pane")
-        value = PaneText(nId);
-    else
-        return false;
-    return true;
-}
-
-bool Registry(const std::vector<wstring>& a) {
-    if (a[0] == L"reg-clear")
-        return RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey), true;
-    HKEY hKey = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
-                    nullptr);
+// The reply to reg, regset and regclear; m_n names are dwords.
+wstring Registry(const string& strRequest, const wstring& name, const wstring& value) {
+    const DWORD dwValue = static_cast<DWORD>(_wtoi(value.c_str()));
+    const bool bDword = name.compare(0, 3, L"m_n") == 0;
     BYTE data[2048] = {0};
     DWORD cb = sizeof(data) - 2, type = 0;
-    bool bOk = true;
-    const DWORD dwValue = static_cast<DWORD>(_wtoi(a[2].c_str()));
-    if (a[0] == L"reg-set" && a[1].compare(0, 3, L"m_n") == 0)
-        bOk = RegSetValueExW(hKey, a[1].c_str(), 0, REG_DWORD,
-                             reinterpret_cast<const BYTE*>(&dwValue), 4) == ERROR_SUCCESS;
-    else if (a[0] == L"reg-set")
-        bOk = RegSetValueExW(hKey, a[1].c_str(), 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(a[2].c_str()),
-                             static_cast<DWORD>((a[2].size() + 1) * 2)) == ERROR_SUCCESS;
-    else if (RegQueryValueExW(hKey, a[1].c_str(), nullptr, &type, data, &cb) != ERROR_SUCCESS)
-        Out(L"reg " + a[1] + L" missing");
-    else
-        Out(L"reg " + a[1] +
-            (type == REG_DWORD ? L" dword " + std::to_wstring(*reinterpret_cast<int*>(data))
-             : type == REG_SZ  ? L" sz " + wstring(reinterpret_cast<wchar_t*>(data))
-                               : L" type " + std::to_wstring(type)));
-    RegCloseKey(hKey);
-    return bOk;
+    if (strRequest == "regclear")
+        return RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey), L"";
+    if (strRequest == "regset")
+        return RegSetKeyValueW(
+                   HKEY_CURRENT_USER, kSettingsKey, name.c_str(), bDword ? REG_DWORD : REG_SZ,
+                   bDword ? static_cast<const void*>(&dwValue) : value.c_str(),
+                   bDword ? 4 : static_cast<DWORD>((value.size() + 1) * 2)) == ERROR_SUCCESS
+                   ? L""
+                   : L"not set";
+    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name.c_str(), RRF_RT_ANY, &type, data, &cb) !=
+        ERROR_SUCCESS)
+        return L"missing";
+    return type == REG_DWORD ? L"dword " + std::to_wstring(*reinterpret_cast<int*>(data))
+           : type == REG_SZ  ? L"sz " + wstring(reinterpret_cast<wchar_t*>(data))
+                             : L"type " + std::to_wstring(type);
 }
 
-bool Step(const wstring& step) {
-    if (size_t n = step.find(' '); n != wstring::npos) {
-        const wstring what = step.substr(0, n),
-                      arg = step.substr(n + 1, step.find(' ', n + 1) - n - 1);
-        wstring read = what == L"box" ? L"box:30000" : what == L"reg" ? L"reg-get:" + arg : what;
-        if (what == L"text" || what == L"enabled" || what == L"pane")
-            read += L":" + arg;
-        // A "*" stands for any text: what is read must begin and end as the step does.
-        const size_t nStar = step.find(L'*');
-        const wstring head = step.substr(0, nStar),
-                      tail = nStar == wstring::npos ? L"" : step.substr(nStar + 1);
-        const auto matches = [&](const wstring& got) {
-            return nStar == wstring::npos
-                       ? got == step
-                       : got.size() >= head.size() + tail.size() &&
-                             got.compare(0, head.size(), head) == 0 &&
-                             got.compare(got.size() - tail.size(), tail.size(), tail) == 0;
-        };
-        return (Step(read) && matches(g_strLast)) || Out(L"expected " + step, false);
-    }
-    std::vector<wstring> a;
-    for (size_t start = 0, pos = 0; pos != wstring::npos; start = pos + 1) {
-        pos = a.size() < 4 ? step.find(':', start) : wstring::npos;
-        a.push_back(step.substr(start, pos - start));
-    }
-    a.resize(5);
-    const wstring& op = a[0];
-    auto num = [&](size_t i) { return _wtoi(a[i].c_str()); };
+// The reply to a request: its name, then an id and the rest.
+string Reply(const string& strLine) {
+    const size_t nSpace = strLine.find(' '), nRest = strLine.find(' ', nSpace + 1);
+    const string strRequest = strLine.substr(0, nSpace);
+    const string strId =
+        nSpace == string::npos ? "" : strLine.substr(nSpace + 1, nRest - nSpace - 1);
+    const wstring rest = nRest == string::npos ? L"" : Wide(strLine.substr(nRest + 1));
+    HWND h = GetDlgItem(g_hMain, std::atoi(strId.c_str()));
+    const std::vector<HWND> boxes = Boxes();
     wstring value;
-
-    if (op.compare(0, 4, L"reg-") == 0)
-        return Registry(a);
-    if (op == L"wait-window") {
-        bool bOk = WaitUntil(num(1), [] {
-            g_hMain = FindWindowW(L"#32770", kCaption);
-            return g_hMain != nullptr && IsWindowVisible(g_hMain);
-        });
+    if (strRequest.compare(0, 3, "reg") == 0) {
+        value = Registry(strRequest, Wide(strId), rest);
+    } else if (strRequest == "window") {
+        g_hMain = FindWindowW(L"#32770", kCaption);
         GetWindowThreadProcessId(g_hMain, &g_dwPid);
-        return Out(bOk ? L"window found" : L"window not found", bOk);
-    }
-    if (op == L"box") {
-        HWND hBox = nullptr;
-        if (!WaitUntil(num(1), [&] { return (hBox = FindBox()) != nullptr; }))
-            return Out(L"box none", false);
-        return DismissBox(hBox), true;
-    }
-    if (Read(op, num(1), value))
-        return Out(op + (a[1].empty() ? L"" : L" " + a[1]) + L" " + value);
-    HWND h = GetDlgItem(g_hMain, num(1));
-    if (op == L"wait") {
-        bool bOk = WaitUntil(num(4) > 0 ? num(4) : 10000,
-                             [&] { return Read(a[1], num(2), value) && value == a[3]; });
-        return Out(step + (bOk ? L" ok" : L" timeout, shows " + value), bOk);
-    }
-    if (op == L"wait-rate") {
-        // "<name>：<n>MB/s": the number after the full-width colon.
-        bool bOk = WaitUntil(num(2), [&] {
-            size_t pos = (value = PaneText(num(1))).find(L'\uff1a');
-            return pos != wstring::npos && wcstod(value.c_str() + pos + 1, nullptr) > 0.0;
-        });
-        return Out(step + (bOk ? L" ok " : L" timeout ") + value, bOk);
-    }
-    if (op == L"set")
-        return SendMessageW(h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a[2].c_str())), true;
-    if (op == L"click")
-        return PostMessageW(h, BM_CLICK, 0, 0), true;
-    if (op == L"key") {
-        PostMessageW(h, WM_KEYDOWN, static_cast<WPARAM>(num(2)), 1);
-        PostMessageW(h, WM_KEYUP, static_cast<WPARAM>(num(2)), 0xC0000001);
-        // Let the window take both from its queue before the next step looks.
+        value = g_hMain != nullptr && IsWindowVisible(g_hMain) ? L"1" : L"0";
+    } else if (strRequest == "caption") {
+        value = TextOf(g_hMain);
+    } else if (GUITHREADINFO gui{}; strRequest == "focus") { // the control with the input focus
+        gui.cbSize = sizeof(gui);
+        value = GetGUIThreadInfo(GetWindowThreadProcessId(g_hMain, nullptr), &gui)
+                    ? std::to_wstring(GetDlgCtrlID(gui.hwndFocus))
+                    : L"none";
+    } else if (strRequest == "text") {
+        value = TextOf(h);
+    } else if (strRequest == "enabled") {
+        value = IsWindowEnabled(h) ? L"1" : L"0";
+    } else if (strRequest == "pane") {
+        value = PaneText(std::atoi(strId.c_str()));
+    } else if (strRequest == "acp") {
+        value = std::to_wstring(GetACP());
+    } else if (strRequest == "settext") {
+        SendMessageW(h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(rest.c_str()));
+    } else if (strRequest == "click") { // nothing happens on a disabled button
+        value = IsWindowEnabled(h) ? (PostMessageW(h, BM_CLICK, 0, 0), L"clicked") : L"disabled";
+    } else if (strRequest == "key") {
+        PostMessageW(h, WM_KEYDOWN, static_cast<WPARAM>(_wtoi(rest.c_str())), 1);
+        PostMessageW(h, WM_KEYUP, static_cast<WPARAM>(_wtoi(rest.c_str())), 0xC0000001);
+        // Let the window take both from its queue before the next request looks.
         for (int i = 0; i < 2; ++i, Sleep(200))
             SendMessageW(g_hMain, WM_NULL, 0, 0);
-        return true;
+    } else if (strRequest == "close") {
+        PostMessageW(g_hMain, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (strRequest == "dialogs") {
+        value = std::to_wstring(boxes.size());
+    } else if (boxes.empty() && (strRequest == "dialog" || strRequest == "answer")) {
+        return "err no such dialog";
+    } else if (strRequest == "dialog") {
+        value = Box(boxes[0]);
+    } else if (strRequest == "answer") {
+        PostMessageW(boxes[0], WM_COMMAND, IDOK, 0);
+        for (int i = 0; i < 1000 && IsWindow(boxes[0]); ++i)
+            Sleep(5);
+    } else {
+        return "err unknown request";
     }
-    if (op == L"boxes") {
-        int nCount = 0;
-        WaitUntil(num(1), [&] {
-            if (HWND hBox = FindBox())
-                DismissBox(hBox), ++nCount;
-            return false;
-        });
-        return Out(L"boxes " + std::to_wstring(nCount), nCount == 0);
-    }
-    if (op == L"close")
-        return PostMessageW(g_hMain, WM_SYSCOMMAND, SC_CLOSE, 0), true;
-    if (op == L"gone") {
-        bool bOk = WaitUntil(num(1), [] { return !IsWindow(g_hMain); });
-        return Out(bOk ? L"gone" : L"still there", bOk);
-    }
-    return Out(L"unknown step " + op, false);
+    string strReply = "ok ";
+    for (char ch : Utf8(value))
+        strReply += ch == '\n' ? "\\n" : ch == '\t' ? "\\t" : ch == '\\' ? "\\\\" : string(1, ch);
+    return strReply;
 }
 
 } // namespace
 
 int main() {
-    // The arguments arrive as UTF-16 whatever the code page is.
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    for (int i = 1; i < argc; ++i) {
-        if (!Step(argv[i]))
-            return Out(L"failed at " + wstring(argv[i]), false), 1;
+    WSADATA wsa;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int nLen = sizeof(addr);
+    SOCKET listener = INVALID_SOCKET;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0 ||
+        (listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) == INVALID_SOCKET ||
+        bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        listen(listener, 1) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &nLen) != 0)
+        return 1;
+    std::printf("listening %d\n", ntohs(addr.sin_port));
+    std::fflush(stdout);
+    const SOCKET channel = accept(listener, nullptr, nullptr);
+    string strLine;
+    for (char ch; recv(channel, &ch, 1, 0) == 1;) {
+        if (ch != '\n') {
+            strLine += ch;
+            continue;
+        }
+        const string strReply = Reply(strLine) + "\n";
+        send(channel, strReply.data(), static_cast<int>(strReply.size()), 0);
+        strLine.clear();
     }
     return 0;
 }

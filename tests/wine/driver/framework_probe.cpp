@@ -1,9 +1,8 @@
 // A framework dialog on the real window system, for what only the real message queue shows:
-// nine pane updates a worker queues before the window's thread handles any arrive in order
-// and all come back to the pool; Ctrl+A in an edit box selects its whole text through the
-// dialog's own loop, Ctrl+Shift+A is passed on; updates still queued at the close go back to
-// the pool unhandled. Also loads the probe's own "TEXT" resources. Prints one line per check;
-// exit code 0 when all of them ran and held.
+// pane updates a worker queues before the window's thread handles any arrive in order and
+// come back to the pool, also those still queued at the close (unhandled); Ctrl+A in an edit
+// box selects all through the dialog's loop, Ctrl+Shift+A is passed on; the probe's own TEXT
+// resources load. Prints a line per check; exit code 0 when all of them ran and held.
 #include "server/assets.h"
 #include "framework/vx_dialog.h"
 #include "framework/win32/win32_window_system.h"
@@ -26,10 +25,9 @@ void Check(bool bOk, const char* pszWhat) {
 
 // Polls every 10 ms, nTries times at most.
 template <class Pred> bool Poll(Pred pred, int nTries = 200) {
-    for (int i = 0; i < nTries; ++i, ::Sleep(10)) {
+    for (int i = 0; i < nTries; ++i, ::Sleep(10))
         if (pred())
             return true;
-    }
     return false;
 }
 
