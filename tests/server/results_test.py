@@ -95,9 +95,18 @@ def check_full_card(db):
             assert got == status, (body[:40], got, data)
             assert joined is None or json.loads(data) == {"joined": joined}, data
         conn.close()
-        rows = [r for r in tests_of(server.port) if r["kind"] == "full"]
-    assert len(rows) == 1, rows
-    row = rows[0]
+        # Another peer that only downloads: its test takes its requests' direction.
+        other = http.client.HTTPConnection("127.0.0.1", server.port, timeout=20,
+                                           source_address=("127.0.0.2", 0))
+        for path in ("/ping", "/download?size=1000"):
+            other.request("GET", path)
+            other.getresponse().read()
+        other.close()
+        full = lambda: [r for r in tests_of(server.port) if r["kind"] == "full"]
+        rows = wait_for(lambda: len(full()) >= 2 and full(), "full test from 127.0.0.2")
+    assert len(rows) == 2, rows
+    row, other_row = sorted(rows, key=lambda r: r["peer"])
+    assert (other_row["peer"], other_row["direction"]) == ("127.0.0.2", "download"), other_row
     assert (row["send_bytes"], row["recv_bytes"], row["direction"]) == (300000, 70000, "both"), row
     assert row["latency_ms"] == {"idle": 1.25, "jitter": 0.5, "download": 3.0}, row
 
