@@ -6,13 +6,11 @@
 # Usage: bench/history.sh [SECONDS] [BUILD_DIR] [ROUNDS]   (defaults 5, build/default, 3)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$ROOT/bench/bench_env.sh"
 SECS=${1:-5}
-BUILD=${2:-"$ROOT/build/default"}
 ROUNDS=${3:-3}
-CLI="$BUILD/cli/tachyra-cli"
-[ -x "$CLI" ] || { echo "build first: $CLI is missing" >&2; exit 1; }
 
-PYTHONPATH="$ROOT/bench" exec python3 - "$CLI" "$SECS" "$ROUNDS" <<'PY'
+exec python3 - "$CLI" "$SECS" "$ROUNDS" <<'PY'
 import json, os, signal, statistics, subprocess, sys, tempfile
 from bench_kit import start_tachyra
 

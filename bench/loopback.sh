@@ -3,19 +3,16 @@
 # Tachyra's download and upload (server and client as separate processes) against iperf3
 # with 8 KiB writes and with its default writes, both ways. Prints MiB/s,
 # the ratios and the CPU seconds both processes (client and server) spent per GiB moved.
-# iperf3: as bench/find_iperf3.sh finds it; the bench says which.
+# iperf3: as find_iperf3 in bench/bench_env.sh finds it; the bench says which.
 # Usage: bench/loopback.sh [SECONDS] [BUILD_DIR] [ROUNDS]   (defaults 5, build/default, 3)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$ROOT/bench/bench_env.sh"
 SECS=${1:-5}
-BUILD=${2:-"$ROOT/build/default"}
 ROUNDS=${3:-3}
-CLI="$BUILD/cli/tachyra-cli"
-[ -x "$CLI" ] || { echo "build first: $CLI is missing" >&2; exit 1; }
+find_iperf3
 
-. "$ROOT/bench/find_iperf3.sh"
-
-PYTHONPATH="$ROOT/bench" exec python3 - "$CLI" "$IPERF" "$SECS" "$ROUNDS" <<'PY'
+exec python3 - "$CLI" "$IPERF" "$SECS" "$ROUNDS" <<'PY'
 import json, signal, statistics, subprocess, sys
 from bench_kit import reap, run_client, start_iperf3, start_tachyra
 

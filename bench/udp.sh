@@ -6,19 +6,16 @@
 # 90 % of the rate asked (its sender cannot keep up). Prints each step's received rate,
 # loss and the CPU seconds both processes (client and server) spent, then the highest
 # received rate of each with under 1 % loss and their ratio.
-# iperf3: as bench/find_iperf3.sh finds it.
+# iperf3: as find_iperf3 in bench/bench_env.sh finds it.
 # Usage: bench/udp.sh [SECONDS] [BUILD_DIR] [START_MBITS]   (defaults 3, build/default, 50)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$ROOT/bench/bench_env.sh"
 SECS=${1:-3}
-BUILD=${2:-"$ROOT/build/default"}
 START=${3:-50}
-CLI="$BUILD/cli/tachyra-cli"
-[ -x "$CLI" ] || { echo "build first: $CLI is missing" >&2; exit 1; }
+find_iperf3
 
-. "$ROOT/bench/find_iperf3.sh"
-
-PYTHONPATH="$ROOT/bench" exec python3 - "$CLI" "$IPERF" "$SECS" "$START" <<'PY'
+exec python3 - "$CLI" "$IPERF" "$SECS" "$START" <<'PY'
 import json, signal, sys
 from bench_kit import reap, run_client, start_iperf3, start_tachyra
 
