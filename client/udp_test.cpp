@@ -329,21 +329,18 @@ bool CUdpClientTest::Start(const CUdpTestSettings& settings) {
     return true;
 }
 
+std::shared_ptr<CUdpClientTest::CRun> CUdpClientTest::CurrentRun() const {
+    std::lock_guard<std::mutex> lock(m_cs);
+    return m_pRun;
+}
+
 CUdpFigures CUdpClientTest::Figures() const {
-    std::shared_ptr<CRun> pRun;
-    {
-        std::lock_guard<std::mutex> lock(m_cs);
-        pRun = m_pRun;
-    }
+    const std::shared_ptr<CRun> pRun = CurrentRun();
     return pRun ? pRun->Figures() : CUdpFigures();
 }
 
 bool CUdpClientTest::Accepted() const {
-    std::shared_ptr<CRun> pRun;
-    {
-        std::lock_guard<std::mutex> lock(m_cs);
-        pRun = m_pRun;
-    }
+    const std::shared_ptr<CRun> pRun = CurrentRun();
     if (!pRun)
         return false;
     std::lock_guard<std::mutex> lock(pRun->cs);
@@ -356,11 +353,7 @@ bool CUdpClientTest::WaitEnded(int nTimeoutMs) {
 }
 
 void CUdpClientTest::Stop() {
-    std::shared_ptr<CRun> pRun;
-    {
-        std::lock_guard<std::mutex> lock(m_cs);
-        pRun = m_pRun;
-    }
+    const std::shared_ptr<CRun> pRun = CurrentRun();
     if (pRun && !pRun->bStopping.exchange(true)) {
         asio::post(pRun->lane, [pRun] {
             pRun->wake.cancel();
