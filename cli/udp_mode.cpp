@@ -126,8 +126,7 @@ private:
         iv.dStart = m_intervals.empty() ? 0.0 : m_intervals.back().dEnd;
         iv.dEnd = std::chrono::duration<double>(Clock::now() - m_t0).count();
         m_engine.TakeCounters(iv.nRecvBytes, iv.nSendBytes);
-        iv.udp = now.Since(m_last);
-        m_last = now;
+        iv.udp = now.Since(m_totalUdp);
         m_totalUdp = now;
         m_intervals.push_back(iv);
         if (m_opt.bJsonStream)
@@ -218,8 +217,7 @@ private:
     CUdpClientTest m_test;
     Clock::time_point m_t0 = Clock::now();
     std::vector<CUdpInterval> m_intervals;
-    CUdpFigures m_last;
-    CUdpFigures m_totalUdp;
+    CUdpFigures m_totalUdp; // the cumulative figures at the last interval
 };
 
 } // namespace

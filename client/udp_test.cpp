@@ -58,7 +58,8 @@ struct CUdpClientTest::CRun {
     CUdpFigures serverFigures; // the server's latest report
     uint64_t nSent = 0;        // an upload's
 
-    CUdpFigures FiguresLocked() const {
+    CUdpFigures Figures() const {
+        std::lock_guard<std::mutex> lock(cs);
         CUdpFigures figures = settings.bUpload ? serverFigures : stats.Totals();
         figures.nSentDatagrams = settings.bUpload ? nSent : serverFigures.nSentDatagrams;
         return figures;
@@ -245,11 +246,7 @@ asio::awaitable<void> RunTest(PRun pRun, Clock::time_point tDeadline) {
             co_await run.wake.async_wait(kAwaitTuple);
             if (run.bStopping.load() || run.bReaderDone)
                 break;
-            CUdpFigures mine;
-            {
-                std::lock_guard<std::mutex> lock(run.cs);
-                mine = run.FiguresLocked();
-            }
+            const CUdpFigures mine = run.Figures();
             if (Clock::now() >= tFirstData && mine.nReceivedDatagrams == 0 &&
                 (!run.settings.bUpload || mine.nSentDatagrams > 0)) {
                 strError = run.settings.bUpload
@@ -270,12 +267,7 @@ asio::awaitable<void> RunTest(PRun pRun, Clock::time_point tDeadline) {
         run.bStopAsked = true;
         run.tick.cancel();
         if (!run.bReaderDone) {
-            CUdpFigures mine;
-            {
-                std::lock_guard<std::mutex> lock(run.cs);
-                mine = run.FiguresLocked();
-            }
-            EncodeUdpRecord(EUdpRecord::kStop, mine, record);
+            EncodeUdpRecord(EUdpRecord::kStop, run.Figures(), record);
             auto [ec, n] =
                 co_await asio::async_write(run.control, asio::buffer(record), kAwaitTuple);
             (void)n;
@@ -337,24 +329,18 @@ bool CUdpClientTest::Start(const CUdpTestSettings& settings) {
     return true;
 }
 
+std::shared_ptr<CUdpClientTest::CRun> CUdpClientTest::CurrentRun() const {
+    std::lock_guard<std::mutex> lock(m_cs);
+    return m_pRun;
+}
+
 CUdpFigures CUdpClientTest::Figures() const {
-    std::shared_ptr<CRun> pRun;
-    {
-        std::lock_guard<std::mutex> lock(m_cs);
-        pRun = m_pRun;
-    }
-    if (!pRun)
-        return {};
-    std::lock_guard<std::mutex> lock(pRun->cs);
-    return pRun->FiguresLocked();
+    const std::shared_ptr<CRun> pRun = CurrentRun();
+    return pRun ? pRun->Figures() : CUdpFigures();
 }
 
 bool CUdpClientTest::Accepted() const {
-    std::shared_ptr<CRun> pRun;
-    {
-        std::lock_guard<std::mutex> lock(m_cs);
-        pRun = m_pRun;
-    }
+    const std::shared_ptr<CRun> pRun = CurrentRun();
     if (!pRun)
         return false;
     std::lock_guard<std::mutex> lock(pRun->cs);
@@ -367,11 +353,7 @@ bool CUdpClientTest::WaitEnded(int nTimeoutMs) {
 }
 
 void CUdpClientTest::Stop() {
-    std::shared_ptr<CRun> pRun;
-    {
-        std::lock_guard<std::mutex> lock(m_cs);
-        pRun = m_pRun;
-    }
+    const std::shared_ptr<CRun> pRun = CurrentRun();
     if (pRun && !pRun->bStopping.exchange(true)) {
         asio::post(pRun->lane, [pRun] {
             pRun->wake.cancel();

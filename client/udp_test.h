@@ -56,6 +56,8 @@ public:
     void Ended(const std::string& strError);
 
 private:
+    std::shared_ptr<CRun> CurrentRun() const;
+
     CKestrunEngine& m_engine;
     mutable std::mutex m_cs;
     std::condition_variable m_cv;

@@ -49,13 +49,12 @@ void CUdpReceiverStats::Add(uint32_t nSequence, uint32_t nSendMicros, uint64_t n
         static_cast<int32_t>(nSequence - static_cast<uint32_t>(static_cast<uint64_t>(m_nHighest)));
     const int64_t nExtended = m_nHighest + nDelta;
     if (nExtended > m_nHighest) {
-        // Clear the window's bits of the numbers skipped over, so they read as unseen.
+        // Clear the window's bits of the numbers skipped over and of this one, so they read
+        // as unseen.
         const int64_t nClearFrom = std::max(m_nHighest + 1, nExtended - int64_t{kWindow} + 1);
-        for (int64_t n = nClearFrom; n < nExtended; ++n)
+        for (int64_t n = nClearFrom; n <= nExtended; ++n)
             m_vecSeen[static_cast<uint64_t>(n) % kWindow / 64] &=
                 ~(uint64_t{1} << (static_cast<uint64_t>(n) % kWindow % 64));
-        m_vecSeen[static_cast<uint64_t>(nExtended) % kWindow / 64] &=
-            ~(uint64_t{1} << (static_cast<uint64_t>(nExtended) % kWindow % 64));
         m_nHighest = nExtended;
         TestAndSet(nExtended);
     } else if (nExtended > m_nHighest - int64_t{kWindow}) {

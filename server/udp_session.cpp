@@ -35,7 +35,7 @@ struct CUdpFlow {
     std::atomic<bool> bLive{true};
     std::atomic<uint64_t> nSent{0};
     std::atomic<uint64_t> nBytes{0};
-    std::mutex cs;
+    mutable std::mutex cs;
     CUdpReceiverStats stats; // under cs
     // Lane 0 only: where the download goes (learned from the client's hello), from which
     // socket, and its pacing.
@@ -133,7 +133,7 @@ std::shared_ptr<CUdpFlow> CUdpPort::Find(uint64_t nId) {
 CUdpFigures CUdpPort::Figures(const CUdpFlow& flow) {
     CUdpFigures figures;
     if (!flow.bServerSends) {
-        std::lock_guard<std::mutex> lock(const_cast<CUdpFlow&>(flow).cs);
+        std::lock_guard<std::mutex> lock(flow.cs);
         figures = flow.stats.Totals();
     }
     figures.nSentDatagrams = flow.nSent.load();
