@@ -257,11 +257,9 @@ CClientTest::CTcpSample CClientTest::SampleTcp() const {
     std::shared_ptr<CTest> pTest;
     {
         std::lock_guard<std::mutex> lock(m_cs);
+        if (!m_pTest)
+            return m_ended;
         pTest = m_pTest;
-    }
-    if (!pTest) {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_ended;
     }
     CTcpSample sample;
     std::lock_guard<std::mutex> lock(pTest->cs);
