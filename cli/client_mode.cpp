@@ -187,10 +187,10 @@ int Report(const CClientOptions& opt, CClientCollector& collector, const CLatenc
     if (opt.thresholds.Any() && report.strError.empty())
         report.verdict = JudgeTest(opt.thresholds, MeasuredFigures(report));
     if (opt.bJsonStream) {
-        PrintLine(stdout, "{\"event\": \"end\", \"totals\": " + FormatJsonTotals(report) +
-                              ", \"verdict\": " + FormatJsonVerdict(report) + ", \"error\": " +
-                              (report.strError.empty() ? "null" : JsonQuote(report.strError)) +
-                              "}");
+        PrintLine(stdout,
+                  "{\"event\": \"end\", \"totals\": " + FormatJsonTotals(report) +
+                      ", \"verdict\": " + FormatVerdictJson(report.verdict) + ", \"error\": " +
+                      (report.strError.empty() ? "null" : JsonQuote(report.strError)) + "}");
     } else if (opt.bJson) {
         std::fputs(FormatJsonReport(report).c_str(), stdout);
     } else if (report.strError.empty() || bEarly) {

@@ -138,10 +138,6 @@ std::string FormatJsonTotals(const CClientReport& r) {
            ", \"loaded_figure\": " + MsJson(LoadedLatencyFigure(r)) + "}}";
 }
 
-std::string FormatJsonVerdict(const CClientReport& r) {
-    return FormatVerdictJson(r.verdict);
-}
-
 std::string FormatJsonReport(const CClientReport& r) {
     std::string s = "{\n";
     s += FormatString("  \"version\": %s,\n", JsonQuote(kProductVersion).c_str());

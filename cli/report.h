@@ -66,7 +66,5 @@ std::string FormatJsonReport(const CClientReport& report);
 // The JSON objects of one interval and of the totals, as the document holds them.
 std::string FormatJsonInterval(const CIntervalSample& sample);
 std::string FormatJsonTotals(const CClientReport& report);
-// {"passed": …, "failed": […]}, or null for a run without thresholds.
-std::string FormatJsonVerdict(const CClientReport& report);
 // A JSON string literal, quotes included.
 std::string JsonQuote(const std::string& strText);

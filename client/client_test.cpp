@@ -111,8 +111,8 @@ asio::awaitable<void> WatchSession(PTest pTest, std::shared_ptr<CClientSession> 
 }
 
 // The payload bytes the peer of an upload session acknowledged, when the system tells.
-std::optional<uint64_t> AckedPayload(SOCKET hSocket) {
-    const std::optional<uint64_t> nAcked = GetTcpFigures(hSocket).nBytesAcked;
+std::optional<uint64_t> AckedPayload(const CTcpFigures& figures) {
+    const std::optional<uint64_t>& nAcked = figures.nBytesAcked;
     if (!nAcked)
         return std::nullopt;
     return *nAcked > kHelloSize ? *nAcked - kHelloSize : 0;
@@ -158,7 +158,8 @@ asio::awaitable<void> RunSession(PTest pTest, size_t nLane, bool bDownload,
         std::lock_guard<std::mutex> lock(pTest->cs);
         std::erase(pTest->vecSessions, pSession.get());
         if (!bDownload && pSession->hConnected != INVALID_SOCKET) {
-            const std::optional<uint64_t> nAcked = AckedPayload(pSession->hConnected);
+            const std::optional<uint64_t> nAcked =
+                AckedPayload(GetTcpFigures(pSession->hConnected));
             pTest->nAckedByEnded += nAcked.value_or(0);
             pTest->bAckedKnown = pTest->bAckedKnown && nAcked.has_value();
         }
@@ -256,11 +257,9 @@ CClientTest::CTcpSample CClientTest::SampleTcp() const {
     std::shared_ptr<CTest> pTest;
     {
         std::lock_guard<std::mutex> lock(m_cs);
+        if (!m_pTest)
+            return m_ended;
         pTest = m_pTest;
-    }
-    if (!pTest) {
-        std::lock_guard<std::mutex> lock(m_cs);
-        return m_ended;
     }
     CTcpSample sample;
     std::lock_guard<std::mutex> lock(pTest->cs);
@@ -276,7 +275,7 @@ CClientTest::CTcpSample CClientTest::SampleTcp() const {
         if (dRtt)
             sample.vecRttMs.push_back(*dRtt);
         if (!pSession->bDownload) {
-            const std::optional<uint64_t> nSessionAcked = AckedPayload(pSession->hConnected);
+            const std::optional<uint64_t> nSessionAcked = AckedPayload(figures);
             nAcked += nSessionAcked.value_or(0);
             bAckedKnown = bAckedKnown && nSessionAcked.has_value();
         }

@@ -10,9 +10,10 @@ asio::awaitable<uint64_t> SendPatternStream(CKestrunEngine& engine, CByteStream&
     const char* pPattern = SendPattern();
     size_t nOffset = 0;
     uint64_t nTotal = 0;
+    // The pacer's rate is fixed: its step is too.
+    const size_t nStep = pPacer != nullptr ? pPacer->StepBytes(kRawSendBytes) : kRawSendBytes;
     stream.PrepareBulkSend();
     for (;;) {
-        const size_t nStep = pPacer != nullptr ? pPacer->StepBytes(kRawSendBytes) : kRawSendBytes;
         const size_t nChunk = std::min(nStep, kSendPatternSize - nOffset);
         const int n = co_await stream.Send(pPattern + nOffset, nChunk);
         if (n < 1)
@@ -29,10 +30,10 @@ asio::awaitable<uint64_t> SendPatternStream(CKestrunEngine& engine, CByteStream&
 asio::awaitable<uint64_t> ReceiveCountedStream(CKestrunEngine& engine, CByteStream& stream,
                                                CRatePacer* pPacer) {
     uint64_t nTotal = 0;
+    const size_t nMax = CKestrunEngine::kRecvBufferSize;
+    const size_t nStep = pPacer != nullptr ? pPacer->StepBytes(nMax) : nMax;
     for (;;) {
-        const size_t nMax = CKestrunEngine::kRecvBufferSize;
-        const int n = co_await stream.Recv(ScratchBuffer(),
-                                           pPacer != nullptr ? pPacer->StepBytes(nMax) : nMax);
+        const int n = co_await stream.Recv(ScratchBuffer(), nStep);
         if (n < 1)
             co_return nTotal;
         engine.AddRecvBytes(static_cast<uint64_t>(n));

@@ -5,15 +5,17 @@
 
 #include <windows.h>
 
-static std::string WideToProgramText(const wchar_t* pszWide, int nChars) {
+// nChars wide characters as UTF-8; empty when they do not convert.
+static std::string Utf8FromWide(const wchar_t* pszWide, int nChars) {
     if (nChars <= 0)
         return std::string();
-    int nBytes = ::WideCharToMultiByte(936, 0, pszWide, nChars, nullptr, 0, nullptr, nullptr);
+    const int nBytes =
+        ::WideCharToMultiByte(CP_UTF8, 0, pszWide, nChars, nullptr, 0, nullptr, nullptr);
     if (nBytes <= 0)
         return std::string();
-    std::string strResult(static_cast<size_t>(nBytes), '\0');
-    ::WideCharToMultiByte(936, 0, pszWide, nChars, &strResult[0], nBytes, nullptr, nullptr);
-    return strResult;
+    std::string strUtf8(static_cast<size_t>(nBytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, pszWide, nChars, &strUtf8[0], nBytes, nullptr, nullptr);
+    return strUtf8;
 }
 
 int GetThreadLastError() {
@@ -31,7 +33,7 @@ std::string GetSystemErrorMessage(int nCode) {
                                     reinterpret_cast<wchar_t*>(&pszText), 0, nullptr);
     std::string strText;
     if (nChars > 0 && pszText != nullptr)
-        strText = WideToProgramText(pszText, static_cast<int>(nChars));
+        strText = ProgramTextFromWide(pszText, static_cast<int>(nChars));
     if (pszText != nullptr)
         ::LocalFree(pszText);
     return strText;
@@ -50,7 +52,7 @@ std::string GetProcessImagePath() {
     DWORD nChars = ::GetModuleFileNameW(nullptr, szPath, sizeof(szPath) / sizeof(szPath[0]));
     if (nChars == 0 || nChars >= sizeof(szPath) / sizeof(szPath[0]))
         return std::string();
-    return WideToProgramText(szPath, static_cast<int>(nChars));
+    return ProgramTextFromWide(szPath, static_cast<int>(nChars));
 }
 
 char PathSeparator() {
@@ -65,17 +67,7 @@ long DescriptorLimit() {
 
 std::string Utf8FromProgramText(const std::string& strText) {
     const std::wstring strWide = WideFromProgramText(strText);
-    if (strWide.empty())
-        return std::string();
-    const int nChars = static_cast<int>(strWide.size());
-    const int nBytes =
-        ::WideCharToMultiByte(CP_UTF8, 0, strWide.data(), nChars, nullptr, 0, nullptr, nullptr);
-    if (nBytes <= 0)
-        return std::string();
-    std::string strUtf8(static_cast<size_t>(nBytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, strWide.data(), nChars, &strUtf8[0], nBytes, nullptr,
-                          nullptr);
-    return strUtf8;
+    return Utf8FromWide(strWide.data(), static_cast<int>(strWide.size()));
 }
 
 const char* const kUserDataFolderName = "Tachyra";
@@ -85,10 +77,5 @@ std::string GetUserDataDirectory() {
     const DWORD nChars = GetEnvironmentVariableW(L"LOCALAPPDATA", szWide, 32768);
     if (nChars == 0 || nChars >= 32768)
         return std::string();
-    const int nBytes = WideCharToMultiByte(CP_UTF8, 0, szWide, static_cast<int>(nChars), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string strPath(static_cast<size_t>(nBytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, szWide, static_cast<int>(nChars), strPath.data(), nBytes,
-                        nullptr, nullptr);
-    return strPath;
+    return Utf8FromWide(szWide, static_cast<int>(nChars));
 }
