@@ -25,7 +25,7 @@ void MergeDirection(std::string& strDirection, const char* pszDirection) {
 
 } // namespace
 
-uint64_t CTestTracker::AttachLocked(CMember& member, const char* pszDirection) {
+void CTestTracker::AttachLocked(CMember& member, const char* pszDirection) {
     uint64_t nTest = 0;
     for (auto& [nId, test] : m_mapTests) {
         if (test.nKind == member.nKind && test.result.strPeer == member.strPeer)
@@ -48,7 +48,6 @@ uint64_t CTestTracker::AttachLocked(CMember& member, const char* pszDirection) {
     member.nTest = nTest;
     member.nBaseSent = member.pTally->nSent.load(std::memory_order_relaxed);
     member.nBaseRecv = member.pTally->nRecv.load(std::memory_order_relaxed);
-    return nTest;
 }
 
 uint64_t CTestTracker::Join(const std::string& strPeer, size_t nKind, const char* pszDirection,
