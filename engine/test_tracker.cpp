@@ -4,11 +4,6 @@
 
 namespace {
 
-double UnixNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 bool EndsWithLastMember(size_t nKind) {
     return std::strcmp(kTestKinds[nKind], "full") != 0;
 }
@@ -36,7 +31,7 @@ void CTestTracker::AttachLocked(CMember& member, const char* pszDirection) {
         nTest = m_nNextId++;
         CTest& test = m_mapTests[nTest];
         test.nKind = member.nKind;
-        test.result.dTime = UnixNow();
+        test.result.dTime = UnixTimeNow();
         test.result.strPeer = member.strPeer;
         test.result.strKind = kTestKinds[member.nKind];
         test.tStart = test.tLastActive = test.tRate = tNow;
