@@ -30,4 +30,6 @@ inline double UnixTimeNow() {
 }
 
 // Bytes over seconds in MB/s (1 MB = 1,048,576 bytes); 0 for no time.
-double ResultMBps(uint64_t nBytes, double dSeconds);
+inline double ResultMBps(uint64_t nBytes, double dSeconds) {
+    return dSeconds > 0 ? static_cast<double>(nBytes) / 1048576.0 / dSeconds : 0;
+}
