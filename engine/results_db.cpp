@@ -161,7 +161,3 @@ std::string DefaultResultsPath() {
     const std::u8string strU8 = path.u8string();
     return std::string(strU8.begin(), strU8.end());
 }
-
-double ResultMBps(uint64_t nBytes, double dSeconds) {
-    return dSeconds > 0 ? static_cast<double>(nBytes) / 1048576.0 / dSeconds : 0;
-}

@@ -22,6 +22,7 @@ public:
     // locked or cannot be made.
     bool Open(const std::string& strPath, bool bCreate, std::string& strError);
     void Close();
+    bool IsOpen() const { return m_pDb != nullptr; }
     bool Insert(const CTestResult& result, std::string& strError);
     // Gives the newest test of kind "full" from strPeer that began at dSince or later
     // its latency figures. True also when there is none.

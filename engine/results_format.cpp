@@ -22,6 +22,20 @@ std::string FormatNumber(double dValue) {
     return FormatString("%.3f", dValue);
 }
 
+std::string FormatResultJson(const CTestResult& r) {
+    return "{\"time\": \"" + FormatIsoTime(r.dTime) +
+           "\", \"peer\": " + QuoteEscaped(r.strPeer, true) +
+           ", \"kind\": " + QuoteEscaped(r.strKind, true) +
+           ", \"direction\": " + QuoteEscaped(r.strDirection, true) +
+           FormatString(", \"seconds\": %.3f, \"recv_bytes\": %llu, \"send_bytes\": %llu, "
+                        "\"recv_MBps\": %.4f, \"send_MBps\": %.4f, \"latency_ms\": ",
+                        r.dSeconds, static_cast<unsigned long long>(r.nRecvBytes),
+                        static_cast<unsigned long long>(r.nSendBytes),
+                        ResultMBps(r.nRecvBytes, r.dSeconds),
+                        ResultMBps(r.nSendBytes, r.dSeconds)) +
+           (r.strLatencyJson.empty() ? std::string("null") : r.strLatencyJson) + "}";
+}
+
 } // namespace
 
 std::string FormatIsoTime(double dUnixSeconds) {
@@ -36,20 +50,6 @@ std::string FormatIsoTime(double dUnixSeconds) {
     return FormatString("%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tmUtc.tm_year + 1900,
                         tmUtc.tm_mon + 1, tmUtc.tm_mday, tmUtc.tm_hour, tmUtc.tm_min, tmUtc.tm_sec,
                         static_cast<int>(nMillis % 1000));
-}
-
-std::string FormatResultJson(const CTestResult& r) {
-    return "{\"time\": \"" + FormatIsoTime(r.dTime) +
-           "\", \"peer\": " + QuoteEscaped(r.strPeer, true) +
-           ", \"kind\": " + QuoteEscaped(r.strKind, true) +
-           ", \"direction\": " + QuoteEscaped(r.strDirection, true) +
-           FormatString(", \"seconds\": %.3f, \"recv_bytes\": %llu, \"send_bytes\": %llu, "
-                        "\"recv_MBps\": %.4f, \"send_MBps\": %.4f, \"latency_ms\": ",
-                        r.dSeconds, static_cast<unsigned long long>(r.nRecvBytes),
-                        static_cast<unsigned long long>(r.nSendBytes),
-                        ResultMBps(r.nRecvBytes, r.dSeconds),
-                        ResultMBps(r.nSendBytes, r.dSeconds)) +
-           (r.strLatencyJson.empty() ? std::string("null") : r.strLatencyJson) + "}";
 }
 
 std::string FormatResultsJson(const std::vector<CTestResult>& vecResults) {

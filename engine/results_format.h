@@ -9,9 +9,8 @@
 
 // The time as ISO 8601 in UTC with milliseconds, "2026-12-07T20:30:05.123Z".
 std::string FormatIsoTime(double dUnixSeconds);
-// One test as a JSON object with the fields time, peer, kind, direction, seconds,
-// recv_bytes, send_bytes, recv_MBps, send_MBps and latency_ms (an object or null).
-std::string FormatResultJson(const CTestResult& result);
+// {"tests": [...]}: each test an object with the fields time, peer, kind, direction,
+// seconds, recv_bytes, send_bytes, recv_MBps, send_MBps and latency_ms (an object or null).
 std::string FormatResultsJson(const std::vector<CTestResult>& vecResults);
 // A header line, then one line per test; the latency object as one quoted field.
 std::string FormatResultsCsv(const std::vector<CTestResult>& vecResults);

@@ -39,14 +39,12 @@ void CResultsHistory::Post(FnJob fnJob) {
 
 void CResultsHistory::Failed(const std::string& strError) {
     m_db.Close();
-    m_bOpen = false;
     m_fnWarn("the results history is off: " + strError);
 }
 
 void CResultsHistory::Run(const std::string& strPath) {
     std::string strError;
-    m_bOpen = m_db.Open(strPath, true, strError);
-    if (!m_bOpen)
+    if (!m_db.Open(strPath, true, strError))
         m_fnWarn("the results history is off: " + strError);
     std::unique_lock<std::mutex> lock(m_cs);
     for (;;) {
@@ -56,7 +54,7 @@ void CResultsHistory::Run(const std::string& strPath) {
         FnJob fnJob = std::move(m_queJobs.front());
         m_queJobs.pop_front();
         lock.unlock();
-        fnJob(m_bOpen ? &m_db : nullptr);
+        fnJob(m_db.IsOpen() ? &m_db : nullptr);
         lock.lock();
     }
     m_db.Close();

@@ -42,7 +42,6 @@ private:
     std::condition_variable m_cv;
     std::deque<FnJob> m_queJobs;
     bool m_bStopping = false;
-    CResultsDb m_db;      // only on the writer
-    bool m_bOpen = false; // only on the writer
+    CResultsDb m_db; // only on the writer
     std::thread m_thread;
 };

@@ -2,6 +2,7 @@
 // counted each way.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -22,5 +23,13 @@ struct CTestResult {
     std::string strLatencyJson;
 };
 
+// The time now as dTime holds it: Unix time in seconds.
+inline double UnixTimeNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 // Bytes over seconds in MB/s (1 MB = 1,048,576 bytes); 0 for no time.
-double ResultMBps(uint64_t nBytes, double dSeconds);
+inline double ResultMBps(uint64_t nBytes, double dSeconds) {
+    return dSeconds > 0 ? static_cast<double>(nBytes) / 1048576.0 / dSeconds : 0;
+}

@@ -4,11 +4,6 @@
 
 namespace {
 
-double UnixNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 bool EndsWithLastMember(size_t nKind) {
     return std::strcmp(kTestKinds[nKind], "full") != 0;
 }
@@ -25,7 +20,7 @@ void MergeDirection(std::string& strDirection, const char* pszDirection) {
 
 } // namespace
 
-uint64_t CTestTracker::AttachLocked(CMember& member, const char* pszDirection) {
+void CTestTracker::AttachLocked(CMember& member, const char* pszDirection) {
     uint64_t nTest = 0;
     for (auto& [nId, test] : m_mapTests) {
         if (test.nKind == member.nKind && test.result.strPeer == member.strPeer)
@@ -36,7 +31,7 @@ uint64_t CTestTracker::AttachLocked(CMember& member, const char* pszDirection) {
         nTest = m_nNextId++;
         CTest& test = m_mapTests[nTest];
         test.nKind = member.nKind;
-        test.result.dTime = UnixNow();
+        test.result.dTime = UnixTimeNow();
         test.result.strPeer = member.strPeer;
         test.result.strKind = kTestKinds[member.nKind];
         test.tStart = test.tLastActive = test.tRate = tNow;
@@ -48,7 +43,6 @@ uint64_t CTestTracker::AttachLocked(CMember& member, const char* pszDirection) {
     member.nTest = nTest;
     member.nBaseSent = member.pTally->nSent.load(std::memory_order_relaxed);
     member.nBaseRecv = member.pTally->nRecv.load(std::memory_order_relaxed);
-    return nTest;
 }
 
 uint64_t CTestTracker::Join(const std::string& strPeer, size_t nKind, const char* pszDirection,

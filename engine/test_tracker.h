@@ -95,7 +95,7 @@ private:
         double dSendMBps = 0;
     };
 
-    uint64_t AttachLocked(CMember& member, const char* pszDirection);
+    void AttachLocked(CMember& member, const char* pszDirection);
     void TakeBytesLocked(CMember& member, CTest& test);
     void TotalsLocked(uint64_t nTest, const CTest& test, uint64_t& nSent, uint64_t& nRecv);
     void EndLocked(uint64_t nTest, std::vector<CTestResult>& vecEnded);

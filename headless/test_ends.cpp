@@ -1,6 +1,6 @@
 #include "headless/test_ends.h"
 
-#include "meter/meter.h"
+#include "engine/test_result.h"
 #include "support/format.h"
 
 #include <algorithm>
@@ -73,9 +73,9 @@ void CTestEnds::EndTest(const std::string& strHost, CPeerTest& test,
                         std::vector<std::string>& vecLines) {
     for (const auto& [strPart, part] : test.parts) {
         const double dSeconds = std::chrono::duration<double>(part.tLast - part.tFirst).count();
-        const double dRate = dSeconds > 0 ? BytesToMegabytes(part.nBytes) / dSeconds : 0;
         vecLines.push_back(FormatString("Test ended: %s, %s, %.2f s, %.2f MB/s", strHost.c_str(),
-                                        strPart.c_str(), dSeconds, dRate));
+                                        strPart.c_str(), dSeconds,
+                                        ResultMBps(part.nBytes, dSeconds)));
     }
     test.parts.clear();
 }

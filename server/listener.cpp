@@ -203,20 +203,13 @@ private:
     CSessionContext& m_context;
 };
 
-// The peer's address as the history shows it: an IPv4-mapped address as IPv4.
-std::string PeerAddressText(const asio::ip::address& address) {
-    if (address.is_v6() && address.to_v6().is_v4_mapped())
-        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string();
-    return address.to_string();
-}
-
 asio::awaitable<void> ServeSession(PRun pRun, size_t nLane, tcp::socket socket, tcp::endpoint peer,
                                    std::string strHost) {
     CServerConnection connection(std::move(socket));
     CSessionSlot slot(pRun, nLane, connection, std::move(strHost));
     CSessionContext context;
     context.pRun = &pRun->results;
-    context.strPeer = PeerAddressText(peer.address());
+    context.strPeer = FormatHostAddress(peer.address());
     context.bLocalPeer =
         peer.address().is_loopback() ||
         (peer.address().is_v6() && peer.address().to_v6().is_v4_mapped() &&

@@ -250,10 +250,7 @@ asio::awaitable<EResultsOutcome> TakeCard(CByteStream& stream, const std::string
     if (!bJoined && run.pHistory != nullptr) {
         // The test ended before its card came: the newest full test of the last two
         // minutes takes it.
-        const double dNow =
-            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-                .count();
-        run.pHistory->AddLatency(context.strPeer, dNow - 120, strLatency);
+        run.pHistory->AddLatency(context.strPeer, UnixTimeNow() - 120, strLatency);
     }
     co_return co_await SendAnswer(stream, 200, "application/json",
                                   bJoined ? "{\"joined\": true}\n" : "{\"joined\": false}\n");
