@@ -210,10 +210,7 @@ asio::awaitable<void> ServeSession(PRun pRun, size_t nLane, tcp::socket socket, 
     CSessionContext context;
     context.pRun = &pRun->results;
     context.strPeer = FormatHostAddress(peer.address());
-    context.bLocalPeer =
-        peer.address().is_loopback() ||
-        (peer.address().is_v6() && peer.address().to_v6().is_v4_mapped() &&
-         asio::ip::make_address_v4(asio::ip::v4_mapped, peer.address().to_v6()).is_loopback());
+    context.bLocalPeer = PlainAddress(peer.address()).is_loopback();
     CTestMembership membership(pRun->tracker, context);
     CSessionRecord record;
     record.strPeer = FormatEndpoint(peer);
@@ -236,14 +233,12 @@ asio::awaitable<void> ServeSession(PRun pRun, size_t nLane, tcp::socket socket, 
 
 // A peer address as the key of its host: its bytes, an IPv4-mapped address as IPv4.
 std::string HostKey(const asio::ip::address& address) {
-    if (address.is_v4() || address.to_v6().is_v4_mapped()) {
-        const auto bytes =
-            (address.is_v4() ? address.to_v4()
-                             : asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()))
-                .to_bytes();
+    const asio::ip::address plain = PlainAddress(address);
+    if (plain.is_v4()) {
+        const auto bytes = plain.to_v4().to_bytes();
         return std::string(bytes.begin(), bytes.end());
     }
-    const auto bytes = address.to_v6().to_bytes();
+    const auto bytes = plain.to_v6().to_bytes();
     return std::string(bytes.begin(), bytes.end());
 }
 

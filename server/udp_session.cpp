@@ -5,6 +5,7 @@
 #include "engine/udp_wire.h"
 #include "server/session_context.h"
 #include "support/format.h"
+#include "support/socket_stream.h"
 
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
@@ -20,13 +21,8 @@ using asio::ip::udp;
 struct CUdpFlow {
     CUdpFlow(uint64_t nTestId, bool bSends, uint64_t nRateBps, uint32_t nSize,
              const asio::ip::address& peer)
-        : nId(nTestId), bServerSends(bSends), nDatagramSize(nSize), peerHost(Plain(peer)),
+        : nId(nTestId), bServerSends(bSends), nDatagramSize(nSize), peerHost(PlainAddress(peer)),
           sender(nTestId, nRateBps, nSize) {}
-    static asio::ip::address Plain(const asio::ip::address& a) {
-        if (a.is_v6() && a.to_v6().is_v4_mapped())
-            return asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
-        return a;
-    }
 
     const uint64_t nId;
     const bool bServerSends;
@@ -176,7 +172,7 @@ asio::awaitable<void> CUdpPort::ReceiveLoop(size_t nSocket) {
                 continue;
             if (!pLast || pLast->nId != nId || !pLast->bLive.load())
                 pLast = Find(nId);
-            if (!pLast || CUdpFlow::Plain(from.address()) != pLast->peerHost)
+            if (!pLast || PlainAddress(from.address()) != pLast->peerHost)
                 continue;
             CUdpFlow& flow = *pLast;
             if (flow.bServerSends) {

@@ -99,9 +99,7 @@ asio::awaitable<void> CSocketStream::LingerClose() {
 }
 
 std::string FormatHostAddress(const asio::ip::address& address) {
-    if (address.is_v6() && address.to_v6().is_v4_mapped())
-        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string();
-    return address.to_string();
+    return PlainAddress(address).to_string();
 }
 
 std::string FormatEndpoint(const asio::ip::tcp::endpoint& endpoint) {
@@ -123,13 +121,13 @@ bool ParseListenAddress(const std::string& strText, asio::ip::address& address) 
     address = asio::ip::make_address(strBare, ec);
     return !ec;
 }
-namespace {
-
 asio::ip::address PlainAddress(const asio::ip::address& a) {
     return a.is_v6() && a.to_v6().is_v4_mapped()
                ? asio::ip::address(asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6()))
                : a;
 }
+
+namespace {
 
 std::string UrlHost(const asio::ip::address& address) {
     if (!address.is_v6())

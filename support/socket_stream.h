@@ -42,6 +42,8 @@ private:
 
 // "a.b.c.d:port" for IPv4 (an IPv4-mapped IPv6 peer too), "[addr]:port" for IPv6.
 std::string FormatEndpoint(const asio::ip::tcp::endpoint& endpoint);
+// The address itself, or for an IPv4-mapped IPv6 address the IPv4 address it maps.
+asio::ip::address PlainAddress(const asio::ip::address& address);
 // The address alone, IPv4-mapped addresses as IPv4: the key of a host.
 std::string FormatHostAddress(const asio::ip::address& address);
 // An address as a user writes it ("::1", "[::1]", "127.0.0.1"); "" is every interface
